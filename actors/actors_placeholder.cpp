@@ -1,0 +1,9 @@
+// Placeholder until the actors land: the base slots only.
+#include "actors/actor.h"
+
+const ActorOps kFadeActorOps{};
+const ActorOps kWipeUpActorOps{};
+const ActorOps kWipeDownActorOps{};
+const ActorOps kColorActorOps{};
+const ActorOps kWipeLeftActorOps{};
+const ActorOps kWipeRightActorOps{};

@@ -1,0 +1,80 @@
+#include "module/class_table.h"
+
+#include "actors/actor.h"
+#include "asset/transition_asset.h"
+#include "module/class_ids.h"
+#include "registration/transition_registrar.h"
+
+using namespace orv;
+
+HResult ORV_CALL InitializeNothing(ClassInstance*) { return kOk; }
+void ORV_CALL TerminateNothing(ClassInstance*) {}
+
+namespace {
+
+template <class Fields>
+constexpr int32_t kSize = static_cast<int32_t>(sizeof(Instance<Fields>));
+
+constexpr InterfaceEntry kRegistrarInterfaces[] = {
+    {kRegistrationInterfaceId, kVersion, CreateInterface<kRegistrationOps>},
+};
+constexpr InterfaceEntry kAssetInterfaces[] = {
+    {kAssetInterfaceId, kVersion, CreateInterface<kAssetOps>},
+    {kInitFromDictInterfaceId, kVersion, CreateInterface<kInitFromDictOps>},
+};
+constexpr InterfaceEntry kFadeInterfaces[] = {
+    {kActorInterfaceId, kVersion, CreateInterface<kFadeActorOps>}};
+constexpr InterfaceEntry kWipeUpInterfaces[] = {
+    {kActorInterfaceId, kVersion, CreateInterface<kWipeUpActorOps>}};
+constexpr InterfaceEntry kWipeDownInterfaces[] = {
+    {kActorInterfaceId, kVersion, CreateInterface<kWipeDownActorOps>}};
+constexpr InterfaceEntry kColorInterfaces[] = {
+    {kActorInterfaceId, kVersion, CreateInterface<kColorActorOps>}};
+constexpr InterfaceEntry kWipeLeftInterfaces[] = {
+    {kActorInterfaceId, kVersion, CreateInterface<kWipeLeftActorOps>}};
+constexpr InterfaceEntry kWipeRightInterfaces[] = {
+    {kActorInterfaceId, kVersion, CreateInterface<kWipeRightActorOps>}};
+
+// Table order is not TransitionIndex order: 0, 1, 2, 5, 3, 4.
+const ClassEntry kClasses[] = {
+    {kTransitionRegistrarId, kVersion, kSize<RegistrarFields>, InitializeNothing,
+     TerminateNothing, kRegistrarInterfaces},
+    {kTransitionAssetId, kVersion, kSize<AssetFields>, AssetInitialize, AssetTerminate,
+     kAssetInterfaces},
+    {kFadeActorId, kVersion, kSize<FadeFields>, InitializeNothing, TerminateNothing,
+     kFadeInterfaces},
+    {kWipeUpActorId, kVersion, kSize<WipeFields>, InitializeNothing, TerminateNothing,
+     kWipeUpInterfaces},
+    {kWipeDownActorId, kVersion, kSize<WipeFields>, InitializeNothing, TerminateNothing,
+     kWipeDownInterfaces},
+    {kColorActorId, kVersion, kSize<ColorFields>, InitializeNothing, TerminateNothing,
+     kColorInterfaces},
+    {kWipeLeftActorId, kVersion, kSize<HorizontalWipeFields>, InitializeNothing,
+     TerminateNothing, kWipeLeftInterfaces},
+    {kWipeRightActorId, kVersion, kSize<HorizontalWipeFields>, InitializeNothing,
+     TerminateNothing, kWipeRightInterfaces},
+};
+
+}  // namespace
+
+const std::span<const ClassEntry> ClassTable = kClasses;
+
+int ForEachClass(const Guid* filter, ClassVisitor classVisitor,
+                 InterfaceVisitor interfaceVisitor, void* context) {
+  for (const ClassEntry& entry : ClassTable) {
+    if (filter && !SameGuid(*filter, entry.classId)) continue;
+    if (classVisitor) {
+      if (int stop = classVisitor(entry.classId, entry.version, entry.instanceSize,
+                                  entry.initialize, entry.terminate, context))
+        return stop;
+    }
+    if (interfaceVisitor) {
+      for (const InterfaceEntry& iface : entry.interfaces) {
+        if (int stop = interfaceVisitor(entry.classId, entry.version, iface.iid, iface.version,
+                                        iface.create, context))
+          return stop;
+      }
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,1 @@
+// Compiled-in resources for builds without a resource compiler.

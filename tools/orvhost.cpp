@@ -1,0 +1,87 @@
+// orvhost: looks at the module through the stand-in host, as the host does.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "host/stand_in_host.h"
+#include "module/class_ids.h"
+#include "module/class_table.h"
+
+using namespace orvhost;
+
+namespace {
+
+const char* ClassName(const Guid& id) {
+  static const struct {
+    const Guid* id;
+    const char* name;
+  } kNames[] = {{&orv::kTransitionRegistrarId, "TransitionRegistrar"},
+                {&orv::kTransitionAssetId, "TransitionAsset"},
+                {&orv::kFadeActorId, "FadeActor"},
+                {&orv::kWipeUpActorId, "WipeUpActor"},
+                {&orv::kWipeDownActorId, "WipeDownActor"},
+                {&orv::kColorActorId, "ColorActor"},
+                {&orv::kWipeLeftActorId, "WipeLeftActor"},
+                {&orv::kWipeRightActorId, "WipeRightActor"},
+                {&orv::kRegistrationInterfaceId, "RegistrationInterface"},
+                {&orv::kAssetInterfaceId, "AssetInterface"},
+                {&orv::kInitFromDictInterfaceId, "InitFromDictInterface"},
+                {&orv::kActorInterfaceId, "ActorInterface"}};
+  for (const auto& n : kNames)
+    if (SameGuid(*n.id, id)) return n.name;
+  return "?";
+}
+
+// Prints the classes and interfaces the module reports through DllGetClassInfo.
+int ListClasses(Host& host) {
+  ClassInterfaceRecord* records = nullptr;
+  if (HResult rc = host.module().GetClassInfo(host.allocator(), &records)) {
+    std::fprintf(stderr, "orvhost: DllGetClassInfo failed with 0x%08X\n",
+                 static_cast<unsigned>(rc));
+    return 1;
+  }
+  const Guid zero{};
+  for (ClassInterfaceRecord* r = records; !SameGuid(r->classId, zero); ++r) {
+    if (SameGuid(r->iid, kClassRecordId)) {
+      int32_t size = 0;
+      InitializeOp init = nullptr;
+      TerminateOp term = nullptr;
+      host.module().GetClassForm(&r->classId, &size, &init, &term);
+      std::printf("%-20s %s  version 0x%08X  instance %d bytes\n", ClassName(r->classId),
+                  GuidText(r->classId).c_str(), r->classVersion, size);
+    } else {
+      std::printf("  %-22s %s  version 0x%08X\n", ClassName(r->iid), GuidText(r->iid).c_str(),
+                  r->iidVersion);
+    }
+  }
+  host.allocator()->ops->Free(host.allocator(), records);
+  return 0;
+}
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: orvhost classes\n"
+               "  classes   the module's classes and interfaces, as the host reads them\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    Usage();
+    return 2;
+  }
+  try {
+    Host host;
+    host.recording = false;
+    const std::string command = argv[1];
+    if (command == "classes") return ListClasses(host);
+    std::fprintf(stderr, "orvhost: unknown command '%s'\n", argv[1]);
+    Usage();
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "orvhost: %s\n", e.what());
+    return 1;
+  }
+}
