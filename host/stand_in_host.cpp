@@ -455,6 +455,8 @@ HResult Host::Free(void* block) {
     ++badFrees;
     return kHostFault;
   }
+  // Poison the block so that a use after free shows at once.
+  std::memset(block, 0xDD, it->second);
   std::free(block);
   blocks_.erase(it);
   return 0;
@@ -466,17 +468,17 @@ Host::InstanceRecord* Host::RecordOf(ClassInstance* instance) {
   return it->second.get();
 }
 
-HResult Host::CreateInstance(const Guid& classId, const Guid& iid, void** out) {
+ClassInstance* Host::NewInstance(const Guid& classId) {
   int32_t size = 0;
   InitializeOp initialize = nullptr;
   TerminateOp terminate = nullptr;
-  if (HResult rc = module_->GetClassForm(&classId, &size, &initialize, &terminate)) return rc;
-  if (size < static_cast<int32_t>(sizeof(ClassInstance))) return kHostFault;
+  if (module_->GetClassForm(&classId, &size, &initialize, &terminate) != 0) return nullptr;
+  if (size < static_cast<int32_t>(sizeof(ClassInstance))) return nullptr;
 
   auto record = std::make_unique<InstanceRecord>();
   record->classId = classId;
   record->terminate = terminate;
-  record->refs = 1;  // the host's own, given up below
+  record->refs = 1;  // the caller's
   record->storage.assign(static_cast<size_t>(size), 0);
   auto* instance = reinterpret_cast<ClassInstance*>(record->storage.data());
   instance->ops = &kInstanceOps;
@@ -484,10 +486,18 @@ HResult Host::CreateInstance(const Guid& classId, const Guid& iid, void** out) {
   instance->callback = &callback_;
   instance->allocator = &allocator_;
   instances_[instance] = std::move(record);
+  if (initialize(instance) != 0) {
+    DropInstance(instance);
+    return nullptr;
+  }
+  return instance;
+}
 
-  HResult rc = initialize(instance);
-  if (rc == 0) rc = module_->GetInterface(instance, &classId, &iid, out);
-  DropInstance(instance);
+HResult Host::CreateInstance(const Guid& classId, const Guid& iid, void** out) {
+  ClassInstance* instance = NewInstance(classId);
+  if (!instance) return orv::kNoClass;
+  const HResult rc = module_->GetInterface(instance, &classId, &iid, out);
+  DropInstance(instance);  // the interface object now keeps it alive
   return rc;
 }
 

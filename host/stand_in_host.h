@@ -130,6 +130,9 @@ class Host {
   // Creates an instance of a module class and returns the requested interface,
   // as the host's CreateInstance does for the module.
   HResult CreateInstance(const Guid& classId, const Guid& iid, void** out);
+  // A bare initialised instance holding one reference for the caller, which
+  // gives it up with DropInstance; null when the class is unknown.
+  ClassInstance* NewInstance(const Guid& classId);
 
   // The call log: one line per host operation the module called.
   std::vector<std::string> calls;
