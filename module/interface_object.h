@@ -51,6 +51,15 @@ uint32_t ORV_CALL ReleaseInterfaceObject(InterfaceObject* self);
   uint32_t(ORV_CALL* AddRef)(InterfaceObject*) = SharedAddRef;                             \
   uint32_t(ORV_CALL* Release)(InterfaceObject*) = ReleaseInterfaceObject
 
+// The part every operations table shares.
+struct BaseOps {
+  ORV_OBJECT_BASE_SLOTS;
+};
+
+inline const BaseOps& BaseOpsOf(void* object) {
+  return *static_cast<const BaseOps*>(static_cast<InterfaceObject*>(object)->ops);
+}
+
 // Builds an interface object on owner with the given table (the create
 // operation of every class-table row).
 HResult CreateInterfaceObject(ClassInstance* owner, const void* ops, void** out);
