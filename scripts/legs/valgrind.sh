@@ -1,0 +1,16 @@
+# Every native test program under valgrind: no leak, no invalid access.
+leg_valgrind() {
+  need_packages cmake ninja-build g++ libgtest-dev libgmock-dev valgrind
+  configure_and_build build-valgrind -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_BENCH=OFF
+  local failed=0 t
+  for t in build-valgrind/bin/*_test; do
+    echo "-- valgrind $(basename "$t")"
+    if ! ORV_TEST_QUICK=1 valgrind -q --error-exitcode=99 --leak-check=full \
+      --errors-for-leak-kinds=definite,indirect,possible --show-leak-kinds=definite,indirect,possible \
+      "$t" --gtest_brief=1 >"build-valgrind/$(basename "$t").log" 2>&1; then
+      tail -40 "build-valgrind/$(basename "$t").log"
+      failed=1
+    fi
+  done
+  [ "$failed" = 0 ]
+}
