@@ -1,0 +1,162 @@
+// The mixing kernels and transpositions: the row walk, the band clipping and
+// the stride rules. The arithmetic itself is the active kernel set's
+// (kernel_dispatch.h); every form reduces to one of its two per-field mixes:
+//
+//   FadeRows32, FadeRows32Mmx   bytes,  weight w
+//   FadeRows16                  5-5-5,  weight w & ~7  (its 5-bit weight w >> 3, of 32)
+//   FadeRows16Mmx               5-5-5,  weight w
+//   band rows                   from end to start at weight 8m: (b * (32 - m) + a * m) / 32
+//                               equals (b * (256 - 8m) + a * 8m) / 256 exactly.
+//
+// The forms differ in their step (4 bytes portable, 8 bytes MMX) and thus in
+// how much of a row that is not a whole number of steps they mix.
+#include "kernels/blend_kernel.h"
+
+#include "kernels/kernel_dispatch.h"
+
+namespace {
+
+using orv::kernels::ActiveKernelSet;
+using orv::kernels::KernelSet;
+using orv::kernels::TransposeFn;
+
+enum class Fields { kBytes, k555 };
+
+// Weights outside 0..256 would overflow the fields; hold them to the range.
+uint32_t FadeWeight(int32_t weight) {
+  return weight < 0 ? 0u : weight > 256 ? 256u : static_cast<uint32_t>(weight);
+}
+
+void MixRow(const KernelSet& set, Fields fields, const uint8_t* a, const uint8_t* b, uint8_t* out,
+            ptrdiff_t bytes, uint32_t w) {
+  if (fields == Fields::kBytes) {
+    set.mixBytes(a, b, out, bytes, w);
+  } else {
+    set.mix555(a, b, out, bytes / 2, w);
+  }
+}
+
+// Every row r: sources at r * sourceRow (packed), target at r * rowBytes,
+// which may be less than a row's length; rows go in increasing order, so on
+// overlap the later row's bytes remain. `mixed` leading bytes of each row are
+// mixed: the whole steps of the form.
+void FadeRows(const FrameCapture& c, ptrdiff_t sourceRow, ptrdiff_t mixed, Fields fields,
+              uint32_t w) {
+  if (mixed <= 0) return;
+  const KernelSet& set = ActiveKernelSet();
+  for (int32_t r = 0; r < c.captureRows; ++r) {
+    MixRow(set, fields, c.startPixels + r * sourceRow, c.endPixels + r * sourceRow,
+           c.targetPixels + static_cast<ptrdiff_t>(r) * c.rowBytes, mixed, w);
+  }
+}
+
+ptrdiff_t RowLength(const FrameCapture& c) {
+  return static_cast<ptrdiff_t>(c.captureColumns) * c.bytesPerPixel;
+}
+
+// Band index i covers buffer row bandPosition + i at row weight i >> bandSelector,
+// for i from 0 (or the first index on row 0) to bandHeight (or the last
+// index on the last row). Each row is mixed over its whole length, also when
+// that is not a whole number of steps.
+void BandRowsOf(const FrameCapture& c, Fields fields, int32_t bandHeight, int32_t bandPosition,
+                int32_t bandSelector) {
+  const int64_t position = bandPosition;
+  int64_t last = bandHeight;
+  if (position + bandHeight >= c.captureRows) last = c.captureRows - position - 1;
+  if (last < 0) return;
+  const int64_t first = position >= 0 ? 0 : -position;
+  if (first > last) return;
+  const ptrdiff_t length = RowLength(c);
+  if (length <= 0) return;
+  const unsigned shift = static_cast<unsigned>(bandSelector) & 31u;
+  const KernelSet& set = ActiveKernelSet();
+  for (int64_t i = first; i <= last; ++i) {
+    const ptrdiff_t r = static_cast<ptrdiff_t>(position + i);
+    // A band taller than 32 << bandSelector would climb past 32; hold it there.
+    const int64_t m = (i >> shift) < 32 ? (i >> shift) : 32;
+    MixRow(set, fields, c.endPixels + r * length, c.startPixels + r * length,
+           c.targetPixels + r * c.rowBytes, length, static_cast<uint32_t>(m) * 8);
+  }
+}
+
+TransposeFn TransposeFor(const KernelSet& set, int32_t bytesPerPixel) {
+  switch (bytesPerPixel) {
+    case 2:
+      return set.transpose2;
+    case 3:
+      return set.transpose3;
+    case 4:
+      return set.transpose4;
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+void FadeRows16(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t) {
+  const ptrdiff_t sourceRow = static_cast<ptrdiff_t>(c.captureColumns) * 2;
+  FadeRows(c, sourceRow, (c.captureColumns >> 1) * 4, Fields::k555, FadeWeight(weight) & ~7u);
+}
+
+void FadeRows32(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t) {
+  const ptrdiff_t length = RowLength(c);
+  FadeRows(c, length, length / 4 * 4, Fields::kBytes, FadeWeight(weight));
+}
+
+void FadeRows16Mmx(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t) {
+  const ptrdiff_t length = RowLength(c);
+  FadeRows(c, length, length / 8 * 8, Fields::k555, FadeWeight(weight));
+}
+
+void FadeRows32Mmx(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t) {
+  const ptrdiff_t length = RowLength(c);
+  FadeRows(c, length, length / 8 * 8, Fields::kBytes, FadeWeight(weight));
+}
+
+void BandRows(FrameCapture c, int32_t, int32_t bandHeight, int32_t bandPosition,
+              int32_t bandSelector) {
+  const Fields fields = c.depth >= 24 ? Fields::kBytes : Fields::k555;
+  BandRowsOf(c, fields, bandHeight, bandPosition, bandSelector);
+}
+
+void BandRows16Mmx(FrameCapture c, int32_t, int32_t bandHeight, int32_t bandPosition,
+                   int32_t bandSelector) {
+  BandRowsOf(c, Fields::k555, bandHeight, bandPosition, bandSelector);
+}
+
+void BandRows32Mmx(FrameCapture c, int32_t, int32_t bandHeight, int32_t bandPosition,
+                   int32_t bandSelector) {
+  BandRowsOf(c, Fields::kBytes, bandHeight, bandPosition, bandSelector);
+}
+
+void TransposeToColumns(const uint8_t* source, uint8_t* destination, int32_t columns, int32_t rows,
+                        int32_t bytesPerPixel) {
+  if (columns <= 0 || rows <= 0) return;
+  const TransposeFn transpose = TransposeFor(ActiveKernelSet(), bytesPerPixel);
+  if (transpose == nullptr) return;
+  transpose(source, static_cast<ptrdiff_t>(columns) * bytesPerPixel, destination,
+            static_cast<ptrdiff_t>(rows) * bytesPerPixel, rows, columns);
+}
+
+// The row distance as each pixel size takes it: 4-byte pixels round it down
+// to whole pixels, 3-byte pixels use it as it is, 2-byte pixels as a 16-bit
+// count of pixels.
+void TransposeFromColumns(const uint8_t* source, uint8_t* destination, int32_t count, int32_t n,
+                          int32_t bytesPerPixel, int32_t step) {
+  if (count <= 0 || n <= 0) return;
+  const TransposeFn transpose = TransposeFor(ActiveKernelSet(), bytesPerPixel);
+  if (transpose == nullptr) return;
+  ptrdiff_t stride = step;
+  if (bytesPerPixel == 4) stride = static_cast<ptrdiff_t>(step >> 2) * 4;
+  if (bytesPerPixel == 2) stride = static_cast<ptrdiff_t>((step >> 1) & 0xFFFF) * 2;
+  const ptrdiff_t sourceRow = static_cast<ptrdiff_t>(count) * bytesPerPixel;
+  const ptrdiff_t span = static_cast<ptrdiff_t>(n) * bytesPerPixel;
+  // Target rows closer than a source row's column span overlap; there the
+  // plain order decides which pixel remains.
+  if (count > 1 && (stride < 0 ? -stride : stride) < span) {
+    orv::kernels::TransposeInOrder(source, sourceRow, destination, stride, n, count, bytesPerPixel);
+    return;
+  }
+  transpose(source, sourceRow, destination, stride, n, count);
+}

@@ -1,0 +1,42 @@
+// Pixel kernels: the fade and band mixers, the transpositions of the
+// horizontal wipes and the processor test that picks between forms.
+#pragma once
+
+#include <cstdint>
+
+#include "actors/frame_capture.h"
+
+// Every mixing kernel: the capture by value, then weight (fade kernels),
+// bandHeight, bandPosition and bandSelector (band kernels).
+using BlendKernel = void (*)(FrameCapture capture, int32_t weight, int32_t bandHeight,
+                             int32_t bandPosition, int32_t bandSelector);
+
+// Fade: out = (a * (256 - w) + b * w) / 256 per field (FadeRows16: 5-bit weight).
+void FadeRows16(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t);
+void FadeRows32(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t);
+void FadeRows16Mmx(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t);
+void FadeRows32Mmx(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t);
+
+// Band: out = (b * (32 - m) + a * m) / 32 per field over the clipped band rows.
+void BandRows(FrameCapture c, int32_t, int32_t bandHeight, int32_t bandPosition,
+              int32_t bandSelector);
+void BandRows16Mmx(FrameCapture c, int32_t, int32_t bandHeight, int32_t bandPosition,
+                   int32_t bandSelector);
+void BandRows32Mmx(FrameCapture c, int32_t, int32_t bandHeight, int32_t bandPosition,
+                   int32_t bandSelector);
+
+// Column order: destination row j, position i = source row i, position j.
+void TransposeToColumns(const uint8_t* source, uint8_t* destination, int32_t columns, int32_t rows,
+                        int32_t bytesPerPixel);
+// Source row k becomes target column k; its pixel i lands on memory row i.
+void TransposeFromColumns(const uint8_t* source, uint8_t* destination, int32_t count, int32_t n,
+                          int32_t bytesPerPixel, int32_t step);
+
+struct CpuFeatures {
+  int32_t mmx;     // 1 when the processor has MMX
+  int32_t tested;  // always 1
+};
+static_assert(sizeof(CpuFeatures) == 8);
+
+int32_t HasMmx();
+CpuFeatures ReadCpuFeatures();

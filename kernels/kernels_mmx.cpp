@@ -1,0 +1,81 @@
+// MMX row primitives: 8 bytes per step in four 16-bit lanes, for processors
+// that have MMX and nothing newer. Compiled with -mmmx only. (On x86-64 the
+// compiler carries these intrinsics out in SSE registers, which every 64-bit
+// processor has; the 32-bit build uses the MMX registers themselves.)
+#include <mmintrin.h>
+
+#include <cstring>
+
+#include "kernels/kernel_set.h"
+
+namespace orv::kernels {
+
+namespace {
+
+__m64 Load64(const uint8_t* p) {
+  __m64 v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+void Store64(uint8_t* p, __m64 v) { std::memcpy(p, &v, 8); }
+
+// Per lane t = (a << 8) + (b - a) * w with the low 16 bits of the product and
+// a wrapping add: the true value is at most 65280, so it comes out exact.
+// Low lanes hold bytes 0, 2, 4, 6 (out t >> 8), high lanes bytes 1, 3, 5, 7
+// (a << 8 is the byte in place; out t & 0xFF00).
+void MixBytesMmx(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
+  const __m64 weight = _mm_set1_pi16(static_cast<short>(w));
+  const __m64 lowMask = _mm_set1_pi16(0x00FF);
+  ptrdiff_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m64 A = Load64(a + i);
+    const __m64 B = Load64(b + i);
+    const __m64 dl = _mm_sub_pi16(_mm_and_si64(B, lowMask), _mm_and_si64(A, lowMask));
+    const __m64 dh = _mm_sub_pi16(_mm_srli_pi16(B, 8), _mm_srli_pi16(A, 8));
+    const __m64 tl = _mm_add_pi16(_mm_slli_pi16(A, 8), _mm_mullo_pi16(dl, weight));
+    const __m64 th = _mm_add_pi16(_mm_andnot_si64(lowMask, A), _mm_mullo_pi16(dh, weight));
+    Store64(out + i, _mm_or_si64(_mm_srli_pi16(tl, 8), _mm_andnot_si64(lowMask, th)));
+  }
+  _mm_empty();
+  MixBytesC(a + i, b + i, out + i, n - i, w);
+}
+
+// One pixel per lane, each field mixed at its own scale: field 0 as it lies
+// (out t >> 8), field 1 taken as field << 5 (t = field-sum << 3), field 2 as
+// field << 10 (t = field-sum << 2, out t & 0x7C00). The difference of two
+// fields in place is a multiple of the field's unit, so an arithmetic shift
+// brings it down exactly.
+void Mix555Mmx(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
+  const __m64 weight = _mm_set1_pi16(static_cast<short>(w));
+  const __m64 m0 = _mm_set1_pi16(0x001F);
+  const __m64 m1 = _mm_set1_pi16(0x03E0);
+  const __m64 m2 = _mm_set1_pi16(0x7C00);
+  ptrdiff_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m64 A = Load64(a + 2 * i);
+    const __m64 B = Load64(b + 2 * i);
+    const __m64 a0 = _mm_and_si64(A, m0);
+    const __m64 a1 = _mm_and_si64(A, m1);
+    const __m64 a2 = _mm_and_si64(A, m2);
+    const __m64 d0 = _mm_sub_pi16(_mm_and_si64(B, m0), a0);
+    const __m64 d1 = _mm_srai_pi16(_mm_sub_pi16(_mm_and_si64(B, m1), a1), 5);
+    const __m64 d2 = _mm_srai_pi16(_mm_sub_pi16(_mm_and_si64(B, m2), a2), 8);
+    const __m64 t0 = _mm_add_pi16(_mm_slli_pi16(a0, 8), _mm_mullo_pi16(d0, weight));
+    const __m64 t1 = _mm_add_pi16(_mm_slli_pi16(a1, 3), _mm_mullo_pi16(d1, weight));
+    const __m64 t2 = _mm_add_pi16(a2, _mm_mullo_pi16(d2, weight));
+    const __m64 o0 = _mm_srli_pi16(t0, 8);
+    const __m64 o1 = _mm_and_si64(_mm_srli_pi16(t1, 3), m1);
+    const __m64 o2 = _mm_and_si64(t2, m2);
+    Store64(out + 2 * i, _mm_or_si64(_mm_or_si64(o0, o1), o2));
+  }
+  _mm_empty();
+  Mix555C(a + 2 * i, b + 2 * i, out + 2 * i, n - i, w);
+}
+
+}  // namespace
+
+const KernelSet kKernelSetMmx = {"mmx",       SimdLevel::kMmx, MixBytesMmx, Mix555Mmx,
+                                 Transpose2C, Transpose3C,     Transpose4C};
+
+}  // namespace orv::kernels

@@ -1,0 +1,129 @@
+// SSE2 row primitives: the lane arithmetic of the MMX set on 16 bytes per step,
+// and 4 x 4 / 8 x 8 register transposes for 4- and 2-byte pixels. Compiled
+// with -msse2.
+#include <emmintrin.h>
+
+#include "kernels/kernel_set.h"
+#include "kernels/transpose_tiles.h"
+
+namespace orv::kernels {
+
+namespace {
+
+__m128i Load128(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+void Store128(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+// Per 16-bit lane t = (a << 8) + (b - a) * w (exact, at most 65280); low lanes
+// give t >> 8, high lanes t & 0xFF00.
+__m128i MixBytes16(__m128i A, __m128i B, __m128i weight) {
+  const __m128i lowMask = _mm_set1_epi16(0x00FF);
+  const __m128i dl = _mm_sub_epi16(_mm_and_si128(B, lowMask), _mm_and_si128(A, lowMask));
+  const __m128i dh = _mm_sub_epi16(_mm_srli_epi16(B, 8), _mm_srli_epi16(A, 8));
+  const __m128i tl = _mm_add_epi16(_mm_slli_epi16(A, 8), _mm_mullo_epi16(dl, weight));
+  const __m128i th = _mm_add_epi16(_mm_andnot_si128(lowMask, A), _mm_mullo_epi16(dh, weight));
+  return _mm_or_si128(_mm_srli_epi16(tl, 8), _mm_andnot_si128(lowMask, th));
+}
+
+void MixBytesSse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
+  const __m128i weight = _mm_set1_epi16(static_cast<short>(w));
+  ptrdiff_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m128i r0 = MixBytes16(Load128(a + i), Load128(b + i), weight);
+    const __m128i r1 = MixBytes16(Load128(a + i + 16), Load128(b + i + 16), weight);
+    Store128(out + i, r0);
+    Store128(out + i + 16, r1);
+  }
+  if (i + 16 <= n) {
+    Store128(out + i, MixBytes16(Load128(a + i), Load128(b + i), weight));
+    i += 16;
+  }
+  MixBytesC(a + i, b + i, out + i, n - i, w);
+}
+
+// One pixel per lane; see the MMX set for the per-field scaling.
+__m128i Mix555x8(__m128i A, __m128i B, __m128i weight) {
+  const __m128i m0 = _mm_set1_epi16(0x001F);
+  const __m128i m1 = _mm_set1_epi16(0x03E0);
+  const __m128i m2 = _mm_set1_epi16(0x7C00);
+  const __m128i a0 = _mm_and_si128(A, m0);
+  const __m128i a1 = _mm_and_si128(A, m1);
+  const __m128i a2 = _mm_and_si128(A, m2);
+  const __m128i d0 = _mm_sub_epi16(_mm_and_si128(B, m0), a0);
+  const __m128i d1 = _mm_srai_epi16(_mm_sub_epi16(_mm_and_si128(B, m1), a1), 5);
+  const __m128i d2 = _mm_srai_epi16(_mm_sub_epi16(_mm_and_si128(B, m2), a2), 8);
+  const __m128i t0 = _mm_add_epi16(_mm_slli_epi16(a0, 8), _mm_mullo_epi16(d0, weight));
+  const __m128i t1 = _mm_add_epi16(_mm_slli_epi16(a1, 3), _mm_mullo_epi16(d1, weight));
+  const __m128i t2 = _mm_add_epi16(a2, _mm_mullo_epi16(d2, weight));
+  const __m128i o0 = _mm_srli_epi16(t0, 8);
+  const __m128i o1 = _mm_and_si128(_mm_srli_epi16(t1, 3), m1);
+  const __m128i o2 = _mm_and_si128(t2, m2);
+  return _mm_or_si128(_mm_or_si128(o0, o1), o2);
+}
+
+void Mix555Sse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
+  const __m128i weight = _mm_set1_epi16(static_cast<short>(w));
+  ptrdiff_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    Store128(out + 2 * i, Mix555x8(Load128(a + 2 * i), Load128(b + 2 * i), weight));
+  }
+  Mix555C(a + 2 * i, b + 2 * i, out + 2 * i, n - i, w);
+}
+
+// 4 x 4 pixels of 4 bytes: rows r0..r3 in, columns out.
+void Block4x4(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride) {
+  const __m128i r0 = Load128(src);
+  const __m128i r1 = Load128(src + srcStride);
+  const __m128i r2 = Load128(src + 2 * srcStride);
+  const __m128i r3 = Load128(src + 3 * srcStride);
+  const __m128i t0 = _mm_unpacklo_epi32(r0, r1);
+  const __m128i t1 = _mm_unpackhi_epi32(r0, r1);
+  const __m128i t2 = _mm_unpacklo_epi32(r2, r3);
+  const __m128i t3 = _mm_unpackhi_epi32(r2, r3);
+  Store128(dst, _mm_unpacklo_epi64(t0, t2));
+  Store128(dst + dstStride, _mm_unpackhi_epi64(t0, t2));
+  Store128(dst + 2 * dstStride, _mm_unpacklo_epi64(t1, t3));
+  Store128(dst + 3 * dstStride, _mm_unpackhi_epi64(t1, t3));
+}
+
+// 8 x 8 pixels of 2 bytes.
+void Block8x8(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride) {
+  __m128i r[8];
+  for (int k = 0; k < 8; ++k) r[k] = Load128(src + k * srcStride);
+  __m128i s[8];
+  for (int k = 0; k < 4; ++k) {
+    s[2 * k] = _mm_unpacklo_epi16(r[2 * k], r[2 * k + 1]);
+    s[2 * k + 1] = _mm_unpackhi_epi16(r[2 * k], r[2 * k + 1]);
+  }
+  // s[0] = a0 b0 a1 b1 a2 b2 a3 b3, s[1] = a4 b4 .. a7 b7, s[2] = c0 d0 .. c3 d3, ...
+  __m128i t[8];
+  for (int k = 0; k < 2; ++k) {
+    t[4 * k + 0] = _mm_unpacklo_epi32(s[4 * k + 0], s[4 * k + 2]);
+    t[4 * k + 1] = _mm_unpackhi_epi32(s[4 * k + 0], s[4 * k + 2]);
+    t[4 * k + 2] = _mm_unpacklo_epi32(s[4 * k + 1], s[4 * k + 3]);
+    t[4 * k + 3] = _mm_unpackhi_epi32(s[4 * k + 1], s[4 * k + 3]);
+  }
+  // t[0] = a0 b0 c0 d0 a1 b1 c1 d1, t[1] = columns 2, 3, t[2] = 4, 5, t[3] = 6, 7;
+  // t[4..7] the same for rows e..h.
+  for (int k = 0; k < 4; ++k) {
+    Store128(dst + (2 * k) * dstStride, _mm_unpacklo_epi64(t[k], t[k + 4]));
+    Store128(dst + (2 * k + 1) * dstStride, _mm_unpackhi_epi64(t[k], t[k + 4]));
+  }
+}
+
+void Transpose4Sse2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
+                    ptrdiff_t rows, ptrdiff_t columns) {
+  TransposeBlocks<4, 4, 16, Block4x4>(src, srcStride, dst, dstStride, rows, columns, Transpose4C);
+}
+
+}  // namespace
+
+void Transpose2Sse2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
+                    ptrdiff_t rows, ptrdiff_t columns) {
+  TransposeBlocks<2, 8, 32, Block8x8>(src, srcStride, dst, dstStride, rows, columns, Transpose2C);
+}
+
+const KernelSet kKernelSetSse2 = {"sse2",         SimdLevel::kSse2, MixBytesSse2,  Mix555Sse2,
+                                  Transpose2Sse2, Transpose3C,      Transpose4Sse2};
+
+}  // namespace orv::kernels

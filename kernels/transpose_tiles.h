@@ -1,0 +1,49 @@
+// The tile walk shared by the SIMD transpositions: tiles of kTile x kTile
+// pixels moved in register blocks of kBlock x kBlock; the edges that do not
+// fill a block go to the portable form.
+//
+// Included only by the SIMD files. It sits in an unnamed namespace on
+// purpose: each file gets its own copy, built with that file's flags, and no
+// copy can stand in for another at link time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kernels/kernel_set.h"
+
+namespace orv::kernels {
+namespace {
+
+using BlockFn = void (*)(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
+                         ptrdiff_t dstStride);
+
+template <int kBytes, int kBlock, int kTile, BlockFn block>
+void TransposeBlocks(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
+                     ptrdiff_t rows, ptrdiff_t columns, TransposeFn edges) {
+  const ptrdiff_t fullRows = rows - rows % kBlock;
+  const ptrdiff_t fullColumns = columns - columns % kBlock;
+  for (ptrdiff_t i0 = 0; i0 < fullRows; i0 += kTile) {
+    const ptrdiff_t i1 = i0 + kTile < fullRows ? i0 + kTile : fullRows;
+    for (ptrdiff_t j0 = 0; j0 < fullColumns; j0 += kTile) {
+      const ptrdiff_t j1 = j0 + kTile < fullColumns ? j0 + kTile : fullColumns;
+      for (ptrdiff_t i = i0; i < i1; i += kBlock) {
+        for (ptrdiff_t j = j0; j < j1; j += kBlock) {
+          block(src + i * srcStride + j * kBytes, srcStride, dst + j * dstStride + i * kBytes,
+                dstStride);
+        }
+      }
+    }
+  }
+  if (fullColumns < columns) {
+    edges(src + fullColumns * kBytes, srcStride, dst + fullColumns * dstStride, dstStride, rows,
+          columns - fullColumns);
+  }
+  if (fullRows < rows) {
+    edges(src + fullRows * srcStride, srcStride, dst + fullRows * kBytes, dstStride,
+          rows - fullRows, fullColumns);
+  }
+}
+
+}  // namespace
+}  // namespace orv::kernels
