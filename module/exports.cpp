@@ -4,6 +4,8 @@
 
 #if !defined(_WIN32)
 #include <dlfcn.h>
+
+#include "resources/module_resources.h"
 #endif
 
 using namespace orv;
@@ -109,14 +111,21 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD, void*) {
 }
 #else
 // The load and unload notification: the handle is the module's base address,
-// as an instance handle is on Windows.
+// as an instance handle is on Windows. The module's resources are known to the
+// platform's lookup under that handle while the module is loaded.
 namespace {
 void StoreModuleInstance() {
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&StoreModuleInstance), &info))
     moduleInstance = static_cast<HMODULE>(info.dli_fbase);
 }
-__attribute__((constructor)) void ModuleLoaded() { StoreModuleInstance(); }
-__attribute__((destructor)) void ModuleUnloaded() { StoreModuleInstance(); }
+__attribute__((constructor)) void ModuleLoaded() {
+  StoreModuleInstance();
+  OrvRegisterModuleResources(moduleInstance, &kModuleResources);
+}
+__attribute__((destructor)) void ModuleUnloaded() {
+  StoreModuleInstance();
+  OrvRegisterModuleResources(moduleInstance, nullptr);
+}
 }  // namespace
 #endif

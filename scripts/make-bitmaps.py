@@ -39,7 +39,7 @@ def bmp_file(width, height, bits, palette, rows):
     return head + info + colours + bytes(pixels)
 
 
-# The arrow across the middle, as rows of text: '#' arrow, '.' outline.
+# The arrow across the middle, as rows of text: '#' is the arrow.
 ARROW = [
     "..........#.....",
     "..........##....",

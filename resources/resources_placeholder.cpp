@@ -1,1 +1,0 @@
-// Compiled-in resources for builds without a resource compiler.
