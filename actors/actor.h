@@ -69,6 +69,11 @@ struct HorizontalWipeFields {
   int32_t revealEdge;
 };
 
+// Keeps the asset whose CpuFeatures pair the actor points at alive for the
+// actor's life: one reference on the asset instance, given back when the
+// actor's instance terminates.
+void KeepAssetAlive(void* actorInterface, ClassInstance* asset);
+
 extern const ActorOps kFadeActorOps;
 extern const ActorOps kWipeUpActorOps;
 extern const ActorOps kWipeDownActorOps;

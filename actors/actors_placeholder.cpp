@@ -7,3 +7,6 @@ const ActorOps kWipeDownActorOps{};
 const ActorOps kColorActorOps{};
 const ActorOps kWipeLeftActorOps{};
 const ActorOps kWipeRightActorOps{};
+
+// Placeholder until the actors land: the actors keep no asset reference yet.
+void KeepAssetAlive(void*, ClassInstance*) {}
