@@ -1,0 +1,124 @@
+# The 32-bit Windows module as scripts/build-windows builds it, checked as the
+# host and Windows see the file: machine, exports and their calling convention,
+# imported DLLs, and every resource with its exact size.
+#
+# Allowed imports are the system's own DLLs: KERNEL32, USER32, GDI32 and
+# msvcrt. msvcrt.dll is the C runtime that ships in the system folder of every
+# Windows version the host runs on, so it needs no redistributable; libgcc,
+# libstdc++ and winpthread are linked in statically and must not appear.
+leg_win32() {
+  need_packages cmake ninja-build python3 g++-mingw-w64-i686 binutils-mingw-w64-i686 \
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  echo "-- peres: resource reader on known modules"
+  python3 tools/peres_test.py
+  JOBS=$jobs scripts/build-windows
+  check_win32_module build-win32/bin/ORVPACK1.x32
+}
+
+win32_fail() {
+  echo "FAIL: $*" >&2
+  return 1
+}
+
+check_win32_module() {
+  local dll=$1 objdump=i686-w64-mingw32-objdump peres="python3 tools/peres.py"
+  local headers failed=0
+  headers=$($objdump -p "$dll")
+
+  echo "-- machine"
+  $objdump -f "$dll" | grep -q "file format pei-i386" || win32_fail "$dll is not pei-i386" || failed=1
+
+  echo "-- exports"
+  # Each name with the stack bytes its stdcall form pops on return.
+  local -A pops=([DllGetClassForm]=16 [DllGetInterface]=16 [DllGetClassInfo]=8
+    [DllCanUnloadNow]=0 [DllGetClassObject]=12)
+  local names rvas base name index addr ret want
+  names=$(awk '/^\[Ordinal\/Name Pointer\] Table/ {on=1; next} on && NF==0 {on=0}
+    on {gsub(/[][]/, ""); print $1, $2}' <<<"$headers")
+  rvas=$(awk '/^Export Address Table -- Ordinal Base/ {on=1; next} on && NF==0 {on=0}
+    on && /Export RVA/ {print $(NF-2)}' <<<"$headers")
+  base=$(awk '$1=="ImageBase" {print $2}' <<<"$headers")
+  grep -qx "Name.*ORVPACK1.x32" <<<"$(grep -E '^Name[[:space:]]' <<<"$headers")" ||
+    win32_fail "export table does not name ORVPACK1.x32" || failed=1
+  [ "$(awk '{print $2}' <<<"$names" | sort | tr '\n' ' ')" = \
+    "DllCanUnloadNow DllGetClassForm DllGetClassInfo DllGetClassObject DllGetInterface " ] ||
+    win32_fail "exports are not exactly the five entry points: $(echo $names)" || failed=1
+  while read -r index name; do
+    [ -n "$name" ] || continue
+    addr=$((0x$base + 0x$(sed -n "$((index + 1))p" <<<"$rvas")))
+    # The first return instruction of the export's code tells its convention.
+    ret=$($objdump -d --no-show-raw-insn --start-address=$addr --stop-address=$((addr + 512)) \
+      "$dll" | awk '$2 == "ret" && !seen {print $3; seen = 1}')
+    want=${pops[$name]:-?}
+    if [ "$want" = 0 ] && [ -z "$ret" ]; then :
+    elif [ "$want" != 0 ] && [ "$ret" = "\$$(printf '0x%x' "$want")" ]; then :
+    else win32_fail "$name returns with 'ret $ret', wanted stdcall popping $want bytes" || failed=1
+    fi
+  done <<<"$names"
+
+  echo "-- imports"
+  local dll_name
+  while read -r dll_name; do
+    case "${dll_name,,}" in
+      kernel32.dll | user32.dll | gdi32.dll | msvcrt.dll) ;;
+      *) win32_fail "imports from $dll_name, which is not a system DLL" || failed=1 ;;
+    esac
+  done < <(awk '/DLL Name:/ {print $3}' <<<"$headers")
+
+  echo "-- resources"
+  $peres list "$dll" | sed 's/^/   /'
+  # Always there: the two icons, checked byte for byte against their files.
+  win32_bitmap "$dll" ORV_FADE_XTRA_PICON \
+    "width=32 height=33 bits=8 compression=0 palette=256 size=2120" || failed=1
+  win32_bitmap "$dll" ORV_FADE_XTRA_PICON_BW \
+    "width=32 height=32 bits=1 compression=0 palette=2 size=176" || failed=1
+  # The about box's pictures, once they are in: the logo, and the RLE8 badge.
+  win32_bitmap "$dll" 510 "width=100 height=67 bits=8 compression=0 palette=256 size=7764" \
+    optional || failed=1
+  win32_bitmap "$dll" 125 "width=100 height=27 bits=8 compression=1 palette=256 size=*" \
+    optional || failed=1
+  # The dialogs, once they are in: controls in template order (id class x y w h).
+  win32_dialog "$dll" 119 "Options" \
+    "1 Button 130 20 50 14" "2 Button 130 51 50 14" "1004 Button 15 35 32 10" \
+    "65535 Button 5 5 115 75" "1005 Button 15 49 39 10" "1006 Button 15 65 43 10" \
+    "1007 Button 70 35 43 10" "1008 Button 70 49 43 10" "1009 Button 70 65 43 10" \
+    "1010 Button 15 20 58 10" || failed=1
+  win32_dialog "$dll" 130 "Dialog" \
+    "1 Button 160 55 50 14" "65535 Static 105 3 105 8" "65535 Static 105 15 97 20" \
+    "109 Static 15 3 67 41" "1005 Static 15 45 67 17" "65535 Static 105 34 90 21" || failed=1
+  [ "$failed" = 0 ] && echo "win32 module checks passed: $dll"
+}
+
+# A bitmap resource's header and size; a named bitmap whose file is in
+# resources/ must hold the file's bytes without its 14-byte file header.
+win32_bitmap() {
+  local dll=$1 name=$2 want=$3 optional=${4:-} got file
+  if ! got=$(python3 tools/peres.py bitmap "$dll" "$name" 2>/dev/null); then
+    [ -n "$optional" ] && { echo "   bitmap $name: not there yet"; return 0; }
+    win32_fail "bitmap $name missing"
+    return
+  fi
+  # shellcheck disable=SC2053  # $want is a pattern
+  [[ $got == "bitmap $name $want" ]] || { win32_fail "$got; wanted $want"; return; }
+  file=resources/${name,,}.bmp
+  if [ -f "$file" ]; then
+    cmp -s <(python3 tools/peres.py get "$dll" BITMAP "$name") <(tail -c +15 "$file") ||
+      { win32_fail "bitmap $name differs from $file"; return; }
+  fi
+  echo "   bitmap $name OK"
+}
+
+win32_dialog() {
+  local dll=$1 id=$2 caption=$3 out got
+  shift 3
+  if ! out=$(python3 tools/peres.py dialog "$dll" "$id" 2>/dev/null); then
+    echo "   dialog $id: not there yet"
+    return 0
+  fi
+  grep -q "^dialog $id caption=\"$caption\" " <<<"$out" ||
+    { win32_fail "dialog $id: $(head -1 <<<"$out")"; return; }
+  got=$(sed -n 's/^control id=\([0-9]*\) class=\([^ ]*\) .* x=\(-\?[0-9]*\) y=\(-\?[0-9]*\) w=\([0-9]*\) h=\([0-9]*\) .*/\1 \2 \3 \4 \5 \6/p' <<<"$out")
+  [ "$got" = "$(printf '%s\n' "$@")" ] ||
+    { win32_fail "dialog $id controls:"$'\n'"$got"$'\n'"wanted:"$'\n'"$(printf '%s\n' "$@")"; return; }
+  echo "   dialog $id OK"
+}
