@@ -1,0 +1,404 @@
+// The transition asset through the loaded module and the recording stand-in
+// host: its index from the registry entry, the shared processor description,
+// the saved media, every slot of its table and the actors it makes.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/member.h"
+#include "host/stand_in_host.h"
+#include "module/class_ids.h"
+
+using namespace orv;
+using orvhost::Actor;
+using orvhost::Host;
+using orvhost::Member;
+
+namespace {
+
+constexpr int32_t kColor = 5;
+constexpr int32_t kYellow = 5;
+constexpr int32_t kBlackAndWhite = 6;
+
+class AssetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(orvhost::RegisterTransitions(host), 0);
+    ASSERT_EQ(host.registry.size(), 6u);
+    host.calls.clear();
+  }
+  void TearDown() override {
+    for (Member& m : members) m.Release();
+    EXPECT_EQ(host.module().CanUnloadNow(), 0) << "interface objects left alive";
+    EXPECT_EQ(host.liveInstances(), 0);
+    EXPECT_EQ(host.liveBlocks(), 0);
+    EXPECT_EQ(host.badFrees, 0);
+    EXPECT_EQ(host.utilitiesAlive, 0);
+  }
+
+  // A member placed from the registry entry of index.
+  Member& Place(int index) {
+    Member& m = members.emplace_back();
+    EXPECT_EQ(m.Place(host, *host.registry.at(static_cast<size_t>(index))), 0);
+    return m;
+  }
+
+  std::unique_ptr<orvhost::Stream> StreamWith(std::vector<uint8_t> bytes) {
+    auto s = host.NewStream();
+    s->bytes = std::move(bytes);
+    return s;
+  }
+
+  Host host;
+  std::deque<Member> members;
+};
+
+// ---- placing ----
+
+TEST_F(AssetTest, PlacedMemberReadsItsIndexFromTheEntry) {
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE("index " + std::to_string(i));
+    host.calls.clear();
+    Member& m = Place(i);
+    EXPECT_EQ(m.fields().transitionIndex, i);
+    EXPECT_EQ(m.fields().colorChoice, kBlackAndWhite);
+    EXPECT_EQ(m.fields().cpuFeatures.tested, 1);
+    EXPECT_EQ(host.CallsStartingWith("Get"), std::vector<std::string>{"Get myData"});
+  }
+}
+
+TEST_F(AssetTest, InitFromDictWithoutDictionaryOrKeyLeavesTheIndex) {
+  Member& m = members.emplace_back();
+  ASSERT_EQ(m.Create(host), 0);
+  EXPECT_EQ(m.fields().transitionIndex, 0) << "the index before InitFromDict";
+  const auto& ops = *static_cast<const InitFromDictOps*>(m.initFromDict->ops);
+
+  m.fields().transitionIndex = 3;
+  EXPECT_EQ(ops.InitFromDict(m.initFromDict, nullptr), 0);
+  EXPECT_EQ(m.fields().transitionIndex, 3);
+
+  auto empty = host.NewDict();
+  host.calls.clear();
+  EXPECT_EQ(ops.InitFromDict(m.initFromDict, empty.get()), 0);
+  EXPECT_EQ(m.fields().transitionIndex, 3);
+  EXPECT_EQ(host.calls, std::vector<std::string>{"Get myData"});
+}
+
+TEST_F(AssetTest, MemberReleasesBothInterfacesAndTheInstance) {
+  {
+    Member m;
+    ASSERT_EQ(m.Place(host, *host.registry[2]), 0);
+    EXPECT_EQ(host.liveInstances(), 1);
+    EXPECT_NE(host.module().CanUnloadNow(), 0);
+  }
+  EXPECT_EQ(host.liveInstances(), 0);
+  EXPECT_EQ(host.CallsStartingWith("terminate").size(), 1u);
+}
+
+TEST_F(AssetTest, PlacingFailsCleanlyWithoutMemory) {
+  Member m;
+  host.failAllAllocs = true;
+  EXPECT_EQ(m.Place(host, *host.registry[0]), kNoMemory);
+  EXPECT_EQ(m.asset, nullptr);
+  host.failAllAllocs = false;
+  host.failAllocAt = 2;  // the InitFromDictInterface object
+  EXPECT_EQ(m.Place(host, *host.registry[0]), kNoMemory);
+  EXPECT_EQ(m.asset, nullptr);
+  EXPECT_EQ(m.initFromDict, nullptr);
+}
+
+// ---- the shared processor description ----
+
+// The processor test gives mmx 0 or 1; a pair with any other mmx value was
+// copied from the asset the test writes it into.
+TEST_F(AssetTest, ProcessorIsMeasuredOnceWhileTheMeasuringAssetLives) {
+  Member& first = Place(0);
+  const CpuFeatures measured = first.fields().cpuFeatures;
+  EXPECT_TRUE(measured.mmx == 0 || measured.mmx == 1);
+  EXPECT_EQ(measured.tested, 1);
+
+  first.fields().cpuFeatures.mmx = 7;  // marks the pair the next asset copies
+  Member& second = Place(1);
+  EXPECT_EQ(second.fields().cpuFeatures.mmx, 7) << "the second asset copied the first";
+  EXPECT_EQ(second.fields().cpuFeatures.tested, 1);
+
+  // The measuring asset goes: the next one measures again and becomes the
+  // one that later assets copy.
+  first.Release();
+  Member& third = Place(2);
+  EXPECT_EQ(third.fields().cpuFeatures.mmx, measured.mmx) << "the third asset measured";
+  third.fields().cpuFeatures.mmx = 9;
+  Member& fourth = Place(3);
+  EXPECT_EQ(fourth.fields().cpuFeatures.mmx, 9);
+
+  // An asset that only copied leaves the shared pair where it was.
+  second.Release();
+  fourth.Release();
+  Member& fifth = Place(4);
+  EXPECT_EQ(fifth.fields().cpuFeatures.mmx, 9);
+
+  // With every asset gone the next one measures.
+  third.Release();
+  fifth.Release();
+  Member& sixth = Place(5);
+  EXPECT_EQ(sixth.fields().cpuFeatures.mmx, measured.mmx);
+}
+
+// ---- media ----
+
+TEST_F(AssetTest, ColourMemberSavesItsColourBigEndian) {
+  Member& m = Place(kColor);
+  EXPECT_EQ(m.MediaSize(), 4);
+  for (int32_t colour = 0; colour <= 6; ++colour) {
+    SCOPED_TRACE("colour " + std::to_string(colour));
+    m.fields().colorChoice = colour;
+    auto stream = host.NewStream();
+    host.calls.clear();
+    EXPECT_EQ(m.Save(*stream), 0);
+    EXPECT_EQ(stream->bytes, (std::vector<uint8_t>{0, 0, 0, static_cast<uint8_t>(colour)}));
+    EXPECT_EQ(m.fields().colorChoice, colour) << "the field keeps its value";
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"Open 2", "Write 4", "Close"}));
+    EXPECT_FALSE(stream->open);
+  }
+}
+
+TEST_F(AssetTest, YellowSavesAndLoadsAsFiveBytesOfMedia) {
+  Member& saved = Place(kColor);
+  saved.fields().colorChoice = kYellow;
+  auto stream = host.NewStream();
+  ASSERT_EQ(saved.Save(*stream), 0);
+  EXPECT_EQ(stream->bytes, (std::vector<uint8_t>{0x00, 0x00, 0x00, 0x05}));
+
+  Member& loaded = Place(kColor);
+  EXPECT_EQ(loaded.fields().colorChoice, kBlackAndWhite);
+  host.calls.clear();
+  EXPECT_EQ(loaded.Load(*stream), 0);
+  EXPECT_EQ(loaded.fields().colorChoice, kYellow);
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"callback.QueryInterface HostUtilities", "Open 0",
+                                                  "Read 4", "Close", "Utilities.Release"}));
+}
+
+TEST_F(AssetTest, MediaKeepsEveryByteInOrder) {
+  Member& m = Place(kColor);
+  m.fields().colorChoice = 0x01020304;
+  auto stream = host.NewStream();
+  ASSERT_EQ(m.Save(*stream), 0);
+  EXPECT_EQ(stream->bytes, (std::vector<uint8_t>{1, 2, 3, 4}));
+
+  // A stored value outside 0..6 is taken as it comes.
+  auto other = StreamWith({0x00, 0x00, 0x00, 0x09});
+  EXPECT_EQ(m.Load(*other), 0);
+  EXPECT_EQ(m.fields().colorChoice, 9);
+  auto high = StreamWith({0x80, 0x00, 0x00, 0x01});
+  EXPECT_EQ(m.Load(*high), 0);
+  EXPECT_EQ(m.fields().colorChoice, static_cast<int32_t>(0x80000001));
+}
+
+TEST_F(AssetTest, OtherMembersHaveEmptyMedia) {
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE("index " + std::to_string(i));
+    Member& m = Place(i);
+    m.fields().colorChoice = 2;
+    EXPECT_EQ(m.MediaSize(), 0);
+    auto stream = StreamWith({0xEE});
+    host.calls.clear();
+    EXPECT_EQ(m.Save(*stream), 0);
+    EXPECT_TRUE(stream->bytes.empty());
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"Open 2", "Close"}));
+
+    auto source = StreamWith({0, 0, 0, 4});
+    host.calls.clear();
+    EXPECT_EQ(m.Load(*source), 0);
+    EXPECT_EQ(m.fields().colorChoice, 2);
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"callback.QueryInterface HostUtilities",
+                                                    "Open 0", "Close", "Utilities.Release"}));
+  }
+}
+
+TEST_F(AssetTest, StreamThatCannotOpenIsReportedAndNotClosed) {
+  Member& m = Place(kColor);
+  m.fields().colorChoice = 3;
+  auto stream = StreamWith({0, 0, 0, 1});
+  stream->failOpen = static_cast<HResult>(0x80043333);
+  host.calls.clear();
+  EXPECT_EQ(m.Save(*stream), static_cast<HResult>(0x80043333));
+  EXPECT_EQ(host.calls, std::vector<std::string>{"Open 2"});
+  host.calls.clear();
+  EXPECT_EQ(m.Load(*stream), static_cast<HResult>(0x80043333));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"callback.QueryInterface HostUtilities", "Open 0",
+                                                  "Utilities.Release"}));
+  EXPECT_EQ(m.fields().colorChoice, 3);
+}
+
+TEST_F(AssetTest, FailedWriteIsReportedAndTheStreamClosed) {
+  Member& m = Place(kColor);
+  m.fields().colorChoice = 4;
+  auto stream = host.NewStream();
+  stream->failWrite = static_cast<HResult>(0x80044444);
+  host.calls.clear();
+  EXPECT_EQ(m.Save(*stream), static_cast<HResult>(0x80044444));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"Open 2", "Write 4", "Close"}));
+  EXPECT_EQ(m.fields().colorChoice, 4);
+}
+
+// A failed read used to leave the stream's partial bytes, swapped, in the
+// colour; the colour now changes only when all four bytes arrive.
+TEST_F(AssetTest, FailedReadLeavesTheColourAsItWas) {
+  Member& m = Place(kColor);
+  m.fields().colorChoice = 2;
+  auto failing = StreamWith({0x7F, 0x7F, 0x7F, 0x7F});
+  failing->failRead = static_cast<HResult>(0x80045555);  // one byte arrives, then the fault
+  host.calls.clear();
+  EXPECT_EQ(m.Load(*failing), static_cast<HResult>(0x80045555));
+  EXPECT_EQ(m.fields().colorChoice, 2);
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"callback.QueryInterface HostUtilities", "Open 0",
+                                                  "Read 4", "Close", "Utilities.Release"}));
+
+  auto shortStream = StreamWith({0x00, 0x01});
+  EXPECT_EQ(m.Load(*shortStream), orvhost::kHostFault);
+  EXPECT_EQ(m.fields().colorChoice, 2);
+  auto empty = StreamWith({});
+  EXPECT_EQ(m.Load(*empty), orvhost::kHostFault);
+  EXPECT_EQ(m.fields().colorChoice, 2);
+}
+
+TEST_F(AssetTest, LoadWithoutUtilitiesFailsBeforeOpening) {
+  Member& m = Place(kColor);
+  host.refuseUtilities = true;
+  auto stream = StreamWith({0, 0, 0, 1});
+  host.calls.clear();
+  EXPECT_EQ(m.Load(*stream), kNoInterface);
+  EXPECT_EQ(host.calls, std::vector<std::string>{"callback.QueryInterface HostUtilities"});
+  EXPECT_EQ(m.fields().colorChoice, kBlackAndWhite);
+}
+
+// ---- the other slots ----
+
+TEST_F(AssetTest, UnsupportedSlotsReturnTheirCodesAndTouchNothing) {
+  Member& m = Place(0);
+  const AssetOps& ops = m.ops();
+  int32_t canary[4] = {11, 22, 33, 44};
+  auto p = [&](int i) { return reinterpret_cast<intptr_t>(&canary[i]); };
+  EXPECT_EQ(ops.Unsupported3(m.asset, p(0), p(1)), kAssetUnsupported);
+  EXPECT_EQ(ops.Unsupported4(m.asset, 0, -1), kAssetUnsupported);
+  EXPECT_EQ(ops.Unsupported5(m.asset, p(0), p(1), p(2), p(3)), kAssetUnsupportedAlt);
+  EXPECT_EQ(ops.Unsupported5(m.asset, 0, 0, 0, 0), kAssetUnsupportedAlt);
+  EXPECT_EQ(canary[0], 11);
+  EXPECT_EQ(canary[1], 22);
+  EXPECT_EQ(canary[2], 33);
+  EXPECT_EQ(canary[3], 44);
+}
+
+TEST_F(AssetTest, AcceptedSlotsReturnZeroAndTouchNothing) {
+  Member& m = Place(kColor);
+  const AssetOps& ops = m.ops();
+  int32_t canary[2] = {5, 6};
+  const intptr_t a = reinterpret_cast<intptr_t>(&canary[0]);
+  const intptr_t b = reinterpret_cast<intptr_t>(&canary[1]);
+  const AssetFields before = m.fields();
+  host.calls.clear();
+  EXPECT_EQ(ops.Accept6(m.asset, a), 0);
+  EXPECT_EQ(ops.Accept7(m.asset, a, b), 0);
+  EXPECT_EQ(ops.Accept8(m.asset, a), 0);
+  EXPECT_EQ(ops.Accept9(m.asset, a), 0);
+  EXPECT_EQ(ops.Accept10(m.asset, a), 0);
+  EXPECT_EQ(ops.Accept11(m.asset, a), 0);
+  EXPECT_EQ(ops.Accept12(m.asset), 0);
+  EXPECT_EQ(ops.Accept17(m.asset), 0);
+  EXPECT_EQ(ops.Accept21(m.asset, a), 0);
+  EXPECT_EQ(ops.Accept23(m.asset, a, b), 0);
+  EXPECT_EQ(ops.Accept26(m.asset, a, b), 0);
+  EXPECT_EQ(ops.Accept27(m.asset, a, b), 0);
+  EXPECT_EQ(ops.Accept28(m.asset, a, b), 0);
+  EXPECT_EQ(canary[0], 5);
+  EXPECT_EQ(canary[1], 6);
+  EXPECT_EQ(std::memcmp(&before, &m.fields(), sizeof before), 0);
+  EXPECT_TRUE(host.calls.empty());
+}
+
+TEST_F(AssetTest, ReportingSlotsWriteZero) {
+  Member& m = Place(kColor);
+  const AssetOps& ops = m.ops();
+  int32_t out = 0x55555555;
+  EXPECT_EQ(ops.ReportZero13(m.asset, &out), 0);
+  EXPECT_EQ(out, 0);
+  out = -1;
+  EXPECT_EQ(ops.ReportZero14(m.asset, &out), 0);
+  EXPECT_EQ(out, 0);
+  out = 12345;
+  EXPECT_EQ(ops.ReportZero18(m.asset, &out), 0);
+  EXPECT_EQ(out, 0);
+}
+
+TEST_F(AssetTest, SwapBytesReversesTheBytesInMemory) {
+  Member& m = Place(0);
+  const AssetOps& ops = m.ops();
+  const uint8_t in16[2] = {0x12, 0x34};
+  uint16_t v16;
+  std::memcpy(&v16, in16, 2);
+  const uint16_t out16 = ops.SwapBytes16(m.asset, v16);
+  uint8_t got16[2];
+  std::memcpy(got16, &out16, 2);
+  EXPECT_EQ(got16[0], 0x34);
+  EXPECT_EQ(got16[1], 0x12);
+
+  const uint8_t in32[4] = {0x11, 0x22, 0x33, 0x44};
+  uint32_t v32;
+  std::memcpy(&v32, in32, 4);
+  const uint32_t out32 = ops.SwapBytes32(m.asset, v32);
+  uint8_t got32[4];
+  std::memcpy(got32, &out32, 4);
+  EXPECT_EQ(got32[0], 0x44);
+  EXPECT_EQ(got32[1], 0x33);
+  EXPECT_EQ(got32[2], 0x22);
+  EXPECT_EQ(got32[3], 0x11);
+  EXPECT_EQ(ops.SwapBytes32(m.asset, 0x80FF0001u), 0x0100FF80u);
+  EXPECT_EQ(ops.SwapBytes16(m.asset, 0xFF01u), 0x01FFu);
+  // The interface argument is not used.
+  EXPECT_EQ(ops.SwapBytes32(nullptr, 0xA1B2C3D4u), 0xD4C3B2A1u);
+}
+
+// ---- actors ----
+
+TEST_F(AssetTest, RefusedActorCreationReportsAndLeavesTheOutPointer) {
+  Member& m = Place(1);
+  host.failCreateInstance = static_cast<HResult>(0x80046666);
+  void* out = reinterpret_cast<void*>(0x1234);
+  host.calls.clear();
+  EXPECT_EQ(m.ops().MakeActor(m.asset, &out), kNoInterface);
+  EXPECT_EQ(out, reinterpret_cast<void*>(0x1234));
+  EXPECT_EQ(host.calls,
+            std::vector<std::string>{"CreateInstance " + orvhost::GuidText(kWipeUpActorId)});
+}
+
+// An index outside 0..5 (a corrupt entry) makes no actor and reads nothing
+// outside the table of actor classes.
+TEST_F(AssetTest, IndexOutsideTheTransitionsMakesNoActor) {
+  Member& m = Place(0);
+  for (int32_t index : {6, -1, 100, INT32_MIN, INT32_MAX}) {
+    SCOPED_TRACE("index " + std::to_string(index));
+    m.fields().transitionIndex = index;
+    void* out = reinterpret_cast<void*>(0x1234);
+    host.calls.clear();
+    EXPECT_EQ(m.ops().MakeActor(m.asset, &out), kNoInterface);
+    EXPECT_EQ(out, reinterpret_cast<void*>(0x1234));
+    EXPECT_TRUE(host.calls.empty());
+  }
+  // The same through a registry entry whose "myData" is out of range.
+  auto corrupt = host.NewDict();
+  const int32_t seven = 7;
+  corrupt->Set("myData", kDictBytes, &seven, 4);
+  Member& placed = members.emplace_back();
+  ASSERT_EQ(placed.Place(host, *corrupt), 0);
+  Actor actor;
+  EXPECT_EQ(placed.MakeActor(actor), kNoInterface);
+  EXPECT_FALSE(actor);
+  EXPECT_EQ(host.liveInstances(), 2) << "only the two assets";
+}
+
+}  // namespace
