@@ -1,0 +1,263 @@
+// The fade kernels against a per-field reference, under every kernel set the
+// processor runs: worked examples, every 5-bit field pair at every weight,
+// and random pictures of many shapes with the target's surroundings checked.
+#include <cmath>
+#include <string>
+
+#include "kernel_test_support.h"
+
+using namespace kt;
+using orv::kernels::KernelSet;
+
+namespace {
+
+std::string Describe(const KernelCase& k, const KernelSet& set, const Shape& s, int32_t weight) {
+  return std::string(k.name) + "/" + set.name + " bpp " + std::to_string(s.bytesPerPixel) +
+         " rows " + std::to_string(s.rows) + " columns " + std::to_string(s.columns) +
+         " rowBytes " + std::to_string(s.rowBytes) + " weight " + std::to_string(weight);
+}
+
+Shape SixteenBit(int32_t rows, int32_t columns) { return {2, 16, rows, columns, 2 * columns}; }
+
+// A one-row picture of `columns` pixels, all a in the start and b in the end
+// frame; returns the first output pixel after `kernel` at `weight`.
+uint32_t FadePixel(const KernelCase& k, uint32_t a, uint32_t b, int32_t weight) {
+  Rng rng(1);
+  const bool sixteen = IsSixteenBit(k.form);
+  const Shape shape = sixteen ? SixteenBit(1, 4) : Shape{4, 32, 1, 2, 8};
+  Scene scene(rng, shape);
+  for (ptrdiff_t i = 0; i < scene.rowLength(); i += sixteen ? 2 : 4) {
+    if (sixteen) {
+      Store16(scene.start() + i, static_cast<uint16_t>(a));
+      Store16(scene.end() + i, static_cast<uint16_t>(b));
+    } else {
+      Store32(scene.start() + i, a);
+      Store32(scene.end() + i, b);
+    }
+  }
+  k.kernel(scene.Capture(), weight, 0, 0, 0);
+  const uint8_t* out = scene.target().data() + scene.targetOrigin();
+  return sixteen ? Load16(out) : Load32(out);
+}
+
+const KernelCase& Kernel(Form form) {
+  for (const KernelCase& k : kFadeKernels) {
+    if (k.form == form) return k;
+  }
+  return kFadeKernels[0];
+}
+
+TEST(FadeKernels, WorkedExamples) {
+  const KernelCase& f16 = Kernel(Form::kFadeRows16);
+  const KernelCase& f16Mmx = Kernel(Form::kFadeRows16Mmx);
+  ForEachKernelSet([&](const KernelSet& set) {
+    SCOPED_TRACE(set.name);
+    for (const KernelCase* k : {&f16, &f16Mmx}) {
+      SCOPED_TRACE(k->name);
+      EXPECT_EQ(FadePixel(*k, 0x7C00, 0x001F, 128), 0x3C0Fu);
+      EXPECT_EQ(FadePixel(*k, 0x9234, 0xC321, 0), 0x1234u);
+      EXPECT_EQ(FadePixel(*k, 0x0000, 0x7FFF, 255), 0x7BDEu);
+    }
+    EXPECT_EQ(FadePixel(f16Mmx, 0x7C00, 0x001F, 100), 0x480Cu);
+    EXPECT_EQ(FadePixel(f16, 0x7C00, 0x001F, 100), 0x4C0Bu);
+    for (const Form form : {Form::kFadeRows32, Form::kFadeRows32Mmx}) {
+      SCOPED_TRACE(Kernel(form).name);
+      EXPECT_EQ(FadePixel(Kernel(form), 0x00FF8040, 0x80004020, 128), 0x407F6030u);
+      EXPECT_EQ(FadePixel(Kernel(form), 0x00FF8040, 0x80004020, 100), 0x329B6733u);
+    }
+  });
+}
+
+// Weight 0 is the start frame and 256 the end frame, byte for byte (16-bit:
+// with bit 15 cleared); checked against the sources, not the reference.
+TEST(FadeKernels, EndWeightsGiveTheFrames) {
+  Rng rng(2);
+  ForEachKernelSet([&](const KernelSet& set) {
+    for (const KernelCase& k : kFadeKernels) {
+      const bool sixteen = IsSixteenBit(k.form);
+      const Shape shape = sixteen ? SixteenBit(5, 36) : Shape{4, 32, 5, 18, 72};
+      Scene scene(rng, shape);
+      for (const int32_t weight : {0, 256}) {
+        k.kernel(scene.Capture(), weight, 0, 0, 0);
+        const uint8_t* frame = weight == 0 ? scene.start() : scene.end();
+        const uint8_t* out = scene.target().data() + scene.targetOrigin();
+        for (ptrdiff_t i = 0; i < shape.rows * scene.rowLength(); i += 2) {
+          uint16_t want = Load16(frame + i);
+          if (sixteen) want &= 0x7FFF;
+          ASSERT_EQ(Load16(out + i), want) << k.name << "/" << set.name << " weight " << weight
+                                           << " byte " << i << "; " << SeedNote();
+        }
+      }
+    }
+  });
+}
+
+// Pixel k carries field pair k (a = k & 31, b = k >> 5) in field 0 and the
+// pairs in two other orders in fields 1 and 2, so four rows of 256 pixels hold
+// every pair in every field; bit 15 is random.
+TEST(FadeKernels, EverySixteenBitFieldPairAtEveryWeight) {
+  Rng rng(3);
+  Scene scene(rng, SixteenBit(4, 256));
+  for (uint32_t k = 0; k < 1024; ++k) {
+    const uint32_t p1 = (k * 7 + 3) % 1024;
+    const uint32_t p2 = (k * 13 + 5) % 1024;
+    const uint16_t a = static_cast<uint16_t>((k & 31) | (p1 & 31) << 5 | (p2 & 31) << 10 |
+                                             (Load16(scene.start() + 2 * k) & 0x8000));
+    const uint16_t b = static_cast<uint16_t>((k >> 5) | (p1 >> 5) << 5 | (p2 >> 5) << 10 |
+                                             (Load16(scene.end() + 2 * k) & 0x8000));
+    Store16(scene.start() + 2 * k, a);
+    Store16(scene.end() + 2 * k, b);
+  }
+  scene.AcceptSources();
+  ForEachKernelSet([&](const KernelSet& set) {
+    for (const Form form : {Form::kFadeRows16, Form::kFadeRows16Mmx}) {
+      const KernelCase& k = Kernel(form);
+      for (int32_t weight = 0; weight <= 256; ++weight) {
+        std::vector<uint8_t> expected = scene.initialTarget();
+        ReferenceFade(form, scene.CaptureOver(expected), weight);
+        scene.ResetTarget();
+        k.kernel(scene.Capture(), weight, 0, 0, 0);
+        ASSERT_TRUE(scene.Check(expected)) << Describe(k, set, scene.shape(), weight);
+      }
+    }
+  });
+}
+
+// FadeRows16 mixes at v = weight >> 3 of 32: weights 1..7 leave the start
+// frame, 248..255 all give v = 31, and multiples of 8 agree with FadeRows16Mmx.
+TEST(FadeKernels, PortableSixteenBitFormUsesAFiveBitWeight) {
+  Rng rng(4);
+  Scene scene(rng, SixteenBit(3, 20));
+  const KernelCase& f16 = Kernel(Form::kFadeRows16);
+  const KernelCase& f16Mmx = Kernel(Form::kFadeRows16Mmx);
+  auto run = [&](const KernelCase& k, int32_t weight) {
+    scene.ResetTarget();
+    k.kernel(scene.Capture(), weight, 0, 0, 0);
+    return scene.target();
+  };
+  ForEachKernelSet([&](const KernelSet& set) {
+    SCOPED_TRACE(set.name);
+    const std::vector<uint8_t> atZero = run(f16, 0);
+    const std::vector<uint8_t> at248 = run(f16, 248);
+    for (int32_t weight = 1; weight < 8; ++weight) EXPECT_EQ(run(f16, weight), atZero) << weight;
+    for (int32_t weight = 249; weight < 256; ++weight) {
+      EXPECT_EQ(run(f16, weight), at248) << weight;
+    }
+    for (int32_t weight = 0; weight <= 256; weight += 8) {
+      EXPECT_EQ(run(f16, weight), run(f16Mmx, weight)) << weight;
+    }
+  });
+}
+
+struct FadeShape {
+  Form form;
+  Shape shape;
+};
+
+// Mostly rows of whole 8-byte units, as every capture has; some odd widths,
+// of which each form mixes its whole steps and leaves the rest. Target rows
+// are as long as a row, padded, or closer than a row (a negative gap).
+Shape RandomFadeShape(Rng& rng, Form form) {
+  const bool sixteen = IsSixteenBit(form);
+  const int32_t bpp = sixteen ? 2 : rng.Between(3, 4);
+  const int32_t unit = bpp == 2 ? 4 : bpp == 3 ? 8 : 2;  // columns per whole 8 bytes
+  int32_t columns = unit * rng.Between(0, 40);
+  if (rng.Between(0, 3) == 0) columns = rng.Between(1, 99);
+  const int32_t rows = rng.Between(0, 4) == 0 ? rng.Between(0, 2) : rng.Between(1, 24);
+  const int32_t length = columns * bpp;
+  const int32_t whole = (length + 3) / 4 * 4;
+  int32_t rowBytes = whole;
+  switch (rng.Between(0, 3)) {
+    case 0:
+      rowBytes = whole + 4 * rng.Between(1, 6);
+      break;
+    case 1:
+      rowBytes = whole - 4 * rng.Between(0, whole / 4 - 1 > 0 ? whole / 4 - 1 : 0);
+      break;
+    default:
+      break;
+  }
+  if (rowBytes <= 0) rowBytes = 4;
+  return {bpp, bpp == 2 ? 16 : 8 * bpp, rows, columns, rowBytes};
+}
+
+TEST(FadeKernels, RandomPicturesMatchTheReference) {
+  Rng rng(5);
+  for (const KernelCase& k : kFadeKernels) {
+    const int step = Quick() ? 5 : 1;
+    for (int32_t weight = 0; weight <= 256; weight += step) {
+      const Shape shape = RandomFadeShape(rng, k.form);
+      Scene scene(rng, shape, rng.Between(0, 3));
+      std::vector<uint8_t> expected = scene.initialTarget();
+      ReferenceFade(k.form, scene.CaptureOver(expected), weight);
+      bool failed = false;
+      ForEachKernelSet([&](const KernelSet& set) {
+        if (failed) return;
+        scene.ResetTarget();
+        k.kernel(scene.Capture(), weight, 0, 0, 0);
+        const testing::AssertionResult same = scene.Check(expected);
+        EXPECT_TRUE(same) << Describe(k, set, shape, weight);
+        failed = !same;
+      });
+      if (failed) return;
+    }
+  }
+}
+
+// No rows, or rows shorter than one step of the form: nothing is written.
+TEST(FadeKernels, NothingToMixWritesNothing) {
+  Rng rng(6);
+  struct Case {
+    Form form;
+    Shape shape;
+  };
+  const Case cases[] = {
+      {Form::kFadeRows16, {2, 16, 0, 8, 16}},    {Form::kFadeRows16, {2, 16, 3, 1, 4}},
+      {Form::kFadeRows16Mmx, {2, 16, 3, 3, 8}},  {Form::kFadeRows32, {4, 32, 0, 4, 16}},
+      {Form::kFadeRows32Mmx, {4, 32, 3, 1, 4}},  {Form::kFadeRows32Mmx, {3, 24, 2, 2, 8}},
+      {Form::kFadeRows16Mmx, {2, 16, 2, -4, 8}}, {Form::kFadeRows32, {4, 32, -1, 4, 16}},
+  };
+  ForEachKernelSet([&](const KernelSet& set) {
+    for (const Case& c : cases) {
+      Scene scene(rng, c.shape);
+      Kernel(c.form).kernel(scene.Capture(), 77, 0, 0, 0);
+      EXPECT_TRUE(scene.Check(scene.initialTarget())) << Describe(Kernel(c.form), set, c.shape, 77);
+    }
+  });
+}
+
+// Weights beyond 0..256 are held to the range rather than overflowing fields.
+TEST(FadeKernels, WeightsOutsideTheRangeAreHeldToIt) {
+  Rng rng(7);
+  ForEachKernelSet([&](const KernelSet& set) {
+    for (const KernelCase& k : kFadeKernels) {
+      const Shape shape = IsSixteenBit(k.form) ? SixteenBit(2, 8) : Shape{4, 32, 2, 4, 16};
+      Scene scene(rng, shape);
+      for (const auto& [outside, inside] : {std::pair{-9, 0}, std::pair{300, 256}}) {
+        std::vector<uint8_t> expected = scene.initialTarget();
+        ReferenceFade(k.form, scene.CaptureOver(expected), inside);
+        scene.ResetTarget();
+        k.kernel(scene.Capture(), outside, 0, 0, 0);
+        EXPECT_TRUE(scene.Check(expected)) << Describe(k, set, shape, outside);
+      }
+    }
+  });
+}
+
+// The MMX registers share the x87 stack; a kernel that left them in use would
+// turn the next long double result into NaN.
+TEST(FadeKernels, KernelsLeaveTheFloatingPointUnitUsable) {
+  Rng rng(8);
+  ForEachKernelSet([&](const KernelSet& set) {
+    for (const KernelCase& k : kFadeKernels) {
+      Scene scene(rng, IsSixteenBit(k.form) ? SixteenBit(2, 8) : Shape{4, 32, 2, 4, 16});
+      k.kernel(scene.Capture(), 99, 0, 0, 0);
+      volatile long double x = 1.5L;
+      const long double y = x * 3.0L + 0.25L;
+      EXPECT_FALSE(std::isnan(static_cast<double>(y))) << k.name << "/" << set.name;
+      EXPECT_EQ(static_cast<double>(y), 4.75) << k.name << "/" << set.name;
+    }
+  });
+}
+
+}  // namespace
