@@ -1,5 +1,6 @@
 #include "host/stand_in_host.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -389,17 +390,21 @@ HResult ORV_CALL HostTables::Blit(HostGC* self, const HostRect* target, HostGC* 
   auto* src = static_cast<Surface*>(source);
   dst->host->Record("Blit " + src->name + " -> " + dst->name);
   if (dst->depth != src->depth) return kHostFault;
-  const int32_t bpp = (dst->depth + 7) / 8;
-  const int32_t w = target->right - target->left, h = target->bottom - target->top;
-  for (int32_t y = 0; y < h; ++y) {
-    const int32_t ty = target->top + y, sy = sourceRect->top + y;
-    if (ty < 0 || ty >= dst->height || sy < 0 || sy >= src->height) continue;
-    for (int32_t x = 0; x < w; ++x) {
-      const int32_t tx = target->left + x, sx = sourceRect->left + x;
-      if (tx < 0 || tx >= dst->width || sx < 0 || sx >= src->width) continue;
-      std::memcpy(dst->Row(ty) + tx * bpp, src->Row(sy) + sx * bpp, static_cast<size_t>(bpp));
-    }
-  }
+  const int64_t bpp = dst->header.biBitCount / 8;
+  // Offsets into the rectangles that land inside both surfaces.
+  auto span = [](int64_t t, int64_t s, int64_t extent, int64_t tLimit, int64_t sLimit) {
+    const int64_t from = std::max<int64_t>({0, -t, -s});
+    const int64_t to = std::min<int64_t>({extent, tLimit - t, sLimit - s});
+    return std::pair{from, to};
+  };
+  const auto [x0, x1] = span(target->left, sourceRect->left, int64_t{target->right} - target->left,
+                             dst->width, src->width);
+  const auto [y0, y1] = span(target->top, sourceRect->top, int64_t{target->bottom} - target->top,
+                             dst->height, src->height);
+  for (int64_t y = y0; y < y1 && x0 < x1; ++y)
+    std::memcpy(dst->Row(static_cast<int32_t>(target->top + y)) + (target->left + x0) * bpp,
+                src->Row(static_cast<int32_t>(sourceRect->top + y)) + (sourceRect->left + x0) * bpp,
+                static_cast<size_t>((x1 - x0) * bpp));
   return 0;
 }
 
@@ -560,9 +565,29 @@ std::unique_ptr<Surface> Host::NewSurface(const std::string& name, int32_t width
   s->rowBytes = ((width * bits + 31) / 32) * 4;
   s->header = BITMAPINFOHEADER{40, width, height, 1, static_cast<WORD>(bits), BI_RGB,
                                0,  0,     0,      0, 0};
-  s->storage.assign(static_cast<size_t>(s->rowBytes) * static_cast<size_t>(height), 0);
-  s->pixels = s->storage.data();
+  // 8-bit images get a grey palette.
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colours[256];
+  } info{s->header, {}};
+  for (int i = 0; i < 256; ++i) {
+    const auto v = static_cast<BYTE>(i);
+    info.colours[i] = RGBQUAD{v, v, v, 0};
+  }
+  void* pixelBlock = nullptr;
+  s->dc = CreateCompatibleDC(nullptr);
+  s->bitmap = CreateDIBSection(s->dc, reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS,
+                               &pixelBlock, nullptr, 0);
+  if (!s->dc || !s->bitmap) throw std::runtime_error("no DIB section for surface " + name);
+  s->previous = SelectObject(s->dc, s->bitmap);
+  s->pixels = static_cast<uint8_t*>(pixelBlock);
   return s;
+}
+
+Surface::~Surface() {
+  if (dc && previous) SelectObject(dc, previous);
+  if (bitmap) DeleteObject(bitmap);
+  if (dc) DeleteDC(dc);
 }
 
 }  // namespace orvhost

@@ -100,8 +100,14 @@ struct Stream : HostStream {
   HResult failWrite = 0;  // non-zero: Write returns it, nothing written
 };
 
-// A drawing surface: a bottom-up device-independent bitmap.
+// A drawing surface: a bottom-up DIB section of the platform, selected into a
+// memory DC of its own, as a host's offscreen image and stage are.
 struct Surface : HostGC {
+  Surface() = default;
+  ~Surface();
+  Surface(const Surface&) = delete;
+  Surface& operator=(const Surface&) = delete;
+
   Host* host = nullptr;
   std::string name;
   int32_t width = 0, height = 0, depth = 0;
@@ -110,9 +116,12 @@ struct Surface : HostGC {
   BITMAPINFOHEADER header{};
   uint8_t* pixels = nullptr;  // memory row 0 is the bottom image row
   HDC dc = nullptr;
-  std::vector<uint8_t> storage;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ previous = nullptr;  // what the DC held before the bitmap
 
-  uint8_t* Row(int32_t imageRow) { return pixels + (height - 1 - imageRow) * rowBytes; }
+  uint8_t* Row(int32_t imageRow) {
+    return pixels + static_cast<ptrdiff_t>(height - 1 - imageRow) * rowBytes;
+  }
 };
 
 class Host {
