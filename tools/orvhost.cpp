@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "host/member.h"
 #include "host/stand_in_host.h"
 #include "module/class_ids.h"
 #include "module/class_table.h"
@@ -59,10 +60,55 @@ int ListClasses(Host& host) {
   return 0;
 }
 
+// One registry value as text: texts quoted, numbers in decimal, short byte
+// values byte by byte with their little-endian number, long ones by size.
+std::string ValueText(const DictValue& v) {
+  char text[64];
+  switch (v.type) {
+    case kDictText:
+      return "text  \"" + v.AsText() + "\"";
+    case kDictInt32:
+      return "int32 " + std::to_string(v.AsInt());
+    case kDictFlag:
+      return "flag  " + std::to_string(v.bytes.empty() ? 0 : v.bytes[0]);
+    case kDictBytes:
+      if (v.bytes.size() > 4) return "bytes " + std::to_string(v.bytes.size()) + " bytes";
+      break;
+    default:
+      break;
+  }
+  std::string out = "bytes";
+  for (uint8_t b : v.bytes) {
+    std::snprintf(text, sizeof text, " %02X", b);
+    out += text;
+  }
+  if (v.bytes.size() == 4) out += " = " + std::to_string(v.AsInt());
+  if (v.type != kDictBytes) out += "  (type " + std::to_string(v.type) + ")";
+  return out;
+}
+
+// Registers the transitions as the host does at start and prints every entry
+// read back from the stand-in host's registry.
+int ListTransitions(Host& host) {
+  if (HResult rc = RegisterTransitions(host)) {
+    std::fprintf(stderr, "orvhost: Register failed with 0x%08X\n", static_cast<unsigned>(rc));
+    return 1;
+  }
+  for (const auto& entry : host.registry) {
+    std::printf("entry %d  %s %s  %s %s\n", entry->index, ClassName(entry->classId),
+                GuidText(entry->classId).c_str(), ClassName(entry->iid),
+                GuidText(entry->iid).c_str());
+    for (const auto& [key, value] : entry->values)
+      std::printf("  %-28s %s\n", key.c_str(), ValueText(value).c_str());
+  }
+  return 0;
+}
+
 void Usage() {
   std::fprintf(stderr,
-               "usage: orvhost classes\n"
-               "  classes   the module's classes and interfaces, as the host reads them\n");
+               "usage: orvhost classes|transitions\n"
+               "  classes       the module's classes and interfaces, as the host reads them\n"
+               "  transitions   the six registry entries that the module registers\n");
 }
 
 }  // namespace
@@ -77,6 +123,7 @@ int main(int argc, char** argv) {
     host.recording = false;
     const std::string command = argv[1];
     if (command == "classes") return ListClasses(host);
+    if (command == "transitions") return ListTransitions(host);
     std::fprintf(stderr, "orvhost: unknown command '%s'\n", argv[1]);
     Usage();
     return 2;
