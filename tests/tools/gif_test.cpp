@@ -1,0 +1,152 @@
+// The GIF encoder against the test's own reader: LZW round trips at every
+// code size and past the 4096-code table, and animations whose frames come
+// back as they went in.
+#include "tools/orvplay/gif.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/tools/gif_decoder.h"
+
+using orvplay::Picture;
+
+namespace {
+
+std::vector<uint8_t> Blocks(const std::vector<uint8_t>& encoded) {
+  // Skips the minimum code size byte and joins the sub-blocks, checking that
+  // each is 1..255 bytes long and the last is the terminator.
+  std::vector<uint8_t> data;
+  size_t p = 1;
+  while (p < encoded.size()) {
+    const uint8_t n = encoded[p++];
+    if (n == 0) {
+      EXPECT_EQ(p, encoded.size()) << "bytes after the terminator";
+      return data;
+    }
+    EXPECT_LE(p + n, encoded.size());
+    data.insert(data.end(), encoded.begin() + long(p), encoded.begin() + long(p + n));
+    p += n;
+  }
+  ADD_FAILURE() << "no block terminator";
+  return data;
+}
+
+void RoundTrip(const std::vector<uint8_t>& indices, int minCodeSize) {
+  const std::vector<uint8_t> encoded = orvplay::LzwEncode(indices, minCodeSize);
+  ASSERT_FALSE(encoded.empty());
+  EXPECT_EQ(encoded[0], minCodeSize);
+  EXPECT_EQ(giftest::LzwDecode(Blocks(encoded), minCodeSize), indices);
+}
+
+Picture Noise(int32_t w, int32_t h, int colours, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Picture p(w, h);
+  for (auto& b : p.rgb) b = uint8_t(rng() % uint32_t(colours) * (255 / std::max(colours - 1, 1)));
+  return p;
+}
+
+TEST(LzwTest, RoundTripsAtEveryCodeSize) {
+  std::mt19937 rng(7);
+  for (int minCodeSize = 2; minCodeSize <= 8; ++minCodeSize) {
+    SCOPED_TRACE("min code size " + std::to_string(minCodeSize));
+    const uint32_t colours = 1u << minCodeSize;
+    std::vector<uint8_t> random(20000);
+    for (auto& v : random) v = uint8_t(rng() % colours);
+    RoundTrip(random, minCodeSize);
+    // Long runs grow strings fast; the table fills and is cleared many times.
+    std::vector<uint8_t> runs;
+    for (int i = 0; i < 300000; ++i) runs.push_back(uint8_t((i / 1000) % colours));
+    RoundTrip(runs, minCodeSize);
+  }
+}
+
+TEST(LzwTest, EdgeInputs) {
+  RoundTrip({}, 2);
+  RoundTrip({3}, 2);
+  RoundTrip({1, 1}, 2);
+  RoundTrip(std::vector<uint8_t>(5000, 0), 2);  // the string-equals-next-code case throughout
+  std::vector<uint8_t> all;
+  for (int i = 0; i < 256 * 40; ++i) all.push_back(uint8_t(i * 7 % 256));
+  RoundTrip(all, 8);
+}
+
+TEST(GifTest, FramesWithFewColoursComeBackExactly) {
+  orvplay::GifEncoder encoder(37, 23);
+  std::vector<Picture> frames;
+  for (uint32_t i = 0; i < 5; ++i) frames.push_back(Noise(37, 23, 5, i));
+  // A change in a small area only, stored as a sub-rectangle.
+  Picture patched = frames.back();
+  patched.At(30, 20)[0] ^= 0xFF;
+  patched.At(31, 21)[2] ^= 0xFF;
+  frames.push_back(patched);
+  for (const auto& f : frames) encoder.Add(f, 4);
+  const giftest::Gif gif = giftest::DecodeGif(encoder.Finish());
+  EXPECT_EQ(gif.width, 37);
+  EXPECT_EQ(gif.height, 23);
+  EXPECT_TRUE(gif.loops);
+  ASSERT_EQ(gif.frames.size(), frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    SCOPED_TRACE("frame " + std::to_string(i));
+    EXPECT_TRUE(gif.frames[i] == frames[i]);
+    EXPECT_EQ(gif.delays[i], 4);
+  }
+}
+
+TEST(GifTest, RepeatedFramesLengthenTheDelayAndShortDelaysAreRaised) {
+  orvplay::GifEncoder encoder(8, 8);
+  const Picture a = Noise(8, 8, 2, 1), b = Noise(8, 8, 2, 2);
+  encoder.Add(a, 3);
+  encoder.Add(a, 3);
+  encoder.Add(a, 4);
+  encoder.Add(b, 1);  // below the minimum viewers honour
+  encoder.Add(b, 100);
+  const giftest::Gif gif = giftest::DecodeGif(encoder.Finish());
+  ASSERT_EQ(gif.frames.size(), 2u);
+  EXPECT_EQ(gif.delays, (std::vector<int32_t>{10, orvplay::kMinGifDelay + 100}));
+  EXPECT_TRUE(gif.frames[0] == a);
+  EXPECT_TRUE(gif.frames[1] == b);
+}
+
+TEST(GifTest, ManyColoursAreReducedClosely) {
+  // A smooth two-way gradient has far more than 256 colours.
+  Picture p(256, 128);
+  for (int32_t y = 0; y < p.height; ++y)
+    for (int32_t x = 0; x < p.width; ++x) {
+      uint8_t* px = p.At(x, y);
+      px[0] = uint8_t(x), px[1] = uint8_t(y * 2), px[2] = uint8_t((x + y) / 2);
+    }
+  orvplay::GifEncoder encoder(p.width, p.height);
+  encoder.Add(p, 10);
+  const giftest::Gif gif = giftest::DecodeGif(encoder.Finish());
+  ASSERT_EQ(gif.frames.size(), 1u);
+  uint64_t total = 0;
+  int worst = 0;
+  for (size_t i = 0; i < p.rgb.size(); ++i) {
+    const int d = std::abs(int(gif.frames[0].rgb[i]) - int(p.rgb[i]));
+    total += uint64_t(d);
+    worst = std::max(worst, d);
+  }
+  EXPECT_LT(double(total) / double(p.rgb.size()), 6.0);
+  EXPECT_LT(worst, 48);
+}
+
+TEST(GifTest, QuantizeKeepsExactColoursUpTo256) {
+  Picture p(16, 16);
+  for (int32_t i = 0; i < 256; ++i) {
+    uint8_t* px = p.At(i % 16, i / 16);
+    px[0] = uint8_t(i), px[1] = uint8_t(255 - i), px[2] = uint8_t(i * 3);
+  }
+  const orvplay::IndexedImage image = orvplay::Quantize(p, 0, 0, 16, 16);
+  ASSERT_EQ(image.palette.size(), 256u * 3);
+  for (int32_t i = 0; i < 256; ++i) {
+    const uint8_t* entry = &image.palette[size_t(image.indices[size_t(i)]) * 3];
+    EXPECT_TRUE(std::equal(entry, entry + 3, p.At(i % 16, i / 16))) << "pixel " << i;
+  }
+  // A sub-area is quantized on its own: 2 x 2 pixels, 4 colours.
+  const orvplay::IndexedImage part = orvplay::Quantize(p, 3, 5, 2, 2);
+  EXPECT_EQ(part.palette.size(), 4u * 3);
+  EXPECT_EQ(part.indices.size(), 4u);
+}
+
+}  // namespace

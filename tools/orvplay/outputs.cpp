@@ -1,0 +1,234 @@
+#include "tools/orvplay/outputs.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "tools/orvplay/font.h"
+#include "tools/orvplay/png_io.h"
+
+namespace fs = std::filesystem;
+
+namespace orvplay {
+
+std::atomic<bool> interrupted{false};
+
+namespace {
+
+std::string TempNameFor(const fs::path& path) {
+  return (path.parent_path() /
+          ("." + path.filename().string() + ".tmp-" + std::to_string(::getpid())))
+      .string();
+}
+
+constexpr Rgb kBackground{28, 30, 36};
+constexpr Rgb kHeading{235, 235, 240};
+constexpr Rgb kLabel{170, 180, 195};
+constexpr Rgb kFrameEdge{70, 74, 84};
+
+}  // namespace
+
+void WriteFileAtomic(const std::string& path, const std::vector<uint8_t>& bytes) {
+  const std::string temp = TempNameFor(fs::path(path));
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (out) out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (out) out.close();
+    if (!out) {
+      std::error_code ignored;
+      fs::remove(temp, ignored);
+      throw std::runtime_error("cannot write " + path);
+    }
+  }
+  std::error_code ec;
+  fs::rename(temp, path, ec);
+  if (ec) {
+    fs::remove(temp, ec);
+    throw std::runtime_error("cannot write " + path);
+  }
+}
+
+// ---- GIF ----
+
+GifOutput::GifOutput(std::string path, int32_t width, int32_t height, int32_t fps)
+    : path_(std::move(path)), fps_(fps), encoder_(width, height) {}
+
+void GifOutput::Step(int32_t, int32_t elapsed, const Picture& window) {
+  // A frame stays up until the next one replaces it.
+  if (heldElapsed_ >= 0) encoder_.Add(held_, elapsed / 10 - heldElapsed_ / 10);
+  held_ = window;
+  heldElapsed_ = elapsed;
+}
+
+void GifOutput::Final(const Picture& window) {
+  if (heldElapsed_ >= 0) {
+    const int32_t shownUntil = heldElapsed_ + 1000 / fps_;
+    encoder_.Add(held_, shownUntil / 10 - heldElapsed_ / 10);
+  }
+  // The end frame stays a second before the animation starts over.
+  encoder_.Add(window, 100);
+}
+
+void GifOutput::Commit() { WriteFileAtomic(path_, encoder_.Finish()); }
+
+// ---- contact sheet ----
+
+SheetOutput::SheetOutput(std::string path, SheetTitle title, int32_t expectedSteps)
+    : path_(std::move(path)), title_(std::move(title)), expectedSteps_(expectedSteps) {}
+
+bool SheetOutput::Wanted(int32_t step) const {
+  // kCells - 1 steps spread evenly from the first to the expected last; the
+  // frame after Finish takes the last cell.
+  const int32_t slots = kCells - 1;
+  if (expectedSteps_ <= slots) return true;
+  for (int32_t i = 0; i < slots; ++i)
+    if (int32_t((int64_t(i) * (expectedSteps_ - 1) * 2 + slots - 1) / (2 * (slots - 1))) == step)
+      return true;
+  return false;
+}
+
+Picture SheetOutput::Thumbnail(const Picture& frame) const {
+  const int32_t w = std::min(frame.width, int32_t(240));
+  const int32_t h = std::max(int32_t(1), int32_t(int64_t(frame.height) * w / frame.width));
+  return Shrink(frame, w, h);
+}
+
+void SheetOutput::Step(int32_t step, int32_t elapsed, const Picture& window) {
+  std::string label = "step " + std::to_string(step) + "  " + std::to_string(elapsed) + " ms";
+  if (Wanted(step)) {
+    cells_.push_back({std::move(label), Thumbnail(window)});
+    lastStep_ = -1;
+  } else {
+    last_ = {std::move(label), window};
+    lastStep_ = step;
+  }
+}
+
+void SheetOutput::Final(const Picture& window) {
+  // A playback that ended before its last wanted step still shows that end.
+  if (lastStep_ >= 0) cells_.push_back({last_.label, Thumbnail(last_.thumbnail)});
+  cells_.push_back({"after Finish", Thumbnail(window)});
+}
+
+void SheetOutput::Commit() {
+  std::vector<std::pair<std::string, Picture>> cells;
+  for (auto& c : cells_) cells.emplace_back(c.label, std::move(c.thumbnail));
+  WriteFileAtomic(path_, EncodePng(ContactSheet(title_, cells)));
+}
+
+Picture ContactSheet(const SheetTitle& title,
+                     const std::vector<std::pair<std::string, Picture>>& cells) {
+  constexpr int32_t kMargin = 12, kGap = 12, kLabelScale = 2;
+  constexpr int32_t kLabelHeight = kGlyphHeight * kLabelScale + 6;
+  const int32_t columns = std::min<int32_t>(4, std::max<int32_t>(1, int32_t(cells.size())));
+  const int32_t rows = (int32_t(cells.size()) + columns - 1) / columns;
+  int32_t cellW = 1, cellH = 1;
+  for (const auto& [label, thumb] : cells) {
+    cellW = std::max({cellW, thumb.width, TextWidth(label, kLabelScale)});
+    cellH = std::max(cellH, thumb.height);
+  }
+  const int32_t headerH = kMargin + kGlyphHeight * 3 + 6 + kGlyphHeight * 2 + kMargin;
+  const int32_t width = std::max(2 * kMargin + columns * cellW + (columns - 1) * kGap,
+                                 2 * kMargin + TextWidth(title.heading, 3));
+  const int32_t height = headerH + rows * (cellH + kLabelHeight) + (rows - 1) * kGap + kMargin;
+
+  Picture sheet(width, height);
+  FillRect(sheet, 0, 0, width, height, kBackground);
+  DrawText(sheet, kMargin, kMargin, title.heading, 3, kHeading);
+  DrawText(sheet, kMargin, kMargin + kGlyphHeight * 3 + 6, title.settings, 2, kLabel);
+  for (size_t i = 0; i < cells.size(); ++i) {
+    const auto& [label, thumb] = cells[i];
+    const int32_t x = kMargin + int32_t(i % size_t(columns)) * (cellW + kGap);
+    const int32_t y = headerH + int32_t(i / size_t(columns)) * (cellH + kLabelHeight + kGap);
+    FillRect(sheet, x - 1, y - 1, thumb.width + 2, thumb.height + 2, kFrameEdge);
+    for (int32_t ty = 0; ty < thumb.height; ++ty)
+      std::copy_n(thumb.At(0, ty), thumb.width * 3, sheet.At(x, y + ty));
+    DrawText(sheet, x, y + thumb.height + 5, label, kLabelScale, kLabel);
+  }
+  return sheet;
+}
+
+// ---- one PNG per frame ----
+
+FramesOutput::FramesOutput(std::string dir) : dir_(std::move(dir)) {
+  std::error_code ec;
+  fs::create_directories(dir_, ec);
+  if (!fs::is_directory(dir_)) throw std::runtime_error("cannot make the folder " + dir_);
+  staging_ = (fs::path(dir_) / (".orvplay-" + std::to_string(::getpid()))).string();
+  fs::remove_all(staging_, ec);
+  if (!fs::create_directory(staging_, ec))
+    throw std::runtime_error("cannot write into the folder " + dir_);
+}
+
+FramesOutput::~FramesOutput() {
+  std::error_code ignored;
+  fs::remove_all(staging_, ignored);
+}
+
+void FramesOutput::Write(const std::string& name, const Picture& picture) {
+  WriteFileAtomic((fs::path(staging_) / name).string(), EncodePng(picture));
+  names_.push_back(name);
+}
+
+void FramesOutput::Step(int32_t step, int32_t, const Picture& window) {
+  char name[32];
+  std::snprintf(name, sizeof name, "frame-%05d.png", step);
+  Write(name, window);
+}
+
+void FramesOutput::Final(const Picture& window) { Write("final.png", window); }
+
+void FramesOutput::Commit() {
+  std::error_code ec;
+  // Frames of an earlier run that this one does not replace would read as
+  // part of it.
+  for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() == 15 && name.rfind("frame-", 0) == 0 && name.substr(11) == ".png" &&
+        std::find(names_.begin(), names_.end(), name) == names_.end())
+      fs::remove(entry.path(), ec);
+  }
+  for (const auto& name : names_) {
+    fs::rename(fs::path(staging_) / name, fs::path(dir_) / name, ec);
+    if (ec) throw std::runtime_error("cannot move frames into " + dir_ + ": " + ec.message());
+  }
+}
+
+// ---- fan-out and progress ----
+
+FanOut::FanOut(std::vector<Output*> outputs, std::string label, int32_t expectedSteps)
+    : outputs_(std::move(outputs)),
+      label_(std::move(label)),
+      expectedSteps_(std::max(expectedSteps, int32_t(1))),
+      bar_(::isatty(2) == 1) {}
+
+FanOut::~FanOut() {
+  if (bar_ && drawn_ >= 0) std::fprintf(stderr, "\r\033[K");
+}
+
+void FanOut::Draw(int32_t done) {
+  if (!bar_) return;
+  constexpr int32_t kWidth = 30;
+  const int32_t filled = int32_t(int64_t(std::min(done, expectedSteps_)) * kWidth / expectedSteps_);
+  drawn_ = done;
+  std::fprintf(stderr, "\r%-14s [%s%s] %d/%d", label_.c_str(),
+               std::string(size_t(filled), '#').c_str(),
+               std::string(size_t(kWidth - filled), '.').c_str(), done, expectedSteps_);
+  std::fflush(stderr);
+}
+
+void FanOut::Step(int32_t step, int32_t elapsed, const Picture& window) {
+  if (interrupted) throw std::runtime_error("interrupted");
+  for (Output* o : outputs_) o->Step(step, elapsed, window);
+  Draw(step + 1);
+}
+
+void FanOut::Final(const Picture& window) {
+  for (Output* o : outputs_) o->Final(window);
+}
+
+}  // namespace orvplay

@@ -1,0 +1,86 @@
+#include "tools/orvplay/picture.h"
+
+#include <algorithm>
+
+namespace orvplay {
+
+namespace {
+// A field of n bits back to 8 bits by repeating its high bits below it.
+inline uint8_t Widen(uint32_t v, int bits) {
+  uint32_t out = v << (8 - bits);
+  for (int shift = bits; shift < 8; shift += bits) out |= out >> shift;
+  return static_cast<uint8_t>(out);
+}
+}  // namespace
+
+bool IsStageDepth(int32_t depth) { return depth == 8 || depth == 16 || depth == 24 || depth == 32; }
+
+void PackRow(const uint8_t* rgb, int32_t width, int32_t depth, uint8_t* row) {
+  for (int32_t x = 0; x < width; ++x, rgb += 3) {
+    const uint8_t r = rgb[0], g = rgb[1], b = rgb[2];
+    switch (depth) {
+      case 32:
+        row[0] = b, row[1] = g, row[2] = r, row[3] = 0;
+        row += 4;
+        break;
+      case 24:
+        row[0] = b, row[1] = g, row[2] = r;
+        row += 3;
+        break;
+      case 16: {
+        const uint16_t v = static_cast<uint16_t>((r >> 3) << 10 | (g >> 3) << 5 | (b >> 3));
+        row[0] = static_cast<uint8_t>(v), row[1] = static_cast<uint8_t>(v >> 8);
+        row += 2;
+        break;
+      }
+      default:
+        *row++ = static_cast<uint8_t>((r & 0xE0) | (g >> 3 & 0x1C) | (b >> 6));
+        break;
+    }
+  }
+}
+
+void UnpackRow(const uint8_t* row, int32_t width, int32_t depth, uint8_t* rgb) {
+  for (int32_t x = 0; x < width; ++x, rgb += 3) {
+    switch (depth) {
+      case 32:
+      case 24:
+        rgb[0] = row[2], rgb[1] = row[1], rgb[2] = row[0];
+        row += depth / 8;
+        break;
+      case 16: {
+        const uint32_t v = row[0] | row[1] << 8;
+        // (v << 3) | (v >> 2) for each 5-bit field.
+        rgb[0] = Widen(v >> 10 & 31, 5), rgb[1] = Widen(v >> 5 & 31, 5), rgb[2] = Widen(v & 31, 5);
+        row += 2;
+        break;
+      }
+      default: {
+        const uint32_t v = *row++;
+        rgb[0] = Widen(v >> 5, 3), rgb[1] = Widen(v >> 2 & 7, 3), rgb[2] = Widen(v & 3, 2);
+        break;
+      }
+    }
+  }
+}
+
+Picture Shrink(const Picture& source, int32_t width, int32_t height) {
+  Picture out(width, height);
+  for (int32_t y = 0; y < height; ++y) {
+    const int32_t y0 = int32_t(int64_t(y) * source.height / height);
+    const int32_t y1 = std::max(y0 + 1, int32_t(int64_t(y + 1) * source.height / height));
+    for (int32_t x = 0; x < width; ++x) {
+      const int32_t x0 = int32_t(int64_t(x) * source.width / width);
+      const int32_t x1 = std::max(x0 + 1, int32_t(int64_t(x + 1) * source.width / width));
+      uint32_t sum[3] = {0, 0, 0};
+      for (int32_t sy = y0; sy < y1; ++sy)
+        for (int32_t sx = x0; sx < x1; ++sx)
+          for (int c = 0; c < 3; ++c) sum[c] += source.At(sx, sy)[c];
+      const uint32_t n = uint32_t((y1 - y0) * (x1 - x0));
+      for (int c = 0; c < 3; ++c) out.At(x, y)[c] = static_cast<uint8_t>((sum[c] + n / 2) / n);
+    }
+  }
+  return out;
+}
+
+}  // namespace orvplay

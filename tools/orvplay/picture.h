@@ -1,0 +1,41 @@
+// A picture as orvplay handles it: 8-bit R, G, B per pixel, top row first.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvplay {
+
+struct Picture {
+  int32_t width = 0, height = 0;
+  std::vector<uint8_t> rgb;  // width * height * 3 bytes
+
+  Picture() = default;
+  Picture(int32_t w, int32_t h) : width(w), height(h), rgb(size_t(w) * size_t(h) * 3, 0) {}
+  uint8_t* At(int32_t x, int32_t y) {
+    return rgb.data() + (size_t(y) * size_t(width) + size_t(x)) * 3;
+  }
+  const uint8_t* At(int32_t x, int32_t y) const {
+    return rgb.data() + (size_t(y) * size_t(width) + size_t(x)) * 3;
+  }
+  bool operator==(const Picture&) const = default;
+};
+
+// A bottom-up stage image row by row, in one of the stage's pixel formats.
+// How a picture enters a row of the given depth, and how it leaves again:
+//   32: B, G, R, 0    24: B, G, R
+//   16: 5-bit fields, red bits 10-14, green 5-9, blue 0-4; c enters as c >> 3
+//       and leaves as (v << 3) | (v >> 2)
+//    8: 3-3-2 (red bits 5-7, green 2-4, blue 0-1), widened the same way
+void PackRow(const uint8_t* rgb, int32_t width, int32_t depth, uint8_t* row);
+void UnpackRow(const uint8_t* row, int32_t width, int32_t depth, uint8_t* rgb);
+
+// The depths the stage can have.
+bool IsStageDepth(int32_t depth);
+
+// Scales a picture down (or copies it) to the given size by averaging the
+// source pixels each target pixel covers.
+Picture Shrink(const Picture& source, int32_t width, int32_t height);
+
+}  // namespace orvplay

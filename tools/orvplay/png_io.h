@@ -1,0 +1,20 @@
+// PNG files in and out of orvplay, through libpng.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/orvplay/picture.h"
+
+namespace orvplay {
+
+// Reads any PNG as 8-bit RGB: 16-bit samples are cut to 8, palettes and grey
+// are expanded, alpha and transparency are dropped. Throws std::runtime_error
+// naming the file when it cannot be read or is not a PNG.
+Picture ReadPng(const std::string& path);
+
+// The picture as a complete PNG file in memory.
+std::vector<uint8_t> EncodePng(const Picture& picture);
+
+}  // namespace orvplay

@@ -1,0 +1,123 @@
+#include "tools/orvplay/stage.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "host/member.h"
+
+namespace orvplay {
+
+namespace {
+
+std::string Hex(HResult rc) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(rc));
+  return text;
+}
+
+void Check(HResult rc, const std::string& what) {
+  if (rc != 0) throw std::runtime_error(what + " failed with " + Hex(rc));
+}
+
+void Fill(orvhost::Surface& surface, const Picture& picture) {
+  for (int32_t y = 0; y < picture.height; ++y)
+    PackRow(picture.At(0, y), picture.width, surface.depth, surface.Row(y));
+}
+
+void Take(orvhost::Surface& surface, Picture& picture) {
+  for (int32_t y = 0; y < picture.height; ++y)
+    UnpackRow(surface.Row(y), picture.width, surface.depth, picture.At(0, y));
+}
+
+}  // namespace
+
+int32_t StepElapsed(int32_t step, int32_t fps) { return int32_t(int64_t(step) * 1000 / fps); }
+
+int32_t ExpectedSteps(int32_t duration, int32_t fps) {
+  // The first step past the duration, then count it in.
+  int32_t k = int32_t(int64_t(duration) * fps / 1000);
+  while (StepElapsed(k, fps) <= duration) ++k;
+  return k + 1;
+}
+
+Stage::Stage() : host_(std::make_unique<orvhost::Host>()) {
+  host_->recording = false;  // a long playback would fill the call log
+  Check(orvhost::RegisterTransitions(*host_), "registering the transitions");
+  for (const auto& entry : host_->registry) {
+    Transition t;
+    auto text = [&](const char* key) {
+      const orvhost::DictValue* v = entry->Find(key);
+      return v ? v->AsText() : std::string();
+    };
+    auto number = [&](const char* key) {
+      const orvhost::DictValue* v = entry->Find(key);
+      return v ? v->AsInt() : 0;
+    };
+    t.symbol = text("symbolString");
+    t.displayName = text("displayNameString");
+    t.category = text("displayCategoryString");
+    t.defaultDuration = number("transitionDefaultDuration");
+    t.defaultChunkSize = number("transitionDefaultChunkSize");
+    t.entry = entry.get();
+    transitions_.push_back(t);
+  }
+  if (transitions_.empty()) throw std::runtime_error("the module registered no transitions");
+}
+
+Stage::~Stage() = default;
+
+int32_t Stage::Play(const Transition& transition, const PlaySettings& settings, const Picture& from,
+                    const Picture& to, FrameSink& sink) {
+  if (from.width != to.width || from.height != to.height)
+    throw std::invalid_argument("the two pictures differ in size");
+  orvhost::Host& host = *host_;
+
+  orvhost::Member member;
+  Check(member.Place(host, *transition.entry), "placing a " + transition.symbol + " member");
+  if (settings.colorChoice) {
+    // The colour reaches the member the way a saved movie brings it: as media.
+    auto stream = host.NewStream();
+    const uint32_t v = static_cast<uint32_t>(*settings.colorChoice);
+    stream->bytes = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+    Check(member.Load(*stream), "LoadMedia");
+  }
+
+  auto window = host.NewSurface("window", from.width, from.height, settings.depth);
+  auto offscreen = host.NewSurface("offscreen", from.width, from.height, settings.depth);
+  Fill(*window, from);
+  Fill(*offscreen, to);
+
+  orvhost::Actor actor;
+  Check(member.MakeActor(actor), "MakeActor");
+  TransitionParams params{settings.chunkSize, settings.duration, 0, 0};
+  const HostRect rect = settings.rect;
+  Check(actor.Cue(*window, *offscreen, rect, params), "Cue");
+
+  Picture shown(from.width, from.height);
+  // A conforming actor is done one step past the duration; give up well after.
+  const int64_t giveUp = 2 * int64_t(settings.duration) + 1000;
+  int32_t step = 0;
+  try {
+    for (;; ++step) {
+      params.elapsed = StepElapsed(step, settings.fps);
+      int32_t done = 0;
+      Check(actor.Continue(*window, *offscreen, rect, params, &done), "Continue");
+      Take(*window, shown);
+      sink.Step(step, params.elapsed, shown);
+      if (done) break;
+      if (params.elapsed > giveUp)
+        throw std::runtime_error(transition.symbol + " did not report done by " +
+                                 std::to_string(params.elapsed) + " ms");
+    }
+  } catch (...) {
+    // Let the actor release its buffers before the error goes on.
+    actor.Finish(*window, *offscreen, rect, params);
+    throw;
+  }
+  Check(actor.Finish(*window, *offscreen, rect, params), "Finish");
+  Take(*window, shown);
+  sink.Final(shown);
+  return step + 1;
+}
+
+}  // namespace orvplay

@@ -1,0 +1,72 @@
+// The stand-in host's stage driven as the host drives a transition: the
+// module registers its transitions, a member is placed from a registry entry,
+// its actor is cued with the two frames, stepped at each frame time and
+// finished, and what the window shows is handed on after every step.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "module/host_services.h"
+#include "tools/orvplay/picture.h"
+
+namespace orvhost {
+class Host;
+struct Dict;
+}  // namespace orvhost
+
+namespace orvplay {
+
+// A transition as its registry entry describes it.
+struct Transition {
+  std::string symbol, displayName, category;
+  int32_t defaultDuration = 0, defaultChunkSize = 0;
+  const orvhost::Dict* entry = nullptr;
+};
+
+struct PlaySettings {
+  int32_t depth = 32;
+  int32_t duration = 2000;  // ms
+  int32_t chunkSize = 64;
+  int32_t fps = 30;
+  HostRect rect{};
+  std::optional<int32_t> colorChoice;  // loaded into the member's media when set
+};
+
+// The elapsed time of step k: k * 1000 / fps ms, rounded down.
+int32_t StepElapsed(int32_t step, int32_t fps);
+// Steps up to and including the first whose elapsed time exceeds the duration.
+int32_t ExpectedSteps(int32_t duration, int32_t fps);
+
+// Receives what the window shows after each step and after Finish.
+class FrameSink {
+ public:
+  virtual ~FrameSink() = default;
+  virtual void Step(int32_t step, int32_t elapsed, const Picture& window) = 0;
+  virtual void Final(const Picture& window) = 0;
+};
+
+class Stage {
+ public:
+  // Loads the module and registers its transitions. Throws std::runtime_error
+  // when the module cannot be loaded or refuses to register.
+  Stage();
+  ~Stage();
+
+  const std::vector<Transition>& transitions() const { return transitions_; }
+
+  // Plays one transition from `from` (the window) to `to` (the offscreen
+  // image); both must have the same size. Returns the number of steps.
+  // Throws std::runtime_error when the module fails a call or never reports done.
+  int32_t Play(const Transition& transition, const PlaySettings& settings, const Picture& from,
+               const Picture& to, FrameSink& sink);
+
+ private:
+  std::unique_ptr<orvhost::Host> host_;
+  std::vector<Transition> transitions_;
+};
+
+}  // namespace orvplay
