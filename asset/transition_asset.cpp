@@ -3,6 +3,8 @@
 #include <bit>
 
 #include "actors/actor.h"
+#include "asset/about_box.h"
+#include "asset/options_dialog.h"
 #include "module/class_ids.h"
 
 using namespace orv;
@@ -109,12 +111,6 @@ HResult ORV_CALL MakeActor(InterfaceObject* self, void** actor) {
   *actor = made;  // the host's reference from now on
   return kOk;
 }
-
-// The options dialog, the about box and the thumbnail are not built yet; until
-// then these return 0 without showing or drawing anything.
-HResult ORV_CALL RunOptions(InterfaceObject*) { return kOk; }
-HResult ORV_CALL RunAbout(InterfaceObject*) { return kOk; }
-HResult ORV_CALL PaintThumbnail(InterfaceObject*, HostGC*, const HostRect*) { return kOk; }
 
 // Reads the TransitionIndex that registration stored under "myData". The
 // result of Get is not examined: a missing key leaves the index as it was.

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/standin/gdi_draw.h"
 #include "platform/win32.h"
 
 namespace {
@@ -148,6 +149,7 @@ BOOL WINAPI DeleteDC(HDC dc) {
   DeviceContext* context = FindDC(dc);
   if (!context) return 0;
   if (!context->bitmap->stock) context->bitmap->selectedInto = nullptr;
+  orv::standin::ForgetPensAndBrushes(dc);
   Live().dcs.erase(dc);
   return 1;
 }
@@ -188,6 +190,8 @@ HBITMAP WINAPI CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void
 
 HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
   DeviceContext* context = FindDC(dc);
+  if (context && orv::standin::IsPenOrBrush(object))
+    return orv::standin::SelectPenOrBrush(dc, object);
   Bitmap* b = FindBitmap(object);
   if (!context || !b) return nullptr;
   // A bitmap lives in one DC at a time; the stock one may be in many.
@@ -200,6 +204,7 @@ HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ object) {
+  if (orv::standin::IsPenOrBrush(object)) return 1;  // stock: nothing to delete
   Bitmap* b = FindBitmap(object);
   if (!b) return 0;
   if (b->stock) return 1;
@@ -277,4 +282,20 @@ BOOL WINAPI BitBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy,
                  ReadPixel(s, in + static_cast<size_t>(c) * sourceBytes));
   }
   return 1;
+}
+
+// For StretchBlt (gdi_draw.cpp).
+bool orv::standin::SelectedBitmap(HDC dc, BitmapView* view) {
+  const DeviceContext* context = FindDC(dc);
+  if (!context || !context->bitmap->pixels) return false;
+  const Bitmap& b = *context->bitmap;
+  *view = BitmapView{b.width,  b.height,         b.bits, b.topDown, b.stride,
+                     b.pixels, b.palette.data(), b.palette.size()};
+  return true;
+}
+
+// DCs and bitmaps alive, the stock bitmap left out: 0 once everything made
+// has been deleted.
+ORV_PLATFORM_API int32_t OrvLiveGdiObjects() {
+  return static_cast<int32_t>(Live().dcs.size() + Live().bitmaps.size()) - 1;
 }
