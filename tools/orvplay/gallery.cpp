@@ -67,7 +67,7 @@ std::string GalleryPage(const std::string& title, const std::vector<GalleryEntry
     page += "<section id=\"" + EscapeHtml(e.symbol) + "\">\n<h2>" + EscapeHtml(e.displayName) +
             " <code>" + EscapeHtml(e.symbol) + "</code></h2>\n<p class=\"settings\">" +
             EscapeHtml(e.category) + " &middot; " + EscapeHtml(e.settings) + " &middot; " +
-            std::to_string(e.steps) + " frames</p>\n<div class=\"pair\">\n<img src=\"" +
+            std::to_string(e.steps) + " steps</p>\n<div class=\"pair\">\n<img src=\"" +
             Link(e.gif) + "\" alt=\"" + EscapeHtml(e.displayName) + ", animated\">\n<img src=\"" +
             Link(e.sheet) + "\" alt=\"" + EscapeHtml(e.displayName) +
             ", contact sheet\">\n</div>\n</section>\n";
