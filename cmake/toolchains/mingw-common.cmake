@@ -1,8 +1,12 @@
-# Shared by the mingw toolchains. The "-win32" compilers use the native
-# Windows thread model, so nothing pulls in the winpthread DLL; -static keeps
-# libgcc, libstdc++ (and winpthread, should the posix compilers be used) out
-# of the list of DLLs that every program and the module need at run time.
-foreach(suffix -win32 "")
+# Shared by the mingw toolchains; ORV_MINGW_THREADS picks the compilers'
+# thread model. "win32" (the module's) uses the native Windows threads and needs
+# no runtime DLL; "posix" has std::mutex, which GoogleTest needs on Windows, and
+# brings winpthread. -static keeps libgcc, libstdc++ and winpthread out of the
+# list of DLLs that every program and the module need at run time.
+if(NOT ORV_MINGW_THREADS)
+  set(ORV_MINGW_THREADS win32)
+endif()
+foreach(suffix -${ORV_MINGW_THREADS} "")
   find_program(ORV_MINGW_CXX ${ORV_MINGW_TRIPLE}-g++${suffix})
   find_program(ORV_MINGW_CC ${ORV_MINGW_TRIPLE}-gcc${suffix})
 endforeach()
