@@ -212,7 +212,10 @@ def quoted(value):
         return '""'
     if isinstance(value, int):
         return "#%d" % value
-    return '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"')
+    escaped = value.replace("\\", "\\\\").replace('"', '\\"')
+    # One control per line: line breaks in a text are shown escaped.
+    escaped = escaped.replace("\r", "\\r").replace("\n", "\\n").replace("\t", "\\t")
+    return '"%s"' % escaped
 
 
 def main(argv):

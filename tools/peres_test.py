@@ -36,7 +36,7 @@ STYLE WS_POPUP | DS_SETFONT
 CAPTION "Extended"
 FONT 9, "Tahoma", 700, 1, 0
 {
-  CONTROL "Slide", 77000, "msctls_trackbar32", 0x11, 1, 2, 3, 4, WS_EX_CLIENTEDGE
+  CONTROL "Two\nlines", 77000, "msctls_trackbar32", 0x11, 1, 2, 3, 4, WS_EX_CLIENTEDGE
 }
 '''
 
@@ -153,7 +153,7 @@ class PeresTest(unittest.TestCase):
             c = d.controls[0]
             # Names of other classes keep the resource compiler's spelling.
             self.assertEqual((c["id"], c["cls"].upper(), c["text"], c["x"], c["y"], c["w"], c["h"]),
-                             (77000, "MSCTLS_TRACKBAR32", "Slide", 1, 2, 3, 4))
+                             (77000, "MSCTLS_TRACKBAR32", "Two\nlines", 1, 2, 3, 4))
             self.assertEqual(c["style"], 0x50000011)
             self.assertEqual(c["ex_style"], 0x200)
 
@@ -172,6 +172,9 @@ class PeresTest(unittest.TestCase):
         self.assertEqual(lines[1], 'control id=1001 class=Button text="Red" x=10 y=12 w=50 h=10 '
                                    'style=0x50020009 exstyle=0x00000000')
         self.assertIn("text=#7 ", lines[3])
+        code, out = peres_main("dialog", path, "201")
+        self.assertEqual(out.splitlines()[1].split(" x=")[0],
+                         'control id=77000 class=MSCTLS_TRACKBAR32 text="Two\\nlines"')
         self.assertEqual(peres_main("bitmap", path, "picture_one"),
                          (0, "bitmap picture_one width=2 height=2 bits=24 compression=0 "
                              "palette=0 size=56\n"))

@@ -59,6 +59,7 @@ check_win32_module() {
   echo "-- imports"
   local dll_name
   while read -r dll_name; do
+    echo "   $dll_name"
     case "${dll_name,,}" in
       kernel32.dll | user32.dll | gdi32.dll | msvcrt.dll) ;;
       *) win32_fail "imports from $dll_name, which is not a system DLL" || failed=1 ;;
@@ -66,7 +67,15 @@ check_win32_module() {
   done < <(awk '/DLL Name:/ {print $3}' <<<"$headers")
 
   echo "-- resources"
-  $peres list "$dll" | sed 's/^/   /'
+  local type lang size
+  while IFS=$'\t' read -r type name lang size; do
+    echo "   $type $name language $lang, $size bytes"
+    case "$type $name" in
+      "BITMAP ORV_FADE_XTRA_PICON" | "BITMAP ORV_FADE_XTRA_PICON_BW" | "BITMAP 125" | \
+        "BITMAP 510" | "DIALOG 119" | "DIALOG 130") ;;
+      *) win32_fail "resource $type $name is none of the module's" || failed=1 ;;
+    esac
+  done < <($peres list "$dll")
   # Always there: the two icons, checked byte for byte against their files.
   win32_bitmap "$dll" ORV_FADE_XTRA_PICON \
     "width=32 height=33 bits=8 compression=0 palette=256 size=2120" || failed=1
@@ -98,8 +107,9 @@ win32_bitmap() {
     win32_fail "bitmap $name missing"
     return
   fi
-  # shellcheck disable=SC2053  # $want is a pattern
-  [[ $got == "bitmap $name $want" ]] || { win32_fail "$got; wanted $want"; return; }
+  local pattern="bitmap $name $want"
+  # shellcheck disable=SC2053  # a pattern: size=* where the size may vary
+  [[ $got == $pattern ]] || { win32_fail "$got; wanted $want"; return; }
   file=resources/${name,,}.bmp
   if [ -f "$file" ]; then
     cmp -s <(python3 tools/peres.py get "$dll" BITMAP "$name") <(tail -c +15 "$file") ||
