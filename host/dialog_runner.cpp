@@ -124,6 +124,7 @@ DialogRunner::~DialogRunner() { host_.dialogRunner = nullptr; }
 
 HResult DialogRunner::Run(HMODULE module, int32_t id, DLGPROC proc, LPARAM param) {
   DialogRun run;
+  run.module = module;
   run.dialogId = id;
   run.param = param;
   run.ownerRect = ownerRect;

@@ -44,6 +44,7 @@ struct Screenshot {
 
 // What one dialog run did.
 struct DialogRun {
+  HMODULE module = nullptr;  // the handle the module passed
   int32_t dialogId = 0;
   LPARAM param = 0;
   bool created = false;  // false: the template was missing or malformed

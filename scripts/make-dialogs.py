@@ -208,12 +208,14 @@ def main(argv):
         compiled = res_dialogs(argv[2])
         failed = False
         for dialog in description["dialogs"]:
-            want = template_bytes(dialog)
+            with open(os.path.join(RESOURCES, f"dialog_{dialog['id']}.bin"), "rb") as f:
+                want = f.read()
             got = compiled.get(dialog["id"])
             if got != want:
                 failed = True
                 print(f"dialog {dialog['id']}: the resource compiler made "
-                      f"{got.hex() if got else 'nothing'}\n  the description gives {want.hex()}")
+                      f"{got.hex() if got else 'nothing'}\n  dialog_{dialog['id']}.bin holds "
+                      f"{want.hex()}")
         if set(compiled) != {d["id"] for d in description["dialogs"]}:
             failed = True
             print(f"dialogs in {argv[2]}: {sorted(compiled, key=str)}")
