@@ -1,15 +1,20 @@
 // orvplay as a user runs it: the program with arguments, its exit codes,
 // messages and files. The frames it writes are checked against the fade's
 // definition and against how pictures enter and leave the stage.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "tests/tools/gif_decoder.h"
 #include "tools/orvplay/builtin_pictures.h"
@@ -259,6 +264,32 @@ TEST_F(OrvplayTest, AnUnwritableOutputFailsCleanly) {
   const Result r = Run({"OrvFade", "--duration", "100", "--out", "no-such-folder/x.gif"});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("cannot write no-such-folder/x.gif"), std::string::npos) << r.err;
+  EXPECT_EQ(Files(), std::vector<std::string>{});
+}
+
+TEST_F(OrvplayTest, AnInterruptedRunLeavesNothingBehind) {
+  // A long playback, stopped with Ctrl-C once its frames are being written.
+  const std::string out = (dir / "long.gif").string(), frames = (dir / "fr").string();
+  std::vector<std::string> args{ORVPLAY_PATH, "OrvFade", "--duration", "600000",   "--fps",
+                                "1000",       "--out",   out,          "--frames", frames};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, ORVPLAY_PATH, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  const fs::path staging = fs::path(frames) / (".orvplay-" + std::to_string(pid));
+  for (int i = 0; i < 1000 && !fs::exists(staging / FrameName(3)); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(fs::exists(staging / FrameName(3))) << "the run did not get going";
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
   EXPECT_EQ(Files(), std::vector<std::string>{});
 }
 

@@ -239,6 +239,6 @@ int main(int argc, char** argv) {
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orvplay: %s\n", e.what());
-    return 1;
+    return interrupted ? 130 : 1;
   }
 }

@@ -156,7 +156,7 @@ Picture ContactSheet(const SheetTitle& title,
 
 FramesOutput::FramesOutput(std::string dir) : dir_(std::move(dir)) {
   std::error_code ec;
-  fs::create_directories(dir_, ec);
+  created_ = fs::create_directories(dir_, ec);
   if (!fs::is_directory(dir_)) throw std::runtime_error("cannot make the folder " + dir_);
   staging_ = (fs::path(dir_) / (".orvplay-" + std::to_string(::getpid()))).string();
   fs::remove_all(staging_, ec);
@@ -167,6 +167,8 @@ FramesOutput::FramesOutput(std::string dir) : dir_(std::move(dir)) {
 FramesOutput::~FramesOutput() {
   std::error_code ignored;
   fs::remove_all(staging_, ignored);
+  // A folder made for a run that failed goes again (only if it is empty).
+  if (created_ && !committed_) fs::remove(dir_, ignored);
 }
 
 void FramesOutput::Write(const std::string& name, const Picture& picture) {
@@ -196,6 +198,7 @@ void FramesOutput::Commit() {
     fs::rename(fs::path(staging_) / name, fs::path(dir_) / name, ec);
     if (ec) throw std::runtime_error("cannot move frames into " + dir_ + ": " + ec.message());
   }
+  committed_ = true;
 }
 
 // ---- fan-out and progress ----

@@ -95,6 +95,7 @@ class FramesOutput : public Output {
   void Write(const std::string& name, const Picture& picture);
   std::string dir_, staging_;
   std::vector<std::string> names_;
+  bool created_ = false, committed_ = false;
 };
 
 // Keeps every frame in memory and encodes nothing.
