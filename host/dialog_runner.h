@@ -70,7 +70,7 @@ class DialogRunner {
 
   // The stage window that owns each dialog; hasOwner false runs the dialog
   // without one.
-  RECT ownerRect{96, 64, 736, 544};
+  RECT ownerRect{192, 144, 832, 624};  // in the middle of the stand-in screen
   bool hasOwner = true;
   // Applied to every dialog, in order, until one ends it.
   std::vector<DialogAction> script;

@@ -8,6 +8,9 @@
 #include "host/stand_in_host.h"
 #include "module/class_ids.h"
 #include "module/class_table.h"
+#if defined(ORV_DIALOG_COMMANDS)
+#include "tools/orvhost_dialogs.h"
+#endif
 
 using namespace orvhost;
 
@@ -109,6 +112,9 @@ void Usage() {
                "usage: orvhost classes|transitions\n"
                "  classes       the module's classes and interfaces, as the host reads them\n"
                "  transitions   the six registry entries that the module registers\n");
+#if defined(ORV_DIALOG_COMMANDS)
+  std::fprintf(stderr, "%s", kDialogCommandsUsage);
+#endif
 }
 
 }  // namespace
@@ -124,6 +130,11 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "classes") return ListClasses(host);
     if (command == "transitions") return ListTransitions(host);
+#if defined(ORV_DIALOG_COMMANDS)
+    if (command == "options") return OptionsCommand(host, argc - 2, argv + 2);
+    if (command == "about") return AboutCommand(host, argc - 2, argv + 2);
+    if (command == "thumbnail") return ThumbnailCommand(host, argc - 2, argv + 2);
+#endif
     std::fprintf(stderr, "orvhost: unknown command '%s'\n", argv[1]);
     Usage();
     return 2;

@@ -425,7 +425,7 @@ void DrawButton(Canvas& c, const Window& w, const RECT& r) {
           } else if (d2 < 144) {
             c.Plot(cx + x, cy + y, (x + y < 0) ? kShadow : kDark);
           }
-          if (w.checked && d2 < 20) c.Plot(cx + x, cy + y, kDark);
+          if (w.checked && d2 < 30) c.Plot(cx + x, cy + y, kDark);
         }
       c.Text(w.text, r.left + 16, midY - 4, kText);
       return;
