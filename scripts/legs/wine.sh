@@ -4,9 +4,6 @@
 # bitmaps with FindResourceA/LoadResource, and the surfaces are DIB sections
 # copied with BitBlt. (A 32-bit Windows program cannot run on this machine,
 # which runs no 32-bit code natively; the i386 leg covers the 32-bit ABI.)
-#
-# The tools are left out: they write PNG files, and there is no libpng for
-# mingw-w64 in Debian.
 leg_wine() {
   need_packages cmake ninja-build g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
   local wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64 rc=0
@@ -25,7 +22,7 @@ leg_wine() {
   "${env[@]}" "$wine" wineboot >>build-wine/wineboot.log 2>&1
   configure_and_build build-wine \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_TOOLS=OFF -DORV_BUILD_BENCH=OFF || rc=$?
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_BENCH=OFF || rc=$?
   [ "$rc" = 0 ] && { ctest --test-dir build-wine --output-on-failure -j "$jobs" || rc=$?; }
   # Stop this prefix's server.
   "${env[@]}" "$wineserver" -k 2>/dev/null || true
