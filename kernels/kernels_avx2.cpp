@@ -1,6 +1,8 @@
-// AVX2 row primitives: the lane arithmetic of the MMX set on 32 bytes per
-// step, and 8 x 8 register transposes for 4-byte pixels. Compiled with -mavx2.
+// AVX2 row primitives, 32 bytes per step, and 8 x 8 register transposes for
+// 4- and 3-byte pixels. Compiled with -mavx2.
 #include <immintrin.h>
+
+#include <cstring>
 
 #include "kernels/kernel_set.h"
 #include "kernels/transpose_tiles.h"
@@ -15,68 +17,72 @@ __m256i Load256(const uint8_t* p) {
 
 void Store256(uint8_t* p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
 
-// Per 16-bit lane t = (a << 8) + (b - a) * w (exact, at most 65280); low lanes
-// give t >> 8, high lanes t & 0xFF00.
-__m256i MixBytes32(__m256i A, __m256i B, __m256i weight) {
-  const __m256i lowMask = _mm256_set1_epi16(0x00FF);
-  const __m256i dl = _mm256_sub_epi16(_mm256_and_si256(B, lowMask), _mm256_and_si256(A, lowMask));
-  const __m256i dh = _mm256_sub_epi16(_mm256_srli_epi16(B, 8), _mm256_srli_epi16(A, 8));
-  const __m256i tl = _mm256_add_epi16(_mm256_slli_epi16(A, 8), _mm256_mullo_epi16(dl, weight));
-  const __m256i th =
-      _mm256_add_epi16(_mm256_andnot_si256(lowMask, A), _mm256_mullo_epi16(dh, weight));
-  return _mm256_or_si256(_mm256_srli_epi16(tl, 8), _mm256_andnot_si256(lowMask, th));
+// Bytes a and b side by side meet the weight bytes 256 - w and w in one
+// multiply-add. The pixel bytes go in as signed (biased by -128), so the sum
+// is (256 - w) * a + w * b - 32768, exact in 16 bits; an arithmetic shift by 8
+// and the bias back give (a * (256 - w) + b * w) >> 8. Both weights must fit
+// a byte: 1 <= w <= 255.
+__m256i MixBytes32(__m256i A, __m256i B, __m256i weights) {
+  const __m256i bias = _mm256_set1_epi8(-128);
+  const __m256i a = _mm256_xor_si256(A, bias);
+  const __m256i b = _mm256_xor_si256(B, bias);
+  const __m256i low = _mm256_maddubs_epi16(weights, _mm256_unpacklo_epi8(a, b));
+  const __m256i high = _mm256_maddubs_epi16(weights, _mm256_unpackhi_epi8(a, b));
+  const __m256i packed = _mm256_packs_epi16(_mm256_srai_epi16(low, 8), _mm256_srai_epi16(high, 8));
+  return _mm256_xor_si256(packed, bias);
 }
 
 void MixBytesAvx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
-  const __m256i weight = _mm256_set1_epi16(static_cast<short>(w));
+  if (w == 0 || w == 256) {  // one frame as it is; a weight of 256 fits no byte
+    if (n > 0) std::memcpy(out, w == 0 ? a : b, static_cast<size_t>(n));
+    return;
+  }
+  const __m256i weights = _mm256_set1_epi16(static_cast<short>(w << 8 | (256 - w)));
   ptrdiff_t i = 0;
   for (; i + 64 <= n; i += 64) {
-    const __m256i r0 = MixBytes32(Load256(a + i), Load256(b + i), weight);
-    const __m256i r1 = MixBytes32(Load256(a + i + 32), Load256(b + i + 32), weight);
+    const __m256i r0 = MixBytes32(Load256(a + i), Load256(b + i), weights);
+    const __m256i r1 = MixBytes32(Load256(a + i + 32), Load256(b + i + 32), weights);
     Store256(out + i, r0);
     Store256(out + i + 32, r1);
   }
   if (i + 32 <= n) {
-    Store256(out + i, MixBytes32(Load256(a + i), Load256(b + i), weight));
+    Store256(out + i, MixBytes32(Load256(a + i), Load256(b + i), weights));
     i += 32;
   }
   MixBytesC(a + i, b + i, out + i, n - i, w);
 }
 
-// One pixel per lane; see the MMX set for the per-field scaling.
-__m256i Mix555x16(__m256i A, __m256i B, __m256i weight) {
+// One pixel per lane; see the MMX set for the per-field arithmetic.
+__m256i Mix555x16(__m256i A, __m256i B, __m256i weight, __m256i weight32) {
   const __m256i m0 = _mm256_set1_epi16(0x001F);
   const __m256i m1 = _mm256_set1_epi16(0x03E0);
   const __m256i m2 = _mm256_set1_epi16(0x7C00);
   const __m256i a0 = _mm256_and_si256(A, m0);
   const __m256i a1 = _mm256_and_si256(A, m1);
   const __m256i a2 = _mm256_and_si256(A, m2);
-  const __m256i d0 = _mm256_sub_epi16(_mm256_and_si256(B, m0), a0);
-  const __m256i d1 = _mm256_srai_epi16(_mm256_sub_epi16(_mm256_and_si256(B, m1), a1), 5);
+  const __m256i d0 = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_and_si256(B, m0), a0), 8);
+  const __m256i d1 = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_and_si256(B, m1), a1), 3);
   const __m256i d2 = _mm256_srai_epi16(_mm256_sub_epi16(_mm256_and_si256(B, m2), a2), 8);
-  const __m256i t0 = _mm256_add_epi16(_mm256_slli_epi16(a0, 8), _mm256_mullo_epi16(d0, weight));
-  const __m256i t1 = _mm256_add_epi16(_mm256_slli_epi16(a1, 3), _mm256_mullo_epi16(d1, weight));
-  const __m256i t2 = _mm256_add_epi16(a2, _mm256_mullo_epi16(d2, weight));
-  const __m256i o0 = _mm256_srli_epi16(t0, 8);
-  const __m256i o1 = _mm256_and_si256(_mm256_srli_epi16(t1, 3), m1);
-  const __m256i o2 = _mm256_and_si256(t2, m2);
+  const __m256i o0 = _mm256_add_epi16(a0, _mm256_mulhi_epi16(d0, weight));
+  const __m256i o1 = _mm256_and_si256(_mm256_add_epi16(a1, _mm256_mulhi_epi16(d1, weight32)), m1);
+  const __m256i o2 = _mm256_and_si256(_mm256_add_epi16(a2, _mm256_mullo_epi16(d2, weight)), m2);
   return _mm256_or_si256(_mm256_or_si256(o0, o1), o2);
 }
 
 void Mix555Avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
   const __m256i weight = _mm256_set1_epi16(static_cast<short>(w));
+  const __m256i weight32 = _mm256_set1_epi16(static_cast<short>(w * 32));
   ptrdiff_t i = 0;
   for (; i + 16 <= n; i += 16) {
-    Store256(out + 2 * i, Mix555x16(Load256(a + 2 * i), Load256(b + 2 * i), weight));
+    Store256(out + 2 * i, Mix555x16(Load256(a + 2 * i), Load256(b + 2 * i), weight, weight32));
   }
   Mix555C(a + 2 * i, b + 2 * i, out + 2 * i, n - i, w);
 }
 
-// 8 x 8 pixels of 4 bytes. Within each 128-bit half the usual 4 x 4 unpack
-// steps run; the halves then hold columns 0-3 and 4-7 and are paired up.
-void Block8x8(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride) {
-  __m256i r[8];
-  for (int k = 0; k < 8; ++k) r[k] = Load256(src + k * srcStride);
+// Eight rows of eight dwords turned into eight columns. Within each 128-bit
+// half the usual 4 x 4 unpack steps run; the halves then hold columns 0-3 and
+// 4-7 and are paired up.
+void Turn8x8(__m256i r[8]) {
   __m256i t[8];
   for (int k = 0; k < 4; ++k) {
     t[2 * k] = _mm256_unpacklo_epi32(r[2 * k], r[2 * k + 1]);
@@ -91,9 +97,50 @@ void Block8x8(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t d
   }
   // u[c] holds rows 0-3 of columns c and c + 4, u[c + 4] rows 4-7 of them.
   for (int c = 0; c < 4; ++c) {
-    Store256(dst + c * dstStride, _mm256_permute2x128_si256(u[c], u[c + 4], 0x20));
-    Store256(dst + (c + 4) * dstStride, _mm256_permute2x128_si256(u[c], u[c + 4], 0x31));
+    r[c] = _mm256_permute2x128_si256(u[c], u[c + 4], 0x20);
+    r[c + 4] = _mm256_permute2x128_si256(u[c], u[c + 4], 0x31);
   }
+}
+
+void Block8x8(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride) {
+  __m256i r[8];
+  for (int k = 0; k < 8; ++k) r[k] = Load256(src + k * srcStride);
+  Turn8x8(r);
+  for (int k = 0; k < 8; ++k) Store256(dst + k * dstStride, r[k]);
+}
+
+// 8 x 8 pixels of 3 bytes. Each row's 24 bytes are read as bytes 0-15 and
+// 8-23 (nothing past the row's last pixel), widened to dwords, turned, and
+// narrowed back into exactly 24 bytes per destination row.
+void Block8x8Of3(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride) {
+  // Lane 0 holds row bytes 0-15 (pixels 0-3 in 0-11), lane 1 bytes 8-23
+  // (pixels 4-7 in 4-15).
+  const __m256i widen = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 4, 5,
+                                         6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
+  const __m256i narrow = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
+                                          1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m256i gather = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+  __m256i r[8];
+  for (int k = 0; k < 8; ++k) {
+    const uint8_t* row = src + k * srcStride;
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 8));
+    r[k] =
+        _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1), widen);
+  }
+  Turn8x8(r);
+  for (int k = 0; k < 8; ++k) {
+    const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(r[k], narrow), gather);
+    uint8_t* row = dst + k * dstStride;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row), _mm256_castsi256_si128(packed));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 16), _mm256_extracti128_si256(packed, 1));
+  }
+}
+
+void Transpose3Avx2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
+                    ptrdiff_t rows, ptrdiff_t columns) {
+  TransposeBlocks<3, 8, 16, Block8x8Of3>(src, srcStride, dst, dstStride, rows, columns,
+                                         Transpose3C);
 }
 
 void Transpose4Avx2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
@@ -104,6 +151,6 @@ void Transpose4Avx2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdi
 }  // namespace
 
 const KernelSet kKernelSetAvx2 = {"avx2",         SimdLevel::kAvx2, MixBytesAvx2,  Mix555Avx2,
-                                  Transpose2Sse2, Transpose3C,      Transpose4Avx2};
+                                  Transpose2Sse2, Transpose3Avx2,   Transpose4Avx2};
 
 }  // namespace orv::kernels

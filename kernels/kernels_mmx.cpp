@@ -41,13 +41,14 @@ void MixBytesMmx(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, 
   MixBytesC(a + i, b + i, out + i, n - i, w);
 }
 
-// One pixel per lane, each field mixed at its own scale: field 0 as it lies
-// (out t >> 8), field 1 taken as field << 5 (t = field-sum << 3), field 2 as
-// field << 10 (t = field-sum << 2, out t & 0x7C00). The difference of two
-// fields in place is a multiple of the field's unit, so an arithmetic shift
-// brings it down exactly.
+// One pixel per lane; each field f at its unit u (1, 32, 1024) as it lies:
+// out = (Af + floor(Df * w / 256)) & mask, with Df = Bf - Af. The floor comes
+// from a high-half multiply, (Df << 8) * w >> 16 and (Df << 3) * 32w >> 16,
+// for fields 0 and 1; field 2's is exact, Df / 256 * w * 4. Every product and
+// sum stays within 16 bits.
 void Mix555Mmx(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
   const __m64 weight = _mm_set1_pi16(static_cast<short>(w));
+  const __m64 weight32 = _mm_set1_pi16(static_cast<short>(w * 32));
   const __m64 m0 = _mm_set1_pi16(0x001F);
   const __m64 m1 = _mm_set1_pi16(0x03E0);
   const __m64 m2 = _mm_set1_pi16(0x7C00);
@@ -58,15 +59,12 @@ void Mix555Mmx(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, ui
     const __m64 a0 = _mm_and_si64(A, m0);
     const __m64 a1 = _mm_and_si64(A, m1);
     const __m64 a2 = _mm_and_si64(A, m2);
-    const __m64 d0 = _mm_sub_pi16(_mm_and_si64(B, m0), a0);
-    const __m64 d1 = _mm_srai_pi16(_mm_sub_pi16(_mm_and_si64(B, m1), a1), 5);
+    const __m64 d0 = _mm_slli_pi16(_mm_sub_pi16(_mm_and_si64(B, m0), a0), 8);
+    const __m64 d1 = _mm_slli_pi16(_mm_sub_pi16(_mm_and_si64(B, m1), a1), 3);
     const __m64 d2 = _mm_srai_pi16(_mm_sub_pi16(_mm_and_si64(B, m2), a2), 8);
-    const __m64 t0 = _mm_add_pi16(_mm_slli_pi16(a0, 8), _mm_mullo_pi16(d0, weight));
-    const __m64 t1 = _mm_add_pi16(_mm_slli_pi16(a1, 3), _mm_mullo_pi16(d1, weight));
-    const __m64 t2 = _mm_add_pi16(a2, _mm_mullo_pi16(d2, weight));
-    const __m64 o0 = _mm_srli_pi16(t0, 8);
-    const __m64 o1 = _mm_and_si64(_mm_srli_pi16(t1, 3), m1);
-    const __m64 o2 = _mm_and_si64(t2, m2);
+    const __m64 o0 = _mm_add_pi16(a0, _mm_mulhi_pi16(d0, weight));
+    const __m64 o1 = _mm_and_si64(_mm_add_pi16(a1, _mm_mulhi_pi16(d1, weight32)), m1);
+    const __m64 o2 = _mm_and_si64(_mm_add_pi16(a2, _mm_mullo_pi16(d2, weight)), m2);
     Store64(out + 2 * i, _mm_or_si64(_mm_or_si64(o0, o1), o2));
   }
   _mm_empty();

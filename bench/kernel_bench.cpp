@@ -1,0 +1,258 @@
+// Every kernel under every kernel set the processor runs, over a 1920 x 1080
+// rectangle, each timed beside the memory-traffic floor of the same job and,
+// for the 32-bit mixes, beside libyuv's ARGBInterpolate.
+//
+// Within one iteration the kernel, the floor and the peer run in turn on the
+// same buffers, so they see the same caches and the same interference. The
+// reported time is the kernel's alone (the others run with the timer
+// paused); floor_ratio = kernel / floor and peer_ratio = kernel / peer, in
+// processor time summed over all iterations.
+//
+// The floors: a mix reads two frames and writes one, so its floor copies
+// the start frame's rows into the target with memcpy and reads the end
+// frame's rows; a transposition moves every byte once, so its floor is a
+// memcpy of the same bytes.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "bench/bench_groups.h"
+#include "kernels/blend_kernel.h"
+#include "kernels/kernel_dispatch.h"
+
+#if defined(ORV_BENCH_LIBYUV)
+#include <libyuv/planar_functions.h>
+#endif
+
+namespace {
+
+using orv::kernels::KernelSet;
+
+constexpr int32_t kWidth = 1920;
+constexpr int32_t kHeight = 1080;
+
+constexpr std::align_val_t kCacheLine{64};
+
+struct FreeBytes {
+  void operator()(uint8_t* p) const { ::operator delete[](p, kCacheLine); }
+};
+using Bytes = std::unique_ptr<uint8_t[], FreeBytes>;
+
+Bytes Allocate(size_t size, uint8_t seed) {
+  Bytes bytes(static_cast<uint8_t*>(::operator new[](size, kCacheLine)));
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 131 + seed);
+  return bytes;
+}
+
+// Two captured frames and the offscreen image they mix into.
+struct Frames {
+  explicit Frames(int32_t depth)
+      : bpp(depth / 8),
+        rowLength(static_cast<size_t>(kWidth) * bpp),
+        rowBytes((rowLength + 3) / 4 * 4),
+        start(Allocate(rowLength * kHeight, 1)),
+        end(Allocate(rowLength * kHeight, 2)),
+        target(Allocate(rowBytes * kHeight, 3)),
+        columns(Allocate(rowLength * kHeight, 4)) {
+    capture.startPixels = start.get();
+    capture.endPixels = end.get();
+    capture.targetPixels = target.get();
+    capture.bytesPerPixel = bpp;
+    capture.rowBytes = static_cast<int32_t>(rowBytes);
+    capture.depth = depth;
+    capture.captureRows = kHeight;
+    capture.captureColumns = kWidth;
+  }
+
+  size_t frameBytes() const { return rowLength * kHeight; }
+
+  int32_t bpp;
+  size_t rowLength;
+  size_t rowBytes;
+  Bytes start;
+  Bytes end;
+  Bytes target;
+  Bytes columns;  // column-order buffer of the transpositions
+  FrameCapture capture{};
+};
+
+// Reads n bytes, as a mix reads its second frame.
+uint64_t ReadBytes(const uint8_t* p, size_t n) {
+  uint64_t sums[4] = {};
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    for (int k = 0; k < 4; ++k) {
+      uint64_t word;
+      std::memcpy(&word, p + i + 8 * k, 8);
+      sums[k] += word;
+    }
+  }
+  for (; i < n; ++i) sums[0] += p[i];
+  return sums[0] + sums[1] + sums[2] + sums[3];
+}
+
+void MixFloor(Frames& f) {
+  uint64_t sum = 0;
+  for (int32_t r = 0; r < kHeight; ++r) {
+    std::memcpy(f.target.get() + r * f.rowBytes, f.start.get() + r * f.rowLength, f.rowLength);
+    sum += ReadBytes(f.end.get() + r * f.rowLength, f.rowLength);
+  }
+  benchmark::DoNotOptimize(sum);
+}
+
+#if defined(ORV_BENCH_LIBYUV)
+void MixPeer(Frames& f) {
+  libyuv::ARGBInterpolate(f.start.get(), static_cast<int>(f.rowLength), f.end.get(),
+                          static_cast<int>(f.rowLength), f.target.get(),
+                          static_cast<int>(f.rowBytes), kWidth, kHeight, 100);
+}
+#endif
+
+// Bands of 257 rows at positions 257 apart: every row of the rectangle is
+// mixed once, at every row weight 0..32.
+void BandsOverTheRectangle(BlendKernel kernel, const FrameCapture& capture) {
+  for (int32_t position = 0; position < kHeight; position += 257) {
+    kernel(capture, 0, 256, position, 3);
+  }
+}
+
+// This thread's processor time: the machine is shared, and time spent
+// descheduled would otherwise land on whichever of the three was running.
+double Now() {
+#if defined(CLOCK_THREAD_CPUTIME_ID)
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+#else
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+#endif
+}
+
+struct Job {
+  std::function<void(Frames&)> kernel;
+  std::function<void(Frames&)> floor;
+  std::function<void(Frames&)> peer;  // empty: no peer
+  size_t bytesMoved;                  // per run, reads and writes
+};
+
+void RunJob(benchmark::State& state, const KernelSet* set, int32_t depth,
+            const std::function<Job(Frames&)>& makeJob) {
+  Frames frames(depth);
+  const Job job = makeJob(frames);
+  orv::kernels::UseKernelSet(set);
+  double kernelTime = 0;
+  double floorTime = 0;
+  double peerTime = 0;
+  for (auto _ : state) {
+    const double t0 = Now();
+    job.kernel(frames);
+    const double t1 = Now();
+    state.PauseTiming();
+    job.floor(frames);
+    const double t2 = Now();
+    if (job.peer) job.peer(frames);
+    const double t3 = Now();
+    state.ResumeTiming();
+    kernelTime += t1 - t0;
+    floorTime += t2 - t1;
+    peerTime += t3 - t2;
+  }
+  orv::kernels::UseKernelSet(nullptr);
+  state.counters["floor_ratio"] = kernelTime / floorTime;
+  if (job.peer) state.counters["peer_ratio"] = kernelTime / peerTime;
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * job.bytesMoved));
+}
+
+Job FadeJob(BlendKernel kernel, Frames& f) {
+  Job job{
+      [kernel](Frames& f) { kernel(f.capture, 100, 0, 0, 0); }, MixFloor, {}, 3 * f.frameBytes()};
+#if defined(ORV_BENCH_LIBYUV)
+  if (f.bpp == 4) job.peer = MixPeer;
+#endif
+  return job;
+}
+
+Job BandJob(BlendKernel kernel, Frames& f) {
+  Job job{[kernel](Frames& f) { BandsOverTheRectangle(kernel, f.capture); },
+          MixFloor,
+          {},
+          3 * f.frameBytes()};
+#if defined(ORV_BENCH_LIBYUV)
+  if (f.bpp == 4) job.peer = MixPeer;
+#endif
+  return job;
+}
+
+void CopyFrame(Frames& f) { std::memcpy(f.columns.get(), f.start.get(), f.frameBytes()); }
+
+Job ToColumnsJob(Frames& f) {
+  return {
+      [](Frames& f) { TransposeToColumns(f.start.get(), f.columns.get(), kWidth, kHeight, f.bpp); },
+      CopyFrame,
+      {},
+      2 * f.frameBytes()};
+}
+
+// The column-order buffer back into the offscreen image: 1920 columns of
+// 1080 pixels.
+Job FromColumnsJob(Frames& f) {
+  return {[](Frames& f) {
+            TransposeFromColumns(f.columns.get(), f.target.get(), kHeight, kWidth, f.bpp,
+                                 f.capture.rowBytes);
+          },
+          [](Frames& f) { std::memcpy(f.target.get(), f.columns.get(), f.frameBytes()); },
+          {},
+          2 * f.frameBytes()};
+}
+
+void Register(const std::string& kernel, const KernelSet* set, int32_t depth,
+              std::function<Job(Frames&)> makeJob) {
+  const std::string name = "kernel/" + kernel + "/" + set->name + "/" + std::to_string(depth);
+  benchmark::RegisterBenchmark(name.c_str(), [set, depth, makeJob](benchmark::State& state) {
+    RunJob(state, set, depth, makeJob);
+  })->Unit(benchmark::kMicrosecond);
+}
+
+}  // namespace
+
+void RegisterKernelBenchmarks() {
+  struct Mix {
+    const char* name;
+    BlendKernel kernel;
+    bool fade;
+    bool sixteen;  // serves depths below 24
+    bool wide;     // serves depths 24 and 32
+  };
+  const Mix mixes[] = {
+      {"FadeRows16", FadeRows16, true, true, false},
+      {"FadeRows32", FadeRows32, true, false, true},
+      {"FadeRows16Mmx", FadeRows16Mmx, true, true, false},
+      {"FadeRows32Mmx", FadeRows32Mmx, true, false, true},
+      {"BandRows", BandRows, false, true, true},
+      {"BandRows16Mmx", BandRows16Mmx, false, true, false},
+      {"BandRows32Mmx", BandRows32Mmx, false, false, true},
+  };
+  for (const int32_t depth : {16, 24, 32}) {
+    for (const Mix& mix : mixes) {
+      if (depth < 24 ? !mix.sixteen : !mix.wide) continue;
+      for (const KernelSet* set : orv::kernels::RunnableKernelSets()) {
+        const BlendKernel kernel = mix.kernel;
+        if (mix.fade) {
+          Register(mix.name, set, depth, [kernel](Frames& f) { return FadeJob(kernel, f); });
+        } else {
+          Register(mix.name, set, depth, [kernel](Frames& f) { return BandJob(kernel, f); });
+        }
+      }
+    }
+    for (const KernelSet* set : orv::kernels::RunnableKernelSets()) {
+      Register("TransposeToColumns", set, depth, ToColumnsJob);
+      Register("TransposeFromColumns", set, depth, FromColumnsJob);
+    }
+  }
+}
