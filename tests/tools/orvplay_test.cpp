@@ -400,6 +400,36 @@ TEST_F(OrvplayTest, PicturesEnterAndLeaveTheStageAtEachDepth) {
   }
 }
 
+TEST_F(OrvplayTest, EveryTransitionEndsOnTheNewFrameInsideTheRectangleOnly) {
+  const Picture a = Random(29, 13, 81), b = Random(29, 13, 82);
+  WritePng("a.png", a);
+  WritePng("b.png", b);
+  for (const char* symbol : kSymbols) {
+    for (const char* chunk : {"1", "6", "64"}) {
+      SCOPED_TRACE(std::string(symbol) + " chunk " + chunk);
+      const Result r =
+          Run({symbol, "--from", "a.png", "--to", "b.png", "--depth", "24", "--chunk", chunk,
+               "--rect", "2,3,11,26", "--duration", "300", "--fps", "20", "--frames", "f"});
+      ASSERT_EQ(r.code, 0) << r.err;
+      // After Finish the rectangle shows the new frame and the rest the old.
+      const Picture final = ReadPng(dir / "f" / "final.png");
+      for (int32_t y = 0; y < 13; ++y)
+        for (int32_t x = 0; x < 29; ++x) {
+          const bool in = y >= 2 && y < 11 && x >= 3 && x < 26;
+          const uint8_t* want = in ? b.At(x, y) : a.At(x, y);
+          ASSERT_TRUE(std::equal(want, want + 3, final.At(x, y))) << x << "," << y;
+        }
+      // The step that reports done already shows it, except in the wipe down
+      // and the wipe left, whose last steps copy nothing (q = 0) and leave the
+      // band's last mix beside the rectangle's edge until Finish.
+      if (std::string(symbol) != "OrvWipeDown" && std::string(symbol) != "OrvWipeLeft") {
+        EXPECT_TRUE(ReadPng(dir / "f" / FrameName(7)) == final);
+      }
+      EXPECT_FALSE(fs::exists(dir / "f" / FrameName(8)));
+    }
+  }
+}
+
 TEST_F(OrvplayTest, GreyAndAlphaPicturesAreReadAsRgb) {
   // A grey PNG with alpha, written with libpng's simplified interface.
   const int w = 5, h = 3;
