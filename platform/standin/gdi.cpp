@@ -289,8 +289,8 @@ bool orv::standin::SelectedBitmap(HDC dc, BitmapView* view) {
   const DeviceContext* context = FindDC(dc);
   if (!context || !context->bitmap->pixels) return false;
   const Bitmap& b = *context->bitmap;
-  *view = BitmapView{b.width,  b.height,         b.bits, b.topDown, b.stride,
-                     b.pixels, b.palette.data(), b.palette.size()};
+  *view = BitmapView{b.width,  b.height, b.bits,           b.topDown,
+                     b.stride, b.pixels, b.palette.data(), b.palette.size()};
   return true;
 }
 

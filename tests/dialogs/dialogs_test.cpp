@@ -361,6 +361,9 @@ TEST_F(DialogsTest, OptionsDialogIsCentredOnItsParent) {
       {-300, -201, -14, -50},  // negative odd sums truncate towards zero
       {-5000, -4000, -4990, -3990},
       {700, 500, 100, 60},  // right of its left, bottom above its top
+      // Sums beyond 32 bits: formed in 64, the middle still fits.
+      {2147483000, 2147482000, 2147483600, 2147482300},
+      {-2147483600, -2147483000, -2147483000, -2147482800},
   };
   Member& m = Place();
   for (const RECT& p : parents) {
@@ -368,7 +371,8 @@ TEST_F(DialogsTest, OptionsDialogIsCentredOnItsParent) {
                  std::to_string(p.right) + "," + std::to_string(p.bottom));
     runner.ownerRect = p;
     const DialogRun& run = Options(m, "escape");
-    const int32_t x = (p.left + p.right - w) / 2, y = (p.top + p.bottom - h) / 2;
+    const int64_t x = (int64_t{p.left} + p.right - w) / 2;
+    const int64_t y = (int64_t{p.top} + p.bottom - h) / 2;
     EXPECT_EQ(run.rectAfterInit.left, x);
     EXPECT_EQ(run.rectAfterInit.top, y);
     EXPECT_EQ(run.rectAfterInit.right, x + w);
