@@ -18,6 +18,8 @@
 
 #include "tests/tools/gif_decoder.h"
 #include "tools/orvplay/builtin_pictures.h"
+#include "tools/orvplay/font.h"
+#include "tools/orvplay/outputs.h"
 #include "tools/orvplay/picture.h"
 #include "tools/orvplay/png_io.h"
 
@@ -529,6 +531,22 @@ TEST_F(OrvplayTest, ContactSheetShowsTheFirstAndLastFrames) {
   EXPECT_GT(sheet.width, 4 * 240);
   EXPECT_LT(sheet.width, 4 * 240 + 200);
   EXPECT_GT(sheet.height, 3 * 135);
+}
+
+TEST(ContactSheetTest, TheSheetIsWideEnoughForItsLabels) {
+  // Two small cells under a long settings line: nothing is cut off.
+  const orvplay::SheetTitle title{"OrvWipe Up (OrvWipeUp)",
+                                  "8 bits  2000 ms  chunk 64  30 fps  rect 0,0,360,640"};
+  std::vector<std::pair<std::string, Picture>> cells{{"step 0  0 ms", Random(40, 20, 1)},
+                                                     {"after Finish", Random(40, 20, 2)}};
+  const Picture sheet = orvplay::ContactSheet(title, cells);
+  EXPECT_GE(sheet.width, 2 * 12 + orvplay::TextWidth(title.settings, 2));
+  EXPECT_GE(sheet.width, 2 * 12 + orvplay::TextWidth(title.heading, 3));
+  // The rightmost column of pixels is background: the text ends before it.
+  for (int32_t y = 0; y < sheet.height; ++y)
+    ASSERT_TRUE(
+        std::equal(sheet.At(sheet.width - 1, y), sheet.At(sheet.width - 1, y) + 3, sheet.At(0, 0)))
+        << "row " << y;
 }
 
 TEST_F(OrvplayTest, AllWritesEveryTransitionAndAPage) {

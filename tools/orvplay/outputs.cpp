@@ -132,8 +132,9 @@ Picture ContactSheet(const SheetTitle& title,
     cellH = std::max(cellH, thumb.height);
   }
   const int32_t headerH = kMargin + kGlyphHeight * 3 + 6 + kGlyphHeight * 2 + kMargin;
-  const int32_t width = std::max(2 * kMargin + columns * cellW + (columns - 1) * kGap,
-                                 2 * kMargin + TextWidth(title.heading, 3));
+  const int32_t width = std::max({2 * kMargin + columns * cellW + (columns - 1) * kGap,
+                                  2 * kMargin + TextWidth(title.heading, 3),
+                                  2 * kMargin + TextWidth(title.settings, 2)});
   const int32_t height = headerH + rows * (cellH + kLabelHeight) + (rows - 1) * kGap + kMargin;
 
   Picture sheet(width, height);
