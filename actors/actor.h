@@ -24,8 +24,8 @@ enum ActorProperty : int32_t {
 struct ActorOps {
   ORV_OBJECT_BASE_SLOTS;
   HResult(ORV_CALL* SetProperty)(InterfaceObject*, int32_t property, intptr_t value);  // 3
-  HResult(ORV_CALL* Cue)(InterfaceObject*, HostGC* window, HostGC* offscreen,
-                         const HostRect* rect, const TransitionParams* params);  // 4
+  HResult(ORV_CALL* Cue)(InterfaceObject*, HostGC* window, HostGC* offscreen, const HostRect* rect,
+                         const TransitionParams* params);  // 4
   HResult(ORV_CALL* Continue)(InterfaceObject*, HostGC* window, HostGC* offscreen,
                               const HostRect* rect, const TransitionParams* params,
                               int32_t* done);  // 5
@@ -34,45 +34,76 @@ struct ActorOps {
 };
 static_assert(sizeof(ActorOps) == 7 * sizeof(void*));
 
+// Each actor's fields end with the asset that made it (KeepAssetAlive), or null.
 struct FadeFields {
   FrameCapture capture;
   int32_t weight;  // follows the capture: the kernel's 23rd argument
   CpuFeatures* cpuFeatures;
   BlendKernel kernel;
+  ClassInstance* asset;
 };
+ORV_LAYOUT32(offsetof(FadeFields, weight) == 88, "FadeFields: weight follows the capture");
+ORV_LAYOUT32(offsetof(FadeFields, kernel) == 96, "FadeFields: kernel");
+ORV_LAYOUT32(sizeof(FadeFields) == 104, "FadeFields");
 
 struct WipeFields {
   FrameCapture capture;
   CpuFeatures* cpuFeatures;
   int32_t bandSelector;
-  int32_t bandHeight;
+  int32_t bandHeight;  // 32 << bandSelector
   BlendKernel kernel;
   int32_t revealEdge;
+  ClassInstance* asset;
 };
+ORV_LAYOUT32(offsetof(WipeFields, cpuFeatures) == 88, "WipeFields: cpuFeatures");
+ORV_LAYOUT32(offsetof(WipeFields, revealEdge) == 104, "WipeFields: revealEdge");
+ORV_LAYOUT32(sizeof(WipeFields) == 112, "WipeFields");
 
 struct ColorFields {
   int32_t colorChoice;
   FrameCapture capture;
   CpuFeatures* cpuFeatures;
   BlendKernel kernel;
-  uint8_t* tintedPixels;
+  uint8_t* tintedPixels;  // the end frame in one colour, from Cue to Finish
+  ClassInstance* asset;
 };
+ORV_LAYOUT32(offsetof(ColorFields, capture) == 4, "ColorFields: capture");
+ORV_LAYOUT32(offsetof(ColorFields, tintedPixels) == 100, "ColorFields: tintedPixels");
+ORV_LAYOUT32(sizeof(ColorFields) == 108, "ColorFields");
 
 struct HorizontalWipeFields {
-  FrameCapture capture;
+  FrameCapture capture;  // in column order from Cue to Finish
   CpuFeatures* cpuFeatures;
-  FrameCapture savedCapture;
+  FrameCapture savedCapture;  // the capture in row order
   int32_t bandSelector;
   int32_t bandHeight;
   BlendKernel kernel;
-  uint8_t* columnPixels;
+  uint8_t* columnPixels;  // the working image in column order
   int32_t revealEdge;
+  ClassInstance* asset;
 };
+ORV_LAYOUT32(offsetof(HorizontalWipeFields, savedCapture) == 92, "savedCapture");
+ORV_LAYOUT32(offsetof(HorizontalWipeFields, revealEdge) == 196, "revealEdge");
+ORV_LAYOUT32(sizeof(HorizontalWipeFields) == 204, "HorizontalWipeFields");
 
 // Keeps the asset whose CpuFeatures pair the actor points at alive for the
 // actor's life: one reference on the asset instance, given back when the
-// actor's instance terminates.
+// actor's instance terminates. The actor is known by its operations table;
+// any other interface is left alone.
 void KeepAssetAlive(void* actorInterface, ClassInstance* asset);
+
+// The actor classes' terminate operation: frees the pixel buffers an actor
+// released without Finish still holds, and gives back its asset.
+template <class Fields>
+void ORV_CALL TerminateActor(ClassInstance* instance);
+
+// The colour actor's one-colour copy: for each of columns x rows packed
+// pixels, the grey (sum of the three channels / 3) in the channels that
+// colorChoice keeps (0 red, 1 green, 2 blue, 3 cyan, 4 magenta, 5 yellow,
+// 6 black and white; any other value keeps all three). The fourth byte of a
+// 4-byte pixel is copied unchanged.
+void TintCopy(const uint8_t* source, uint8_t* destination, int32_t colorChoice, int32_t columns,
+              int32_t rows, int32_t bytesPerPixel);
 
 extern const ActorOps kFadeActorOps;
 extern const ActorOps kWipeUpActorOps;

@@ -1,0 +1,102 @@
+#include "actors/actor_common.h"
+
+#include <algorithm>
+
+StepTime TimeOfStep(const TransitionParams& params) {
+  const int32_t done = params.elapsed > params.duration ? 1 : 0;
+  const int64_t t = done ? params.duration : std::max(params.elapsed, 0);
+  return {done, t, params.duration};
+}
+
+BlendKernel ChooseFadeKernel(const CpuFeatures* cpu, int32_t depth) {
+  const bool mmx = cpu && (cpu->mmx & 1);
+  if (depth < 24) return mmx ? FadeRows16Mmx : FadeRows16;
+  return mmx ? FadeRows32Mmx : FadeRows32;
+}
+
+BlendKernel ChooseBandKernel(const CpuFeatures* cpu, int32_t depth) {
+  if (!cpu || !(cpu->mmx & 1)) return BandRows;
+  return depth < 24 ? BandRows16Mmx : BandRows32Mmx;
+}
+
+void ChooseBand(int32_t chunkSize, int32_t* bandSelector, int32_t* bandHeight) {
+  *bandSelector = chunkSize <= 32 ? 0 : chunkSize <= 64 ? 1 : chunkSize < 128 ? 2 : 3;
+  *bandHeight = 32 << *bandSelector;
+}
+
+int32_t RisingBandStep(const FrameCapture& c, const Band& band, int32_t* revealEdge,
+                       const StepTime& step, const TargetRoom& room) {
+  const int64_t rows = c.captureRows;
+  const auto position =
+      static_cast<int32_t>((rows + band.height) * step.t / step.duration - band.height);
+  if (position > 0) {
+    CopyRows(c, c.endPixels, *revealEdge, position, room);
+    *revealEdge = position;
+  }
+  MixRows(c, band.kernel, 0, band.height, position, band.selector,
+          std::min(position + band.height, c.captureRows - 1), room);
+  return position;
+}
+
+int32_t FallingBandStep(const FrameCapture& c, const Band& band, int32_t* revealEdge,
+                        const StepTime& step, const TargetRoom& room) {
+  const int64_t rows = c.captureRows;
+  const auto q =
+      static_cast<int32_t>((step.duration - step.t) * (rows + band.height) / step.duration);
+  if (q > 0 && q < rows) {
+    CopyRows(c, c.startPixels, q, *revealEdge, room);
+    *revealEdge = q;
+  }
+  MixRows(c, band.kernel, 0, band.height, q - band.height, band.selector,
+          std::min(q, c.captureRows - 1), room);
+  return q;
+}
+
+namespace {
+
+// The asset field of the actor behind an interface, known by its table.
+ClassInstance** AssetSlot(InterfaceObject* object) {
+  const void* ops = object->ops;
+  if (ops == &kFadeActorOps) return &FieldsOf<FadeFields>(object).asset;
+  if (ops == &kWipeUpActorOps || ops == &kWipeDownActorOps)
+    return &FieldsOf<WipeFields>(object).asset;
+  if (ops == &kColorActorOps) return &FieldsOf<ColorFields>(object).asset;
+  if (ops == &kWipeLeftActorOps || ops == &kWipeRightActorOps)
+    return &FieldsOf<HorizontalWipeFields>(object).asset;
+  return nullptr;
+}
+
+}  // namespace
+
+void KeepAssetAlive(void* actorInterface, ClassInstance* asset) {
+  auto* object = static_cast<InterfaceObject*>(actorInterface);
+  if (!object || !asset) return;
+  ClassInstance** slot = AssetSlot(object);
+  if (!slot) return;
+  asset->ops->AddRef(asset);
+  if (ClassInstance* previous = *slot) previous->ops->Release(previous);
+  *slot = asset;
+}
+
+template <class Fields>
+void ORV_CALL TerminateActor(ClassInstance* instance) {
+  Fields& f = static_cast<Instance<Fields>*>(instance)->f;
+  FreeFrames(f.capture);
+  if constexpr (requires { f.tintedPixels; }) {
+    FreePixels(f.tintedPixels);
+    f.tintedPixels = nullptr;
+  }
+  if constexpr (requires { f.columnPixels; }) {
+    FreePixels(f.columnPixels);
+    f.columnPixels = nullptr;
+  }
+  if (ClassInstance* asset = f.asset) {
+    f.asset = nullptr;
+    asset->ops->Release(asset);
+  }
+}
+
+template void ORV_CALL TerminateActor<FadeFields>(ClassInstance*);
+template void ORV_CALL TerminateActor<WipeFields>(ClassInstance*);
+template void ORV_CALL TerminateActor<ColorFields>(ClassInstance*);
+template void ORV_CALL TerminateActor<HorizontalWipeFields>(ClassInstance*);

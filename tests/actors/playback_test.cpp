@@ -1,0 +1,191 @@
+// Whole transitions through the loaded module: every actor at 16, 24 and 32
+// bits (and 8, a cut) over rectangles inside the image, on each edge, of odd
+// and one-pixel sizes, partly and wholly outside, with both kernel families,
+// several chunk sizes and durations. After Cue, after every step and after
+// Finish both pictures must equal the model, byte for byte over the whole
+// pixel blocks: inside the rectangle the transition, outside it (padding
+// included) what was there before.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <sstream>
+
+#include "tests/actors/stage.h"
+#include "tests/actors/transition_model.h"
+
+namespace actors_test {
+namespace {
+
+bool Quick() { return std::getenv("ORV_TEST_QUICK") != nullptr; }
+
+std::vector<HostRect> RectsFor(int32_t w, int32_t h) {
+  return {
+      {5, 7, h - 6, w - 9},                  // inside
+      {0, 3, std::min(11, h), w - 4},        // on the top edge
+      {h - 9, 2, h, w - 3},                  // on the bottom edge
+      {4, 0, h - 3, 13},                     // on the left edge
+      {3, w - 11, h - 2, w},                 // on the right edge
+      {0, 0, h, w},                          // the whole image
+      {h / 2, 2, h / 2 + 1, w - 1},          // one pixel high
+      {1, w / 2, h - 1, w / 2 + 1},          // one pixel wide
+      {3, 5, 16, 22},                        // odd sizes
+      {-5, -7, 9, 12},                       // partly outside, top left
+      {h - 4, w - 5, h + 6, w + 9},          // partly outside, bottom right
+      {h + 2, 0, h + 10, w},                 // wholly below
+      {-10, -10, -1, -1},                    // wholly above and left
+      {0, w, h, w + 20},                     // wholly right
+      {INT_MIN, INT_MIN, INT_MAX, INT_MAX},  // everything
+      {20, 10, 5, 30},                       // upside down: nothing
+  };
+}
+
+std::vector<int32_t> ElapsedTimes(int32_t d, bool before) {
+  std::vector<int32_t> out;
+  if (before) out.push_back(-3);
+  if (d <= 0) {
+    out.insert(out.end(), {0, 5});
+    return out;
+  }
+  std::vector<int32_t> steps = {0, 1, d / 5, d / 3, d / 2, d / 2 + 1, 2 * d / 3, d - 1, d, d + 1};
+  std::sort(steps.begin(), steps.end());
+  steps.erase(std::unique(steps.begin(), steps.end()), steps.end());
+  out.insert(out.end(), steps.begin(), steps.end());
+  return out;
+}
+
+struct Play {
+  Kind kind;
+  int32_t depth, width, height;
+  HostRect rect;
+  bool mmx;
+  int32_t chunkSize, duration, colorChoice;
+  uint32_t seed;
+};
+
+std::string Describe(const Play& p) {
+  std::ostringstream out;
+  out << NameOf(p.kind) << " " << p.width << "x" << p.height << "x" << p.depth << " rect ("
+      << p.rect.top << "," << p.rect.left << "," << p.rect.bottom << "," << p.rect.right << ") "
+      << (p.mmx ? "mmx" : "portable") << " chunk " << p.chunkSize << " duration " << p.duration
+      << " colour " << p.colorChoice;
+  return out.str();
+}
+
+bool SamePictures(const TransitionModel& model, const Stage& stage, const std::string& when) {
+  for (auto [expected, actual] : {std::pair{&model.window, stage.window.get()},
+                                  std::pair{&model.offscreen, stage.offscreen.get()}}) {
+    const std::string difference = FirstDifference(*expected, *actual);
+    if (!difference.empty()) {
+      ADD_FAILURE() << when << ": " << difference;
+      return false;
+    }
+  }
+  return true;
+}
+
+void PlayAndCompare(orvhost::Host& host, const Play& p) {
+  SCOPED_TRACE(Describe(p));
+  Stage stage(host, p.width, p.height, p.depth);
+  stage.Fill(p.seed);
+  ModelSetup setup;
+  setup.kind = p.kind;
+  setup.mmx = p.mmx;
+  setup.chunkSize = p.chunkSize;
+  setup.duration = p.duration;
+  setup.colorChoice = p.colorChoice;
+  setup.cut = p.depth <= 8;
+  TransitionModel model(setup, p.rect, Snapshot(*stage.window), Snapshot(*stage.offscreen));
+
+  Actor actor(host, ClassOf(p.kind));
+  ASSERT_NE(actor.object, nullptr);
+  CpuFeatures cpu{p.mmx ? 1 : 0, 1};
+  int32_t colour = p.colorChoice;
+  if (p.kind == Kind::kColor) {
+    EXPECT_EQ(actor.SetProperty(PropertyColorChoice, reinterpret_cast<intptr_t>(&colour)), 0);
+  }
+  EXPECT_EQ(actor.SetProperty(PropertyCpuFeatures, reinterpret_cast<intptr_t>(&cpu)), 0);
+
+  TransitionParams params{p.chunkSize, p.duration, 0, 0};
+  ASSERT_EQ(actor.Cue(stage, p.rect, params), 0);
+  model.Cue();
+  if (!SamePictures(model, stage, "after Cue")) return;
+  for (int32_t elapsed : ElapsedTimes(p.duration, p.seed % 3 == 0)) {
+    params.elapsed = elapsed;
+    const int32_t done = actor.Continue(stage, p.rect, params);
+    ASSERT_EQ(done, model.Continue(elapsed)) << "elapsed " << elapsed;
+    if (!SamePictures(model, stage, "after the step at " + std::to_string(elapsed))) return;
+    if (done) break;
+  }
+  ASSERT_EQ(actor.Finish(stage, p.rect, params), 0);
+  model.Finish();
+  SamePictures(model, stage, "after Finish");
+}
+
+class PlaybackTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    EXPECT_EQ(host.module().CanUnloadNow(), 0);
+    EXPECT_EQ(host.liveInstances(), 0);
+    EXPECT_EQ(host.liveBlocks(), 0);
+    EXPECT_EQ(host.badFrees, 0);
+  }
+
+  // Every image of a depth with its rectangles, both kernel families, the
+  // chunk sizes, durations and colours taken in turn.
+  void PlayAll(Kind kind, int32_t depth) {
+    struct Image {
+      int32_t width, height;
+      bool allRects;
+    };
+    // An odd width (rows not a whole number of 8-byte units), one whose pixel
+    // block fills whole pages (both ends against the guard pages), tiny ones
+    // (spans wider than a row) and one larger than the bands.
+    std::vector<Image> images = {{61, 47, true}, {3, 5, false}, {1, 4, false}, {301, 203, false}};
+    images.push_back(depth == 16   ? Image{32, 64, true}
+                     : depth == 24 ? Image{128, 32, true}
+                                   : Image{64, 16, true});
+    const int32_t chunks[] = {16, 33, 100, 200, 64};
+    const int32_t durations[] = {1000, 7, 255, 3, 2000, 1};
+    uint32_t n = 0;
+    for (const Image& image : images) {
+      if (Quick() && image.width != 61) continue;
+      const std::vector<HostRect> rects = RectsFor(image.width, image.height);
+      for (size_t i = 0; i < rects.size(); ++i) {
+        if (!image.allRects && i != 0 && i != 5 && i != 9 && i != 10) continue;
+        if (Quick() && i % 3 != 0) continue;
+        for (bool mmx : {false, true}) {
+          if (Quick() && mmx != (i % 2 == 1)) continue;
+          ++n;
+          PlayAndCompare(host, Play{kind, depth, image.width, image.height, rects[i], mmx,
+                                    chunks[n % 5], durations[n % 6], static_cast<int32_t>(n % 8),
+                                    n * 7919u + static_cast<uint32_t>(depth)});
+          if (HasFatalFailure() || HasNonfatalFailure()) return;
+        }
+      }
+    }
+  }
+
+  orvhost::Host host;
+};
+
+#define ORV_PLAYBACK_TESTS(Name, kind)                                              \
+  TEST_F(PlaybackTest, Name##At16Bits) { PlayAll(kind, 16); }                       \
+  TEST_F(PlaybackTest, Name##At24Bits) { PlayAll(kind, 24); }                       \
+  TEST_F(PlaybackTest, Name##At32Bits) { PlayAll(kind, 32); }                       \
+  TEST_F(PlaybackTest, Name##At8BitsIsACut) {                                       \
+    for (const HostRect& r :                                                        \
+         {HostRect{5, 7, 40, 50}, HostRect{0, 0, 47, 61}, HostRect{-5, -7, 9, 12}}) \
+      PlayAndCompare(host, Play{kind, 8, 61, 47, r, true, 64, 1000, 2, 11});        \
+  }
+
+ORV_PLAYBACK_TESTS(Fade, Kind::kFade)
+ORV_PLAYBACK_TESTS(WipeUp, Kind::kWipeUp)
+ORV_PLAYBACK_TESTS(WipeDown, Kind::kWipeDown)
+ORV_PLAYBACK_TESTS(WipeLeft, Kind::kWipeLeft)
+ORV_PLAYBACK_TESTS(WipeRight, Kind::kWipeRight)
+ORV_PLAYBACK_TESTS(Color, Kind::kColor)
+
+}  // namespace
+}  // namespace actors_test

@@ -1,0 +1,87 @@
+// Test support for the actors: a stage of two host surfaces (the window and
+// the offscreen image), byte copies of their pixel blocks, and an actor made
+// through the loaded module and driven as the host drives it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "actors/actor.h"
+#include "host/stand_in_host.h"
+
+namespace actors_test {
+
+// The pixel block of a surface, byte for byte, with image-row addressing
+// (row 0 at the top, stored last: the block is bottom-up).
+struct Memory {
+  int32_t width = 0, height = 0, bytesPerPixel = 0, rowBytes = 0;
+  std::vector<uint8_t> bytes;
+
+  size_t Offset(int32_t x, int32_t y) const {
+    return static_cast<size_t>(height - 1 - y) * rowBytes + static_cast<size_t>(x) * bytesPerPixel;
+  }
+  uint32_t Get(int32_t x, int32_t y) const;
+  void Set(int32_t x, int32_t y, uint32_t value);
+};
+
+Memory Snapshot(const orvhost::Surface& surface);
+
+// Two surfaces of one size and depth.
+struct Stage {
+  Stage(orvhost::Host& host, int32_t width, int32_t height, int32_t depth);
+  // Random bytes over both whole blocks, padding included; 2-byte pixels keep
+  // bit 15 clear, as 5-5-5 images hold them.
+  void Fill(uint32_t seed);
+
+  std::unique_ptr<orvhost::Surface> window, offscreen;
+};
+
+// Where to compare: the first byte that differs, described for a report.
+std::string FirstDifference(const Memory& expected, const orvhost::Surface& actual);
+
+// An actor made with host.CreateInstance(classId, ActorInterface ID), released
+// when it goes.
+class Actor {
+ public:
+  Actor(orvhost::Host& host, const Guid& classId);
+  ~Actor() { Release(); }
+  Actor(const Actor&) = delete;
+  Actor& operator=(const Actor&) = delete;
+
+  HResult SetProperty(int32_t property, intptr_t value);
+  HResult Cue(Stage& stage, const HostRect& rect, const TransitionParams& params);
+  // Returns the done flag; the result code must be 0.
+  int32_t Continue(Stage& stage, const HostRect& rect, const TransitionParams& params);
+  HResult Finish(Stage& stage, const HostRect& rect, const TransitionParams& params);
+  void Release();
+
+  InterfaceObject* object = nullptr;
+  template <class Fields>
+  Fields& fields() {
+    return FieldsOf<Fields>(object);
+  }
+
+ private:
+  const ActorOps& ops() const { return *static_cast<const ActorOps*>(object->ops); }
+};
+
+// The actor classes, by TransitionIndex.
+enum class Kind { kFade = 0, kWipeUp, kWipeDown, kWipeLeft, kWipeRight, kColor };
+const Guid& ClassOf(Kind kind);
+std::string NameOf(Kind kind);
+
+// The capture of any actor.
+FrameCapture& CaptureOf(Actor& actor, Kind kind);
+
+// Bytes the C heap holds for the program: in-use heap chunks and mapped
+// blocks. A playback that frees everything brings it back where it was.
+int64_t HeapInUse();
+
+// True under AddressSanitizer, whose allocator a lowered address-space limit
+// would bring down.
+bool UnderSanitizer();
+
+}  // namespace actors_test
