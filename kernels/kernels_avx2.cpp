@@ -53,36 +53,43 @@ void MixBytesAvx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n,
 }
 
 // One pixel per lane; see the MMX set for the per-field arithmetic.
-__m256i Mix555x16(__m256i A, __m256i B, __m256i weight, __m256i weight32) {
+__m256i Mix555x16(__m256i A, __m256i B, __m256i weight, __m256i weight8) {
   const __m256i m0 = _mm256_set1_epi16(0x001F);
   const __m256i m1 = _mm256_set1_epi16(0x03E0);
   const __m256i m2 = _mm256_set1_epi16(0x7C00);
-  const __m256i a0 = _mm256_and_si256(A, m0);
-  const __m256i a1 = _mm256_and_si256(A, m1);
-  const __m256i a2 = _mm256_and_si256(A, m2);
-  const __m256i d0 = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_and_si256(B, m0), a0), 8);
-  const __m256i d1 = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_and_si256(B, m1), a1), 3);
-  const __m256i d2 = _mm256_srai_epi16(_mm256_sub_epi16(_mm256_and_si256(B, m2), a2), 8);
-  const __m256i o0 = _mm256_add_epi16(a0, _mm256_mulhi_epi16(d0, weight));
-  const __m256i o1 = _mm256_and_si256(_mm256_add_epi16(a1, _mm256_mulhi_epi16(d1, weight32)), m1);
-  const __m256i o2 = _mm256_and_si256(_mm256_add_epi16(a2, _mm256_mullo_epi16(d2, weight)), m2);
-  return _mm256_or_si256(_mm256_or_si256(o0, o1), o2);
+  const __m256i d0 =
+      _mm256_slli_epi16(_mm256_sub_epi16(_mm256_and_si256(B, m0), _mm256_and_si256(A, m0)), 8);
+  const __m256i d1 = _mm256_sub_epi16(_mm256_and_si256(B, m1), _mm256_and_si256(A, m1));
+  const __m256i d2 =
+      _mm256_srai_epi16(_mm256_sub_epi16(_mm256_and_si256(B, m2), _mm256_and_si256(A, m2)), 2);
+  const __m256i e0 = _mm256_mulhi_epi16(d0, weight);
+  const __m256i e1 = _mm256_slli_epi16(_mm256_mulhi_epi16(d1, weight8), 5);
+  const __m256i e2 = _mm256_slli_epi16(_mm256_mulhi_epi16(d2, weight), 10);
+  const __m256i start = _mm256_and_si256(A, _mm256_set1_epi16(0x7FFF));
+  return _mm256_add_epi16(_mm256_add_epi16(start, e0), _mm256_add_epi16(e1, e2));
 }
 
 void Mix555Avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
   const __m256i weight = _mm256_set1_epi16(static_cast<short>(w));
-  const __m256i weight32 = _mm256_set1_epi16(static_cast<short>(w * 32));
+  const __m256i weight8 = _mm256_set1_epi16(static_cast<short>(w * 8));
   ptrdiff_t i = 0;
-  for (; i + 16 <= n; i += 16) {
-    Store256(out + 2 * i, Mix555x16(Load256(a + 2 * i), Load256(b + 2 * i), weight, weight32));
+  for (; i + 32 <= n; i += 32) {
+    const __m256i r0 = Mix555x16(Load256(a + 2 * i), Load256(b + 2 * i), weight, weight8);
+    const __m256i r1 = Mix555x16(Load256(a + 2 * i + 32), Load256(b + 2 * i + 32), weight, weight8);
+    Store256(out + 2 * i, r0);
+    Store256(out + 2 * i + 32, r1);
+  }
+  if (i + 16 <= n) {
+    Store256(out + 2 * i, Mix555x16(Load256(a + 2 * i), Load256(b + 2 * i), weight, weight8));
+    i += 16;
   }
   Mix555C(a + 2 * i, b + 2 * i, out + 2 * i, n - i, w);
 }
 
 // Eight rows of eight dwords turned into eight columns. Within each 128-bit
 // half the usual 4 x 4 unpack steps run; the halves then hold columns 0-3 and
-// 4-7 and are paired up.
-void Turn8x8(__m256i r[8]) {
+// 4-7 and are paired up. Inlined, so that the rows stay in registers.
+[[gnu::always_inline]] inline void Turn8x8(__m256i r[8]) {
   __m256i t[8];
   for (int k = 0; k < 4; ++k) {
     t[2 * k] = _mm256_unpacklo_epi32(r[2 * k], r[2 * k + 1]);
@@ -102,7 +109,8 @@ void Turn8x8(__m256i r[8]) {
   }
 }
 
-void Block8x8(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride) {
+[[gnu::always_inline]] inline void Block8x8(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
+                                            ptrdiff_t dstStride) {
   __m256i r[8];
   for (int k = 0; k < 8; ++k) r[k] = Load256(src + k * srcStride);
   Turn8x8(r);
@@ -112,7 +120,8 @@ void Block8x8(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t d
 // 8 x 8 pixels of 3 bytes. Each row's 24 bytes are read as bytes 0-15 and
 // 8-23 (nothing past the row's last pixel), widened to dwords, turned, and
 // narrowed back into exactly 24 bytes per destination row.
-void Block8x8Of3(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride) {
+[[gnu::always_inline]] inline void Block8x8Of3(const uint8_t* src, ptrdiff_t srcStride,
+                                               uint8_t* dst, ptrdiff_t dstStride) {
   // Lane 0 holds row bytes 0-15 (pixels 0-3 in 0-11), lane 1 bytes 8-23
   // (pixels 4-7 in 4-15).
   const __m256i widen = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 4, 5,

@@ -41,14 +41,17 @@ void MixBytesMmx(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, 
   MixBytesC(a + i, b + i, out + i, n - i, w);
 }
 
-// One pixel per lane; each field f at its unit u (1, 32, 1024) as it lies:
-// out = (Af + floor(Df * w / 256)) & mask, with Df = Bf - Af. The floor comes
-// from a high-half multiply, (Df << 8) * w >> 16 and (Df << 3) * 32w >> 16,
-// for fields 0 and 1; field 2's is exact, Df / 256 * w * 4. Every product and
+// One pixel per lane. Each field f (unit u = 1, 32, 1024) comes out as
+// a + floor(d * w / 256) with d = b - a, so the pixel is the start pixel's
+// fields plus, per field, floor(d * w / 256) * u. The floor is the high half
+// of a 16-bit product worth 256 * d * w: (d << 8) * w for field 0, the
+// difference in place (32 * d) times 8w for field 1, and the difference in
+// place shifted down by 2 (256 * d) times w for field 2. Every product and
 // sum stays within 16 bits.
 void Mix555Mmx(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
   const __m64 weight = _mm_set1_pi16(static_cast<short>(w));
-  const __m64 weight32 = _mm_set1_pi16(static_cast<short>(w * 32));
+  const __m64 weight8 = _mm_set1_pi16(static_cast<short>(w * 8));
+  const __m64 fields = _mm_set1_pi16(0x7FFF);
   const __m64 m0 = _mm_set1_pi16(0x001F);
   const __m64 m1 = _mm_set1_pi16(0x03E0);
   const __m64 m2 = _mm_set1_pi16(0x7C00);
@@ -56,16 +59,14 @@ void Mix555Mmx(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, ui
   for (; i + 4 <= n; i += 4) {
     const __m64 A = Load64(a + 2 * i);
     const __m64 B = Load64(b + 2 * i);
-    const __m64 a0 = _mm_and_si64(A, m0);
-    const __m64 a1 = _mm_and_si64(A, m1);
-    const __m64 a2 = _mm_and_si64(A, m2);
-    const __m64 d0 = _mm_slli_pi16(_mm_sub_pi16(_mm_and_si64(B, m0), a0), 8);
-    const __m64 d1 = _mm_slli_pi16(_mm_sub_pi16(_mm_and_si64(B, m1), a1), 3);
-    const __m64 d2 = _mm_srai_pi16(_mm_sub_pi16(_mm_and_si64(B, m2), a2), 8);
-    const __m64 o0 = _mm_add_pi16(a0, _mm_mulhi_pi16(d0, weight));
-    const __m64 o1 = _mm_and_si64(_mm_add_pi16(a1, _mm_mulhi_pi16(d1, weight32)), m1);
-    const __m64 o2 = _mm_and_si64(_mm_add_pi16(a2, _mm_mullo_pi16(d2, weight)), m2);
-    Store64(out + 2 * i, _mm_or_si64(_mm_or_si64(o0, o1), o2));
+    const __m64 d0 = _mm_slli_pi16(_mm_sub_pi16(_mm_and_si64(B, m0), _mm_and_si64(A, m0)), 8);
+    const __m64 d1 = _mm_sub_pi16(_mm_and_si64(B, m1), _mm_and_si64(A, m1));
+    const __m64 d2 = _mm_srai_pi16(_mm_sub_pi16(_mm_and_si64(B, m2), _mm_and_si64(A, m2)), 2);
+    const __m64 e0 = _mm_mulhi_pi16(d0, weight);
+    const __m64 e1 = _mm_slli_pi16(_mm_mulhi_pi16(d1, weight8), 5);
+    const __m64 e2 = _mm_slli_pi16(_mm_mulhi_pi16(d2, weight), 10);
+    const __m64 sum = _mm_add_pi16(_mm_add_pi16(_mm_and_si64(A, fields), e0), _mm_add_pi16(e1, e2));
+    Store64(out + 2 * i, sum);
   }
   _mm_empty();
   Mix555C(a + 2 * i, b + 2 * i, out + 2 * i, n - i, w);

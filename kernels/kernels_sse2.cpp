@@ -42,34 +42,33 @@ void MixBytesSse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n,
 }
 
 // One pixel per lane; see the MMX set for the per-field arithmetic.
-__m128i Mix555x8(__m128i A, __m128i B, __m128i weight, __m128i weight32) {
+__m128i Mix555x8(__m128i A, __m128i B, __m128i weight, __m128i weight8) {
   const __m128i m0 = _mm_set1_epi16(0x001F);
   const __m128i m1 = _mm_set1_epi16(0x03E0);
   const __m128i m2 = _mm_set1_epi16(0x7C00);
-  const __m128i a0 = _mm_and_si128(A, m0);
-  const __m128i a1 = _mm_and_si128(A, m1);
-  const __m128i a2 = _mm_and_si128(A, m2);
-  const __m128i d0 = _mm_slli_epi16(_mm_sub_epi16(_mm_and_si128(B, m0), a0), 8);
-  const __m128i d1 = _mm_slli_epi16(_mm_sub_epi16(_mm_and_si128(B, m1), a1), 3);
-  const __m128i d2 = _mm_srai_epi16(_mm_sub_epi16(_mm_and_si128(B, m2), a2), 8);
-  const __m128i o0 = _mm_add_epi16(a0, _mm_mulhi_epi16(d0, weight));
-  const __m128i o1 = _mm_and_si128(_mm_add_epi16(a1, _mm_mulhi_epi16(d1, weight32)), m1);
-  const __m128i o2 = _mm_and_si128(_mm_add_epi16(a2, _mm_mullo_epi16(d2, weight)), m2);
-  return _mm_or_si128(_mm_or_si128(o0, o1), o2);
+  const __m128i d0 = _mm_slli_epi16(_mm_sub_epi16(_mm_and_si128(B, m0), _mm_and_si128(A, m0)), 8);
+  const __m128i d1 = _mm_sub_epi16(_mm_and_si128(B, m1), _mm_and_si128(A, m1));
+  const __m128i d2 = _mm_srai_epi16(_mm_sub_epi16(_mm_and_si128(B, m2), _mm_and_si128(A, m2)), 2);
+  const __m128i e0 = _mm_mulhi_epi16(d0, weight);
+  const __m128i e1 = _mm_slli_epi16(_mm_mulhi_epi16(d1, weight8), 5);
+  const __m128i e2 = _mm_slli_epi16(_mm_mulhi_epi16(d2, weight), 10);
+  const __m128i start = _mm_and_si128(A, _mm_set1_epi16(0x7FFF));
+  return _mm_add_epi16(_mm_add_epi16(start, e0), _mm_add_epi16(e1, e2));
 }
 
 void Mix555Sse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
   const __m128i weight = _mm_set1_epi16(static_cast<short>(w));
-  const __m128i weight32 = _mm_set1_epi16(static_cast<short>(w * 32));
+  const __m128i weight8 = _mm_set1_epi16(static_cast<short>(w * 8));
   ptrdiff_t i = 0;
   for (; i + 8 <= n; i += 8) {
-    Store128(out + 2 * i, Mix555x8(Load128(a + 2 * i), Load128(b + 2 * i), weight, weight32));
+    Store128(out + 2 * i, Mix555x8(Load128(a + 2 * i), Load128(b + 2 * i), weight, weight8));
   }
   Mix555C(a + 2 * i, b + 2 * i, out + 2 * i, n - i, w);
 }
 
 // 4 x 4 pixels of 4 bytes: rows r0..r3 in, columns out.
-void Block4x4(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride) {
+[[gnu::always_inline]] inline void Block4x4(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
+                                            ptrdiff_t dstStride) {
   const __m128i r0 = Load128(src);
   const __m128i r1 = Load128(src + srcStride);
   const __m128i r2 = Load128(src + 2 * srcStride);
@@ -85,7 +84,8 @@ void Block4x4(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t d
 }
 
 // 8 x 8 pixels of 2 bytes.
-void Block8x8(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride) {
+[[gnu::always_inline]] inline void Block8x8(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
+                                            ptrdiff_t dstStride) {
   __m128i r[8];
   for (int k = 0; k < 8; ++k) r[k] = Load128(src + k * srcStride);
   __m128i s[8];
