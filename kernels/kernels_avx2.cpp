@@ -118,8 +118,9 @@ void Mix555Avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, u
 }
 
 // 8 x 8 pixels of 3 bytes. Each row's 24 bytes are read as bytes 0-15 and
-// 8-23 (nothing past the row's last pixel), widened to dwords, turned, and
-// narrowed back into exactly 24 bytes per destination row.
+// 8-23 (nothing past the block's last pixel), widened to dwords, turned, and
+// narrowed back into 24 bytes per destination row, stored by a masked store
+// that leaves the bytes after them alone.
 [[gnu::always_inline]] inline void Block8x8Of3(const uint8_t* src, ptrdiff_t srcStride,
                                                uint8_t* dst, ptrdiff_t dstStride) {
   // Lane 0 holds row bytes 0-15 (pixels 0-3 in 0-11), lane 1 bytes 8-23
@@ -129,6 +130,7 @@ void Mix555Avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, u
   const __m256i narrow = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
                                           1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   const __m256i gather = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+  const __m256i first24 = _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0);  // dwords 0-5
   __m256i r[8];
   for (int k = 0; k < 8; ++k) {
     const uint8_t* row = src + k * srcStride;
@@ -140,9 +142,7 @@ void Mix555Avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, u
   Turn8x8(r);
   for (int k = 0; k < 8; ++k) {
     const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(r[k], narrow), gather);
-    uint8_t* row = dst + k * dstStride;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row), _mm256_castsi256_si128(packed));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 16), _mm256_extracti128_si256(packed, 1));
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(dst + k * dstStride), first24, packed);
   }
 }
 
