@@ -146,7 +146,7 @@ testing::AssertionResult FromColumnsMatches(Rng& rng, const FromCase& c) {
   const ptrdiff_t reach = (c.count > 0 ? c.count - 1 : 0) * (stride < 0 ? -stride : stride);
   const ptrdiff_t span = static_cast<ptrdiff_t>(c.n > 0 ? c.n : 0) * c.bpp;
   const ptrdiff_t origin = kGuard + (stride < 0 ? reach : 0);
-  const auto sourceBytes = static_cast<size_t>(c.count > 0 && c.n > 0 ? c.count * c.n * 4 : 0);
+  const auto sourceBytes = static_cast<size_t>(c.count > 0 && c.n > 0 ? c.count * c.n * c.bpp : 0);
   GuardedBytes source(sourceBytes);
   rng.Fill(source.data(), sourceBytes);
   const std::vector<uint8_t> sourceCopy(source.data(), source.data() + sourceBytes);
