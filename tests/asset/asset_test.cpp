@@ -365,6 +365,106 @@ TEST_F(AssetTest, SwapBytesReversesTheBytesInMemory) {
 
 // ---- actors ----
 
+// The actor's fields behind its interface, by TransitionIndex.
+struct ActorView {
+  CpuFeatures* cpuFeatures;
+  ClassInstance* asset;
+};
+ActorView ViewOf(const Actor& actor, int index) {
+  InterfaceObject* object = actor.get();
+  switch (index) {
+    case 0:
+      return {FieldsOf<FadeFields>(object).cpuFeatures, FieldsOf<FadeFields>(object).asset};
+    case 1:
+    case 2:
+      return {FieldsOf<WipeFields>(object).cpuFeatures, FieldsOf<WipeFields>(object).asset};
+    case 5:
+      return {FieldsOf<ColorFields>(object).cpuFeatures, FieldsOf<ColorFields>(object).asset};
+    default:
+      return {FieldsOf<HorizontalWipeFields>(object).cpuFeatures,
+              FieldsOf<HorizontalWipeFields>(object).asset};
+  }
+}
+
+TEST_F(AssetTest, MakeActorCreatesTheActorOfTheIndexWithTheAssetsSettings) {
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE("index " + std::to_string(i));
+    Member& m = Place(i);
+    m.fields().colorChoice = 3;
+    Actor actor;
+    host.calls.clear();
+    ASSERT_EQ(m.MakeActor(actor), 0);
+    ASSERT_TRUE(actor);
+    EXPECT_EQ(
+        host.CallsStartingWith("CreateInstance"),
+        std::vector<std::string>{"CreateInstance " + orvhost::GuidText(kActorClassByIndex[i])});
+    EXPECT_TRUE(SameGuid(host.RecordOf(actor.get()->owner)->classId, kActorClassByIndex[i]));
+    const ActorView view = ViewOf(actor, i);
+    EXPECT_EQ(view.cpuFeatures, &m.fields().cpuFeatures) << "property 11: the asset's own pair";
+    EXPECT_EQ(view.asset, m.instance()) << "the actor keeps its asset";
+    if (i == kColor) {
+      // Property 1 is copied at once: a later change does not reach the actor.
+      EXPECT_EQ(FieldsOf<ColorFields>(actor.get()).colorChoice, 3);
+      m.fields().colorChoice = 4;
+      EXPECT_EQ(FieldsOf<ColorFields>(actor.get()).colorChoice, 3);
+    }
+  }
+}
+
+TEST_F(AssetTest, EveryMakeActorGivesAFreshActorOnTheSamePair) {
+  Member& m = Place(2);
+  Actor first, second;
+  ASSERT_EQ(m.MakeActor(first), 0);
+  ASSERT_EQ(m.MakeActor(second), 0);
+  EXPECT_NE(first.get(), second.get());
+  EXPECT_NE(first.get()->owner, second.get()->owner);
+  EXPECT_EQ(ViewOf(first, 2).cpuFeatures, ViewOf(second, 2).cpuFeatures);
+}
+
+// The actor reads the asset's CpuFeatures pair through its address, so the
+// asset stays alive until its last actor is gone.
+TEST_F(AssetTest, AssetOutlivesItsActors) {
+  Member& m = Place(kColor);
+  ClassInstance* asset = m.instance();
+  Actor actor;
+  ASSERT_EQ(m.MakeActor(actor), 0);
+  m.Release();
+  EXPECT_EQ(host.liveInstances(), 2) << "the asset lives on with its actor";
+  EXPECT_TRUE(host.CallsStartingWith("terminate").empty());
+  const CpuFeatures* pair = ViewOf(actor, kColor).cpuFeatures;
+  EXPECT_EQ(pair->tested, 1) << "the pair is still the asset's";
+  EXPECT_EQ(host.RecordOf(asset)->refs, 1);
+
+  host.calls.clear();
+  actor.Release();
+  EXPECT_EQ(host.liveInstances(), 0);
+  EXPECT_EQ(host.CallsStartingWith("terminate"),
+            (std::vector<std::string>{"terminate " + orvhost::GuidText(kColorActorId),
+                                      "terminate " + orvhost::GuidText(kTransitionAssetId)}));
+}
+
+TEST_F(AssetTest, PlacedFadeMemberPlaysToTheNewFrame) {
+  Member& m = Place(0);
+  auto window = host.NewSurface("window", 24, 16, 32);
+  auto offscreen = host.NewSurface("offscreen", 24, 16, 32);
+  for (int32_t y = 0; y < 16; ++y) {
+    std::memset(window->Row(y), 0x10, static_cast<size_t>(window->rowBytes));
+    std::memset(offscreen->Row(y), 0xF0, static_cast<size_t>(offscreen->rowBytes));
+  }
+  Actor actor;
+  ASSERT_EQ(m.MakeActor(actor), 0);
+  const HostRect rect{2, 3, 14, 20};
+  int steps = 0;
+  ASSERT_EQ(
+      orvhost::Play(actor, *window, *offscreen, rect, TransitionParams{64, 100, 0, 0}, 25, &steps),
+      0);
+  EXPECT_GE(steps, 4);
+  for (int32_t y = rect.top; y < rect.bottom; ++y)
+    for (int32_t x = rect.left * 4; x < rect.right * 4; ++x)
+      ASSERT_EQ(window->Row(y)[x], 0xF0) << "row " << y << " byte " << x;
+  EXPECT_EQ(window->Row(0)[0], 0x10) << "outside the rectangle nothing changes";
+}
+
 TEST_F(AssetTest, RefusedActorCreationReportsAndLeavesTheOutPointer) {
   Member& m = Place(1);
   host.failCreateInstance = static_cast<HResult>(0x80046666);
