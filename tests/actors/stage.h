@@ -32,6 +32,8 @@ Memory Snapshot(const orvhost::Surface& surface);
 // Two surfaces of one size and depth.
 struct Stage {
   Stage(orvhost::Host& host, int32_t width, int32_t height, int32_t depth);
+  Stage(std::unique_ptr<orvhost::Surface> window, std::unique_ptr<orvhost::Surface> offscreen)
+      : window(std::move(window)), offscreen(std::move(offscreen)) {}
   // Random bytes over both whole blocks, padding included; 2-byte pixels keep
   // bit 15 clear, as 5-5-5 images hold them.
   void Fill(uint32_t seed);
