@@ -19,8 +19,8 @@ std::string Describe(const KernelCase& k, const KernelSet& set, const Shape& s, 
 
 Shape SixteenBit(int32_t rows, int32_t columns) { return {2, 16, rows, columns, 2 * columns}; }
 
-// A one-row picture of `columns` pixels, all a in the start and b in the end
-// frame; returns the first output pixel after `kernel` at `weight`.
+// One row of one 8-byte unit, every start pixel a and every end pixel b;
+// returns the first output pixel after `kernel` at `weight`.
 uint32_t FadePixel(const KernelCase& k, uint32_t a, uint32_t b, int32_t weight) {
   Rng rng(1);
   const bool sixteen = IsSixteenBit(k.form);
