@@ -1,0 +1,175 @@
+// Drives whole playbacks through the loaded module from fuzz bytes: any
+// stage size and depth, any rectangle, timing and call order, host faults.
+// After each input nothing may leak, nothing outside the rectangle may have
+// changed, and a Finish after one Cue shows the end frame.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "host/member.h"
+#include "tests/fuzz/fuzz_input.h"
+
+using namespace orvhost;
+
+namespace {
+
+void Check(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "actor_fuzz: %s\n", what);
+  std::abort();
+}
+
+struct Box {
+  int32_t top, left, bottom, right;
+  bool Contains(int32_t y, int32_t x) const { return y >= top && y < bottom && x >= left && x < right; }
+};
+
+// The rectangle clipped to the image; reversed rectangles are taken as their
+// bounding box, the widest reading of "inside".
+Box Clip(const HostRect& r, int32_t width, int32_t height) {
+  Box b{std::min(r.top, r.bottom), std::min(r.left, r.right), std::max(r.top, r.bottom),
+        std::max(r.left, r.right)};
+  b.top = std::clamp(b.top, 0, height);
+  b.bottom = std::clamp(b.bottom, 0, height);
+  b.left = std::clamp(b.left, 0, width);
+  b.right = std::clamp(b.right, 0, width);
+  return b;
+}
+
+std::vector<uint8_t> Snapshot(Surface& s) {
+  std::vector<uint8_t> out(static_cast<size_t>(s.rowBytes) * static_cast<size_t>(s.height));
+  std::memcpy(out.data(), s.pixels, out.size());
+  return out;
+}
+
+// Every pixel outside box equals outside's; inside it equals inside's, or
+// anything when inside is null.
+bool Matches(Surface& s, const std::vector<uint8_t>& outside, const Box& box,
+             const std::vector<uint8_t>* inside) {
+  const int32_t bpp = s.depth <= 8 ? 1 : s.depth == 24 ? 3 : s.depth == 32 ? 4 : 2;
+  for (int32_t y = 0; y < s.height; ++y) {
+    const size_t row = static_cast<size_t>(s.height - 1 - y) * static_cast<size_t>(s.rowBytes);
+    for (int32_t x = 0; x < s.width; ++x) {
+      const std::vector<uint8_t>* want = box.Contains(y, x) ? inside : &outside;
+      if (!want) continue;
+      const size_t at = row + static_cast<size_t>(x * bpp);
+      if (std::memcmp(s.pixels + at, want->data() + at, static_cast<size_t>(bpp)) != 0)
+        return false;
+    }
+  }
+  return true;
+}
+
+// Random pixels; 2-byte pixels are 5-5-5 with bit 15 clear, as the host's
+// are: the kernels write that bit as 0 in the widened columns too.
+void Fill(Surface& s, uint32_t seed) {
+  uint32_t x = seed | 1;
+  const bool fiveFiveFive = s.depth > 8 && s.depth != 24 && s.depth != 32;
+  for (int32_t i = 0; i < s.rowBytes * s.height; ++i) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    s.pixels[i] = static_cast<uint8_t>(x);
+    if (fiveFiveFive && (i & 1)) s.pixels[i] &= 0x7F;
+  }
+}
+
+Host& TheHost() {
+  static Host* host = [] {
+    auto* h = new Host();
+    h->recording = false;
+    return h;
+  }();
+  return *host;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzInput in(data, size);
+  Host& host = TheHost();
+
+  // The member: any index, any colour, through its registry entry and media.
+  const int32_t index = in.Byte() < 240 ? in.Byte() % 6 : in.Int(100);
+  const int32_t color = in.Byte() < 240 ? in.Byte() % 7 : in.Int(100);
+  const uint8_t faults = in.Byte();
+
+  static const int32_t kDepths[] = {1, 4, 8, 15, 16, 24, 32, 16, 24, 32, 12, 64};
+  const int32_t depth = kDepths[in.Byte() % (sizeof kDepths / sizeof kDepths[0])];
+  int32_t width = 1 + in.Raw<uint16_t>() % 4096;
+  int32_t height = 1 + in.Raw<uint16_t>() % 4096;
+  // Keep each input quick: at most a million pixels, any shape.
+  while (static_cast<int64_t>(width) * height > (1 << 20)) (width > height ? width : height) /= 2;
+
+  HostRect rect{in.Int(2 * height), in.Int(2 * width), in.Int(2 * height), in.Int(2 * width)};
+  TransitionParams params{in.Int(300), in.Int(3000), 0, 0};
+
+  {
+    Member member;
+    if (member.Create(host) != 0) return 0;
+    auto entry = host.NewDict();
+    entry->Set("myData", kDictBytes, &index, 4);
+    static_cast<const InitFromDictOps*>(member.initFromDict->ops)
+        ->InitFromDict(member.initFromDict, entry.get());
+    auto media = host.NewStream();
+    const uint8_t be[4] = {static_cast<uint8_t>(color >> 24), static_cast<uint8_t>(color >> 16),
+                           static_cast<uint8_t>(color >> 8), static_cast<uint8_t>(color)};
+    media->bytes.assign(be, be + 4);
+    host.refuseUtilities = faults & 1;
+    if (faults & 2) media->failRead = kHostFault;
+    member.Load(*media);
+    host.refuseUtilities = false;
+
+    auto window = host.NewSurface("window", width, height, depth);
+    auto offscreen = host.NewSurface("offscreen", width, height, depth);
+    Fill(*window, 0x1234567u ^ static_cast<uint32_t>(size));
+    Fill(*offscreen, 0x89ABCDEu ^ static_cast<uint32_t>(size));
+    const std::vector<uint8_t> start = Snapshot(*window), end = Snapshot(*offscreen);
+    const Box box = Clip(rect, width, height);
+
+    if (faults & 4) host.failCreateInstance = kHostFault;
+    if (faults & 8) host.failAllocAt = 1;
+    Actor actor;
+    member.MakeActor(actor);
+    host.failCreateInstance = 0;
+    host.failAllocAt = 0;
+    // The asset may go before its actor: the actor keeps what it needs.
+    if (faults & 16) member.Release();
+
+    int cues = 0;
+    bool finishedAfterOneCue = false;
+    for (int ops = 0; actor && !in.empty() && ops < 64; ++ops) {
+      const uint8_t op = in.Byte() % 8;
+      finishedAfterOneCue = false;
+      if (op == 0) {
+        actor.Cue(*window, *offscreen, rect, params);
+        ++cues;
+      } else if (op <= 4) {
+        int32_t done = -1;
+        params.elapsed = in.Int(2 * (params.duration > 0 ? params.duration : 100));
+        actor.Continue(*window, *offscreen, rect, params, &done);
+        Check(done == 0 || done == 1, "Continue left done neither 0 nor 1");
+      } else if (op == 5) {
+        actor.Finish(*window, *offscreen, rect, params);
+        finishedAfterOneCue = cues == 1;
+      } else if (op == 6) {
+        params.chunkSize = in.Int(300);
+        params.duration = in.Int(3000);
+      } else {
+        actor.Release();
+      }
+      Check(Matches(*window, start, box, nullptr), "the window changed outside the rectangle");
+      Check(Matches(*offscreen, end, box, nullptr),
+            "the offscreen image changed outside the rectangle");
+      if (finishedAfterOneCue) {
+        Check(Matches(*offscreen, end, box, &end), "Finish left the offscreen image changed");
+        Check(Matches(*window, start, box, &end), "Finish did not show the end frame");
+      }
+    }
+  }
+  Check(host.module().CanUnloadNow() == 0, "interface objects left alive");
+  Check(host.liveBlocks() == 0, "host blocks left allocated");
+  Check(host.liveInstances() == 0, "instances left alive");
+  Check(host.badFrees == 0, "a block freed twice or never allocated");
+  host.registry.clear();
+  return 0;
+}

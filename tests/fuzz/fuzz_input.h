@@ -1,0 +1,39 @@
+// Reads a fuzz input as a stream of typed values; past the end every value
+// is 0, so any prefix of an input is an input too.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+class FuzzInput {
+ public:
+  FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+  bool empty() const { return pos_ >= size_; }
+
+  uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+
+  template <class T>
+  T Raw() {
+    T value{};
+    uint8_t bytes[sizeof(T)] = {};
+    for (auto& b : bytes) b = Byte();
+    std::memcpy(&value, bytes, sizeof(T));
+    return value;
+  }
+
+  // Mostly small values near the interesting range, sometimes any 32-bit value.
+  int32_t Int(int32_t small) {
+    const uint8_t how = Byte();
+    if (how < 200) return static_cast<int32_t>(Raw<uint16_t>() % (2 * small + 1)) - small;
+    if (how < 230) return Raw<int32_t>();
+    static const int32_t kEdges[] = {0, 1, -1, INT32_MAX, INT32_MIN, INT32_MAX - 1, 1 << 16};
+    return kEdges[how % (sizeof kEdges / sizeof kEdges[0])];
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+};

@@ -1,0 +1,94 @@
+// Feeds arbitrary registry entries and media bytes to a member: InitFromDict,
+// LoadMedia, SaveMedia and QueryMediaSize must agree with each other, never
+// fault, and leave nothing behind.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "host/member.h"
+#include "tests/fuzz/fuzz_input.h"
+
+using namespace orvhost;
+
+namespace {
+
+void Check(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "media_fuzz: %s\n", what);
+  std::abort();
+}
+
+Host& TheHost() {
+  static Host* host = [] {
+    auto* h = new Host();
+    h->recording = false;
+    return h;
+  }();
+  return *host;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzInput in(data, size);
+  Host& host = TheHost();
+  {
+    Member member;
+    if (member.Create(host) != 0) return 0;
+
+    // An entry with any values under any keys, "myData" among them.
+    auto entry = host.NewDict();
+    static const char* kKeys[] = {"myData", "symbolString", "colorIcon", "x"};
+    static const int32_t kTypes[] = {kDictInt32, kDictFlag, kDictBytes, kDictText, 0, 77};
+    for (int n = in.Byte() % 5; n > 0; --n) {
+      const char* key = kKeys[in.Byte() % 4];
+      const int32_t type = kTypes[in.Byte() % 6];
+      std::string bytes;
+      for (int k = in.Byte() % 9; k > 0; --k) bytes.push_back(static_cast<char>(in.Byte()));
+      entry->Set(key, type, bytes.data(), bytes.size());
+    }
+    const bool nullEntry = in.Byte() & 1;
+    const auto& init = *static_cast<const InitFromDictOps*>(member.initFromDict->ops);
+    Check(init.InitFromDict(member.initFromDict, nullEntry ? nullptr : entry.get()) == 0,
+          "InitFromDict failed");
+
+    const uint8_t faults = in.Byte();
+    auto stream = host.NewStream();
+    for (int k = in.Byte() % 9; k > 0; --k) stream->bytes.push_back(in.Byte());
+    if (faults & 1) stream->failOpen = kHostFault;
+    if (faults & 2) stream->failRead = kHostFault;
+    host.refuseUtilities = faults & 4;
+    const int32_t colorBefore = member.fields().colorChoice;
+    const HResult loaded = member.Load(*stream);
+    host.refuseUtilities = false;
+    const bool isColor = member.fields().transitionIndex == 5;
+    if (loaded != 0 || !isColor)
+      Check(member.fields().colorChoice == colorBefore, "a failed or empty load changed the colour");
+
+    // Saving writes exactly what QueryMediaSize announces, and reads back.
+    auto saved = host.NewStream();
+    if (faults & 8) saved->failWrite = kHostFault;
+    const int32_t colorSaved = member.fields().colorChoice;
+    const HResult wrote = member.Save(*saved);
+    Check(member.fields().colorChoice == colorSaved, "SaveMedia changed the colour");
+    if (wrote == 0)
+      Check(static_cast<int32_t>(saved->bytes.size()) == member.MediaSize(),
+            "SaveMedia and QueryMediaSize disagree");
+    if (wrote == 0 && isColor) {
+      member.fields().colorChoice = ~colorSaved;
+      Check(member.Load(*saved) == 0 && member.fields().colorChoice == colorSaved,
+            "saved media does not load back");
+    }
+
+    Actor actor;
+    if (member.MakeActor(actor) != 0)
+      Check(member.fields().transitionIndex < 0 || member.fields().transitionIndex > 5,
+            "MakeActor failed for a valid index");
+  }
+  Check(host.module().CanUnloadNow() == 0, "interface objects left alive");
+  Check(host.liveBlocks() == 0, "host blocks left allocated");
+  Check(host.liveInstances() == 0, "instances left alive");
+  Check(host.utilitiesAlive == 0, "HostUtilities not released");
+  host.registry.clear();
+  return 0;
+}
