@@ -112,8 +112,17 @@ FrameCapture& CaptureOf(Actor& actor, Kind kind) {
 }
 
 int64_t HeapInUse() {
+#if defined(_WIN32)
+  // The module and this program share the C runtime DLL's heap.
+  _HEAPINFO entry{};
+  int64_t total = 0;
+  while (_heapwalk(&entry) == _HEAPOK)
+    if (entry._useflag == _USEDENTRY) total += static_cast<int64_t>(entry._size);
+  return total;
+#else
   const struct mallinfo2 info = mallinfo2();
   return static_cast<int64_t>(info.uordblks + info.hblkhd);
+#endif
 }
 
 bool UnderSanitizer() {
