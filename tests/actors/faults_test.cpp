@@ -36,7 +36,7 @@ class Faults : public ::testing::Test {
 #if !defined(_WIN32)
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 #endif
-    host.recording = false;  // the call log would count as heap in use
+    host.recording = false;       // the call log would count as heap in use
     { SCOPED_TRACE("warm-up"); }  // the test framework's per-thread trace stack
     // Whatever the module, the host or the runtime set up on first use is
     // set up before any test counts the heap.
