@@ -92,6 +92,11 @@ ORV_LAYOUT32(sizeof(HorizontalWipeFields) == 204, "HorizontalWipeFields");
 // any other interface is left alone.
 void KeepAssetAlive(void* actorInterface, ClassInstance* asset);
 
+// The actor classes' initialise operation: the fields start empty, so that a
+// repeated Cue and the terminate operation know what the actor holds.
+template <class Fields>
+HResult ORV_CALL InitializeActor(ClassInstance* instance);
+
 // The actor classes' terminate operation: frees the pixel buffers an actor
 // released without Finish still holds, and gives back its asset.
 template <class Fields>

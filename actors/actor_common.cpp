@@ -79,6 +79,12 @@ void KeepAssetAlive(void* actorInterface, ClassInstance* asset) {
 }
 
 template <class Fields>
+HResult ORV_CALL InitializeActor(ClassInstance* instance) {
+  static_cast<Instance<Fields>*>(instance)->f = Fields{};
+  return orv::kOk;
+}
+
+template <class Fields>
 void ORV_CALL TerminateActor(ClassInstance* instance) {
   Fields& f = static_cast<Instance<Fields>*>(instance)->f;
   FreeFrames(f.capture);
@@ -96,6 +102,10 @@ void ORV_CALL TerminateActor(ClassInstance* instance) {
   }
 }
 
+template HResult ORV_CALL InitializeActor<FadeFields>(ClassInstance*);
+template HResult ORV_CALL InitializeActor<WipeFields>(ClassInstance*);
+template HResult ORV_CALL InitializeActor<ColorFields>(ClassInstance*);
+template HResult ORV_CALL InitializeActor<HorizontalWipeFields>(ClassInstance*);
 template void ORV_CALL TerminateActor<FadeFields>(ClassInstance*);
 template void ORV_CALL TerminateActor<WipeFields>(ClassInstance*);
 template void ORV_CALL TerminateActor<ColorFields>(ClassInstance*);

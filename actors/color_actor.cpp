@@ -52,8 +52,8 @@ HResult ORV_CALL Cue(InterfaceObject* self, HostGC* window, HostGC* offscreen, c
                      const TransitionParams* params) {
   Color& f = FieldsOf<Color>(self);
   FrameCapture& c = f.capture;
+  Settle(f);  // what an earlier Cue took
   CaptureFrames(c, window, offscreen, *rect, params);
-  f.tintedPixels = nullptr;
   if (HasFrames(c)) {
     f.tintedPixels = static_cast<uint8_t*>(
         AllocatePixels(int64_t{c.captureColumns} * c.captureRows * c.bytesPerPixel));

@@ -9,6 +9,7 @@ using Fade = FadeFields;
 HResult ORV_CALL Cue(InterfaceObject* self, HostGC* window, HostGC* offscreen, const HostRect* rect,
                      const TransitionParams* params) {
   Fade& f = FieldsOf<Fade>(self);
+  DropFrames(f.capture);  // what an earlier Cue took
   CaptureFrames(f.capture, window, offscreen, *rect, params);
   f.kernel = ChooseFadeKernel(f.cpuFeatures, f.capture.depth);
   return orv::kOk;

@@ -28,15 +28,33 @@ void TurnToColumns(uint8_t* frame, uint8_t* work, const FrameCapture& c) {
   std::memcpy(frame, work, static_cast<size_t>(FrameBytes(c)));
 }
 
+// Back to row order, the end frame into the offscreen image and every buffer
+// freed: the end frame is turned back through the working image, then the
+// record is restored.
+template <bool kLeft>
+void Settle(Wipe& f) {
+  FrameCapture& c = f.capture;
+  if (HasFrames(c)) {
+    if (kLeft) std::swap(c.startPixels, c.endPixels);
+    TransposeToColumns(c.endPixels, f.columnPixels, c.captureColumns, c.captureRows,
+                       c.bytesPerPixel);
+    c = f.savedCapture;
+    std::memcpy(c.endPixels, f.columnPixels, static_cast<size_t>(FrameBytes(c)));
+  }
+  FreePixels(f.columnPixels);
+  f.columnPixels = nullptr;
+  DropFrames(c);
+}
+
 template <bool kLeft>
 HResult ORV_CALL Cue(InterfaceObject* self, HostGC* window, HostGC* offscreen, const HostRect* rect,
                      const TransitionParams* params) {
   Wipe& f = FieldsOf<Wipe>(self);
   FrameCapture& c = f.capture;
+  Settle<kLeft>(f);  // what an earlier Cue took
   CaptureFrames(c, window, offscreen, *rect, params);
   f.kernel = ChooseBandKernel(f.cpuFeatures, c.depth);
   ChooseBand(params->chunkSize, &f.bandSelector, &f.bandHeight);
-  f.columnPixels = nullptr;
   f.revealEdge = 0;
   if (!HasFrames(c)) return orv::kOk;
   if (c.bytesPerPixel == 2 && c.rowBytes >= kWidest16BitRow) {
@@ -76,24 +94,6 @@ void WriteBack(const Wipe& f, int32_t from, int32_t to, const HostRect& rect) {
   TransposeFromColumns(f.columnPixels + lo * columnRow,
                        s.targetPixels + int64_t{lo} * s.bytesPerPixel, s.captureRows, hi - lo,
                        s.bytesPerPixel, s.rowBytes);
-}
-
-// Back to row order, the end frame into the offscreen image and every buffer
-// freed: the end frame is turned back through the working image, then the
-// record is restored.
-template <bool kLeft>
-void Settle(Wipe& f) {
-  FrameCapture& c = f.capture;
-  if (HasFrames(c)) {
-    if (kLeft) std::swap(c.startPixels, c.endPixels);
-    TransposeToColumns(c.endPixels, f.columnPixels, c.captureColumns, c.captureRows,
-                       c.bytesPerPixel);
-    c = f.savedCapture;
-    std::memcpy(c.endPixels, f.columnPixels, static_cast<size_t>(FrameBytes(c)));
-  }
-  FreePixels(f.columnPixels);
-  f.columnPixels = nullptr;
-  DropFrames(c);
 }
 
 template <bool kLeft>

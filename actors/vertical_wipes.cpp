@@ -11,6 +11,14 @@ using Wipe = WipeFields;
 
 Band BandOf(const Wipe& f) { return {f.kernel, f.bandSelector, f.bandHeight}; }
 
+// The end frame back into the offscreen image, the buffers freed; the wipe
+// down exchanges its buffers back first.
+template <bool kRising>
+void Settle(FrameCapture& c) {
+  if (!kRising) std::swap(c.startPixels, c.endPixels);
+  DropFrames(c);
+}
+
 void Prepare(Wipe& f, HostGC* window, HostGC* offscreen, const HostRect& rect,
              const TransitionParams* params) {
   CaptureFrames(f.capture, window, offscreen, rect, params);
@@ -21,6 +29,7 @@ void Prepare(Wipe& f, HostGC* window, HostGC* offscreen, const HostRect& rect,
 HResult ORV_CALL CueUp(InterfaceObject* self, HostGC* window, HostGC* offscreen,
                        const HostRect* rect, const TransitionParams* params) {
   Wipe& f = FieldsOf<Wipe>(self);
+  Settle<true>(f.capture);  // what an earlier Cue took
   Prepare(f, window, offscreen, *rect, params);
   f.revealEdge = 0;
   return orv::kOk;
@@ -31,18 +40,11 @@ HResult ORV_CALL CueUp(InterfaceObject* self, HostGC* window, HostGC* offscreen,
 HResult ORV_CALL CueDown(InterfaceObject* self, HostGC* window, HostGC* offscreen,
                          const HostRect* rect, const TransitionParams* params) {
   Wipe& f = FieldsOf<Wipe>(self);
+  Settle<false>(f.capture);  // what an earlier Cue took
   Prepare(f, window, offscreen, *rect, params);
   std::swap(f.capture.startPixels, f.capture.endPixels);
   f.revealEdge = f.capture.captureRows;
   return orv::kOk;
-}
-
-// The end frame back into the offscreen image, the buffers freed; the wipe
-// down exchanges its buffers back first.
-template <bool kRising>
-void Settle(FrameCapture& c) {
-  if (!kRising) std::swap(c.startPixels, c.endPixels);
-  DropFrames(c);
 }
 
 template <bool kRising>

@@ -37,30 +37,31 @@ constexpr InterfaceEntry kWipeRightInterfaces[] = {
 
 // Table order is not TransitionIndex order: 0, 1, 2, 5, 3, 4.
 const ClassEntry kClasses[] = {
-    {kTransitionRegistrarId, kVersion, kSize<RegistrarFields>, InitializeNothing,
-     TerminateNothing, kRegistrarInterfaces},
+    {kTransitionRegistrarId, kVersion, kSize<RegistrarFields>, InitializeNothing, TerminateNothing,
+     kRegistrarInterfaces},
     {kTransitionAssetId, kVersion, kSize<AssetFields>, AssetInitialize, AssetTerminate,
      kAssetInterfaces},
-    {kFadeActorId, kVersion, kSize<FadeFields>, InitializeNothing, TerminateActor<FadeFields>,
-     kFadeInterfaces},
-    {kWipeUpActorId, kVersion, kSize<WipeFields>, InitializeNothing, TerminateActor<WipeFields>,
-     kWipeUpInterfaces},
-    {kWipeDownActorId, kVersion, kSize<WipeFields>, InitializeNothing, TerminateActor<WipeFields>,
-     kWipeDownInterfaces},
-    {kColorActorId, kVersion, kSize<ColorFields>, InitializeNothing, TerminateActor<ColorFields>,
-     kColorInterfaces},
-    {kWipeLeftActorId, kVersion, kSize<HorizontalWipeFields>, InitializeNothing,
+    {kFadeActorId, kVersion, kSize<FadeFields>, InitializeActor<FadeFields>,
+     TerminateActor<FadeFields>, kFadeInterfaces},
+    {kWipeUpActorId, kVersion, kSize<WipeFields>, InitializeActor<WipeFields>,
+     TerminateActor<WipeFields>, kWipeUpInterfaces},
+    {kWipeDownActorId, kVersion, kSize<WipeFields>, InitializeActor<WipeFields>,
+     TerminateActor<WipeFields>, kWipeDownInterfaces},
+    {kColorActorId, kVersion, kSize<ColorFields>, InitializeActor<ColorFields>,
+     TerminateActor<ColorFields>, kColorInterfaces},
+    {kWipeLeftActorId, kVersion, kSize<HorizontalWipeFields>, InitializeActor<HorizontalWipeFields>,
      TerminateActor<HorizontalWipeFields>, kWipeLeftInterfaces},
-    {kWipeRightActorId, kVersion, kSize<HorizontalWipeFields>, InitializeNothing,
-     TerminateActor<HorizontalWipeFields>, kWipeRightInterfaces},
+    {kWipeRightActorId, kVersion, kSize<HorizontalWipeFields>,
+     InitializeActor<HorizontalWipeFields>, TerminateActor<HorizontalWipeFields>,
+     kWipeRightInterfaces},
 };
 
 }  // namespace
 
 const std::span<const ClassEntry> ClassTable = kClasses;
 
-int ForEachClass(const Guid* filter, ClassVisitor classVisitor,
-                 InterfaceVisitor interfaceVisitor, void* context) {
+int ForEachClass(const Guid* filter, ClassVisitor classVisitor, InterfaceVisitor interfaceVisitor,
+                 void* context) {
   for (const ClassEntry& entry : ClassTable) {
     if (filter && !SameGuid(*filter, entry.classId)) continue;
     if (classVisitor) {
