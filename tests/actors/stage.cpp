@@ -2,10 +2,16 @@
 
 #include <malloc.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
 #include "module/class_ids.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer's own count of the blocks its allocator gave out.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace actors_test {
 
@@ -119,10 +125,17 @@ int64_t HeapInUse() {
   while (_heapwalk(&entry) == _HEAPOK)
     if (entry._useflag == _USEDENTRY) total += static_cast<int64_t>(entry._size);
   return total;
+#elif defined(__SANITIZE_ADDRESS__)
+  return static_cast<int64_t>(__sanitizer_get_current_allocated_bytes());
 #else
   const struct mallinfo2 info = mallinfo2();
   return static_cast<int64_t>(info.uordblks + info.hblkhd);
 #endif
+}
+
+bool UnderValgrind() {
+  const char* preload = std::getenv("LD_PRELOAD");
+  return preload && std::strstr(preload, "vgpreload");
 }
 
 bool UnderSanitizer() {

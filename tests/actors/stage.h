@@ -84,6 +84,10 @@ FrameCapture& CaptureOf(Actor& actor, Kind kind);
 // count as in use. Every test that counts uses buffers far larger.
 int64_t HeapInUse();
 inline constexpr int64_t kHeapSlack = 4096;
+// Under valgrind the program's blocks come from valgrind's own allocator,
+// which the C heap's count does not see (valgrind checks for leaks itself).
+bool UnderValgrind();
+inline bool HeapCounted() { return !UnderValgrind(); }
 
 // True under AddressSanitizer, whose allocator a lowered address-space limit
 // would bring down.
