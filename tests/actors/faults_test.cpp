@@ -374,5 +374,33 @@ TEST_F(Faults, CueAgainStartsOver) {
     }
 }
 
+// Without property 11 there is no pair to read: the portable kernels are
+// used. Steps and Finish without a Cue have nothing to draw.
+TEST_F(Faults, ActorsWithoutPairOrCueStaySafe) {
+  for (Kind kind : kAllKinds) {
+    SCOPED_TRACE(NameOf(kind));
+    Stage stage(host, 30, 20, 16);
+    stage.Fill(21);
+    const HostRect rect{1, 2, 19, 28};
+    ModelSetup setup;
+    setup.kind = kind;
+    setup.colorChoice = 0;  // no property 1 either: the fields start at 0
+    TransitionModel model(setup, rect, Snapshot(*stage.window), Snapshot(*stage.offscreen));
+    Actor actor(host, ClassOf(kind));
+    ASSERT_EQ(actor.Cue(stage, rect, {64, 1000, 0, 0}), 0);
+    model.Cue();
+    // Weight 25 (fade and colour) mixes differently in the two 16-bit forms.
+    EXPECT_EQ(actor.Continue(stage, rect, {64, 1000, 0, 100}), model.Continue(100));
+    SamePictures(model, stage, "a step with the portable kernels");
+    actor.Finish(stage, rect, {64, 1000, 0, 1001});
+
+    Actor uncued(host, ClassOf(kind));
+    const Memory window = Snapshot(*stage.window), offscreen = Snapshot(*stage.offscreen);
+    EXPECT_EQ(uncued.Continue(stage, rect, {64, 1000, 0, 10}), 1);
+    EXPECT_EQ(uncued.Finish(stage, rect, {64, 1000, 0, 10}), 0);
+    EXPECT_EQ(FirstDifference(offscreen, *stage.offscreen), "");
+  }
+}
+
 }  // namespace
 }  // namespace actors_test
