@@ -5,7 +5,7 @@
 # copied with BitBlt. (A 32-bit Windows program cannot run on this machine,
 # which runs no 32-bit code natively; the i386 leg covers the 32-bit ABI.)
 leg_wine() {
-  need_packages cmake ninja-build g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
+  need_packages cmake ninja-build googletest g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
   local wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64 rc=0
   # The same prefix as the test programs' (see the toolchain file).
   local env=(env WINEPREFIX="$root/build-wine/wineprefix" WINEDEBUG=-all
