@@ -86,7 +86,7 @@ Module::~Module() {
 
 int32_t DictValue::AsInt() const {
   int32_t v = 0;
-  std::memcpy(&v, bytes.data(), std::min<size_t>(4, bytes.size()));
+  if (!bytes.empty()) std::memcpy(&v, bytes.data(), std::min<size_t>(4, bytes.size()));
   return v;
 }
 
@@ -232,7 +232,8 @@ struct HostTables {
     if (type == kDictInt32) n = 4;
     if (type == kDictBytes || type == kDictFlag) n = std::min<size_t>(n, static_cast<size_t>(size));
     std::memset(buffer, 0, n);
-    std::memcpy(buffer, value->bytes.data(), std::min(n, value->bytes.size()));
+    if (!value->bytes.empty())
+      std::memcpy(buffer, value->bytes.data(), std::min(n, value->bytes.size()));
     if (type == kDictText) static_cast<char*>(buffer)[n] = 0;
     return 0;
   }
@@ -273,7 +274,7 @@ struct HostTables {
     size_t want = static_cast<size_t>(bytes);
     size_t n = std::min(want, s->bytes.size() - s->position);
     if (s->failRead) n = std::min<size_t>(n, 1);  // a short read, then the fault
-    std::memcpy(buffer, s->bytes.data() + s->position, n);
+    if (n > 0) std::memcpy(buffer, s->bytes.data() + s->position, n);
     s->position += n;
     if (s->failRead) return s->failRead;
     return n == want ? 0 : kHostFault;
