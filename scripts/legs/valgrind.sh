@@ -12,5 +12,14 @@ leg_valgrind() {
       failed=1
     fi
   done
+  for t in actor_fuzz media_fuzz; do
+    echo "-- valgrind ${t}_replay"
+    if ! valgrind -q --error-exitcode=99 --leak-check=full \
+      --errors-for-leak-kinds=definite,indirect,possible \
+      "build-valgrind/bin/${t}_replay" "tests/fuzz/corpus/$t" >"build-valgrind/$t.log" 2>&1; then
+      tail -40 "build-valgrind/$t.log"
+      failed=1
+    fi
+  done
   [ "$failed" = 0 ]
 }
