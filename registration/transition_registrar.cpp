@@ -29,7 +29,7 @@ constexpr int32_t kActorType = 2;
 constexpr int32_t kDefaultArea = 1;
 constexpr int32_t kDefaultDuration = 2000;
 constexpr int32_t kDefaultChunkSize = 64;
-constexpr uint8_t kSafeForShockwave = 1;
+constexpr uint8_t kSafeForWebPlayback = 1;
 
 constexpr char kColorIcon[] = "ORV_FADE_XTRA_PICON";
 constexpr char kBlackWhiteIcon[] = "ORV_FADE_XTRA_PICON_BW";
@@ -113,7 +113,7 @@ HResult ORV_CALL RegisterTransitions(InterfaceObject* self, HostCache* cache,
                            {kDictInt32, &kDefaultDuration, 0, "transitionDefaultDuration"},
                            {kDictInt32, &kDefaultChunkSize, 0, "transitionDefaultChunkSize"},
                            {kDictBytes, &index, 4, "myData"},
-                           {kDictFlag, &kSafeForShockwave, 1, "safeForShockwave"}}))
+                           {kDictFlag, &kSafeForWebPlayback, 1, "safeForShockwave"}}))
       return rc;
   }
   return kOk;
