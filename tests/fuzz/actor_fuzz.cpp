@@ -14,15 +14,11 @@ using namespace orvhost;
 
 namespace {
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "actor_fuzz: %s\n", what);
-  std::abort();
-}
-
 struct Box {
   int32_t top, left, bottom, right;
-  bool Contains(int32_t y, int32_t x) const { return y >= top && y < bottom && x >= left && x < right; }
+  bool Contains(int32_t y, int32_t x) const {
+    return y >= top && y < bottom && x >= left && x < right;
+  }
 };
 
 // The rectangle clipped to the image; reversed rectangles are taken as their
@@ -71,15 +67,6 @@ void Fill(Surface& s, uint32_t seed) {
     s.pixels[i] = static_cast<uint8_t>(x);
     if (fiveFiveFive && (i & 1)) s.pixels[i] &= 0x7F;
   }
-}
-
-Host& TheHost() {
-  static Host* host = [] {
-    auto* h = new Host();
-    h->recording = false;
-    return h;
-  }();
-  return *host;
 }
 
 }  // namespace
@@ -166,10 +153,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  Check(host.module().CanUnloadNow() == 0, "interface objects left alive");
-  Check(host.liveBlocks() == 0, "host blocks left allocated");
-  Check(host.liveInstances() == 0, "instances left alive");
-  Check(host.badFrees == 0, "a block freed twice or never allocated");
-  host.registry.clear();
+  CheckNothingLeft(host);
   return 0;
 }

@@ -4,7 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "host/stand_in_host.h"
 
 class FuzzInput {
  public:
@@ -37,3 +41,31 @@ class FuzzInput {
   size_t size_;
   size_t pos_ = 0;
 };
+
+// A failed expectation ends the run, so the fuzzer keeps the input.
+inline void Check(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "fuzz: %s\n", what);
+  std::abort();
+}
+
+// One host for the whole run: the module is loaded once, and every input
+// must leave it as it found it.
+inline orvhost::Host& TheHost() {
+  static orvhost::Host* host = [] {
+    auto* h = new orvhost::Host();
+    h->recording = false;
+    return h;
+  }();
+  return *host;
+}
+
+// What every input must leave behind: nothing.
+inline void CheckNothingLeft(orvhost::Host& host) {
+  Check(host.module().CanUnloadNow() == 0, "interface objects left alive");
+  Check(host.liveBlocks() == 0, "host blocks left allocated");
+  Check(host.liveInstances() == 0, "instances left alive");
+  Check(host.badFrees == 0, "a block freed twice or never allocated");
+  Check(host.utilitiesAlive == 0, "HostUtilities not released");
+  host.registry.clear();
+}

@@ -10,24 +10,7 @@
 
 using namespace orvhost;
 
-namespace {
-
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "media_fuzz: %s\n", what);
-  std::abort();
-}
-
-Host& TheHost() {
-  static Host* host = [] {
-    auto* h = new Host();
-    h->recording = false;
-    return h;
-  }();
-  return *host;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
@@ -63,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     host.refuseUtilities = false;
     const bool isColor = member.fields().transitionIndex == 5;
     if (loaded != 0 || !isColor)
-      Check(member.fields().colorChoice == colorBefore, "a failed or empty load changed the colour");
+      Check(member.fields().colorChoice == colorBefore,
+            "a failed or empty load changed the colour");
 
     // Saving writes exactly what QueryMediaSize announces, and reads back.
     auto saved = host.NewStream();
@@ -85,10 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(member.fields().transitionIndex < 0 || member.fields().transitionIndex > 5,
             "MakeActor failed for a valid index");
   }
-  Check(host.module().CanUnloadNow() == 0, "interface objects left alive");
-  Check(host.liveBlocks() == 0, "host blocks left allocated");
-  Check(host.liveInstances() == 0, "instances left alive");
-  Check(host.utilitiesAlive == 0, "HostUtilities not released");
-  host.registry.clear();
+  CheckNothingLeft(host);
   return 0;
 }
