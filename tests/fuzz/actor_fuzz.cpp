@@ -21,15 +21,13 @@ struct Box {
   }
 };
 
-// The rectangle clipped to the image; reversed rectangles are taken as their
-// bounding box, the widest reading of "inside".
+// The rectangle clipped to the image. Bottom and right are exclusive, so a
+// reversed rectangle holds no pixel, as the host's own copies treat it.
 Box Clip(const HostRect& r, int32_t width, int32_t height) {
-  Box b{std::min(r.top, r.bottom), std::min(r.left, r.right), std::max(r.top, r.bottom),
-        std::max(r.left, r.right)};
-  b.top = std::clamp(b.top, 0, height);
-  b.bottom = std::clamp(b.bottom, 0, height);
-  b.left = std::clamp(b.left, 0, width);
-  b.right = std::clamp(b.right, 0, width);
+  Box b{std::clamp(r.top, 0, height), std::clamp(r.left, 0, width),
+        std::clamp(r.bottom, 0, height), std::clamp(r.right, 0, width)};
+  b.bottom = std::max(b.bottom, b.top);
+  b.right = std::max(b.right, b.left);
   return b;
 }
 
