@@ -130,7 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ++cues;
       } else if (op <= 4) {
         int32_t done = -1;
-        params.elapsed = in.Int(2 * (params.duration > 0 ? params.duration : 100));
+        // Mostly around the duration; Int reaches the far ends too.
+        params.elapsed = in.Int(params.duration > 0 ? std::min(params.duration, 1 << 28) * 2 : 200);
         actor.Continue(*window, *offscreen, rect, params, &done);
         Check(done == 0 || done == 1, "Continue left done neither 0 nor 1");
       } else if (op == 5) {

@@ -27,10 +27,13 @@ class FuzzInput {
     return value;
   }
 
-  // Mostly small values near the interesting range, sometimes any 32-bit value.
+  // Mostly values in [-small, small] (small below 2^30), sometimes any 32-bit value.
   int32_t Int(int32_t small) {
     const uint8_t how = Byte();
-    if (how < 200) return static_cast<int32_t>(Raw<uint16_t>() % (2 * small + 1)) - small;
+    if (how < 200) {
+      const uint32_t raw = small < (1 << 15) ? Raw<uint16_t>() : Raw<uint32_t>();
+      return static_cast<int32_t>(raw % static_cast<uint32_t>(2 * small + 1)) - small;
+    }
     if (how < 230) return Raw<int32_t>();
     static const int32_t kEdges[] = {0, 1, -1, INT32_MAX, INT32_MIN, INT32_MAX - 1, 1 << 16};
     return kEdges[how % (sizeof kEdges / sizeof kEdges[0])];
