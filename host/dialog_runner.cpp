@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <sstream>
 
+#if !defined(_WIN32)
 #include "platform/standin/ui.h"
+#endif
 
 namespace orvhost {
 
@@ -15,23 +17,7 @@ std::string Trim(const std::string& s) {
   return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
 }
 
-std::vector<ControlState> ControlsOf(HWND dialog) {
-  std::vector<ControlState> controls;
-  for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-    ControlState state;
-    state.id = GetDlgCtrlID(c);
-    char text[256];
-    GetWindowTextA(c, text, sizeof text);
-    state.text = text;
-    state.style = static_cast<uint32_t>(GetWindowLongA(c, GWL_STYLE));
-    state.visible = IsWindowVisible(c) != 0;
-    state.checked = IsDlgButtonChecked(dialog, state.id) == BST_CHECKED;
-    GetWindowRect(c, &state.rect);
-    controls.push_back(state);
-  }
-  return controls;
-}
-
+#if !defined(_WIN32)
 // The stage and the dialog with a margin around both.
 Screenshot Capture(const RECT& owner, bool hasOwner, HWND dialog) {
   RECT d{};
@@ -65,6 +51,7 @@ BOOL Apply(HWND dialog, const DialogAction& action) {
   }
   return FALSE;
 }
+#endif
 
 }  // namespace
 
@@ -108,6 +95,23 @@ bool ParseDialogScript(const std::string& text, std::vector<DialogAction>* actio
   return true;
 }
 
+std::vector<ControlState> ControlsOf(HWND dialog) {
+  std::vector<ControlState> controls;
+  for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    ControlState state;
+    state.id = GetDlgCtrlID(c);
+    char text[256];
+    GetWindowTextA(c, text, sizeof text);
+    state.text = text;
+    state.style = static_cast<uint32_t>(GetWindowLongA(c, GWL_STYLE));
+    state.visible = IsWindowVisible(c) != 0;
+    state.checked = IsDlgButtonChecked(dialog, state.id) == BST_CHECKED;
+    GetWindowRect(c, &state.rect);
+    controls.push_back(state);
+  }
+  return controls;
+}
+
 const ControlState* DialogRun::Control(int32_t id, bool atStart) const {
   for (const ControlState& c : atStart ? afterInit : atEnd)
     if (c.id == id) return &c;
@@ -122,6 +126,7 @@ DialogRunner::DialogRunner(Host& host) : host_(host) {
 
 DialogRunner::~DialogRunner() { host_.dialogRunner = nullptr; }
 
+#if !defined(_WIN32)
 HResult DialogRunner::Run(HMODULE module, int32_t id, DLGPROC proc, LPARAM param) {
   DialogRun run;
   run.module = module;
@@ -152,5 +157,7 @@ HResult DialogRunner::Run(HMODULE module, int32_t id, DLGPROC proc, LPARAM param
   runs.push_back(std::move(run));
   return static_cast<HResult>(runs.back().result);
 }
+
+#endif
 
 }  // namespace orvhost

@@ -1,7 +1,9 @@
 // Runs the dialogs the module asks the host for: builds the dialog from the
-// module's template with the platform stand-in, owned by a stage window,
+// module's template with the platform stand-in (on Windows, with the system's
+// own dialog manager: dialog_runner_win32.cpp), owned by a stage window,
 // sends WM_INITDIALOG with the parameter, applies a script of user actions
-// and records what happened, with pictures of the screen on request.
+// and records what happened, with pictures of the screen on request (on
+// Windows, of the dialog window alone).
 #pragma once
 
 #include <cstdint>
@@ -34,6 +36,9 @@ struct ControlState {
   bool checked = false;
   RECT rect{};  // screen coordinates
 };
+
+// The dialog's controls as they stand now, in window order.
+std::vector<ControlState> ControlsOf(HWND dialog);
 
 // A picture of part of the screen: 0x00RRGGBB, top row first.
 struct Screenshot {

@@ -1,0 +1,302 @@
+// The options dialog and the about box through the loaded module on real
+// Win32: the system builds them from the module's templates and runs their
+// modal loops; the script's clicks and keys arrive as Windows sends them.
+// Pictures of both dialogs go to ORV_SCREENSHOT_DIR.
+#include <cpuid.h>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "host/dialog_runner.h"
+#include "host/member.h"
+#include "host/stand_in_host.h"
+#include "tests/dialogs/png_stored.h"
+
+using orvhost::DialogAction;
+using orvhost::DialogRun;
+using orvhost::DialogRunner;
+using orvhost::Host;
+using orvhost::Member;
+
+namespace {
+
+constexpr int32_t kColorTransition = 5;
+constexpr int32_t kBlackAndWhite = 6;
+constexpr int kRed = 1004;
+constexpr int kCyan = 1007;
+constexpr int kBlackAndWhiteButton = 1010;
+constexpr int kBadge = 1005;
+constexpr int kLogo = 109;
+
+bool ProcessorHasMmx() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  return __get_cpuid(1, &a, &b, &c, &d) && (d & (1u << 23)) != 0;
+}
+
+std::vector<int> CheckedButtons(const std::vector<orvhost::ControlState>& controls) {
+  std::vector<int> ids;
+  for (const auto& c : controls)
+    if (c.checked) ids.push_back(c.id);
+  return ids;
+}
+
+BOOL CALLBACK CountWindow(HWND, LPARAM count) {
+  ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
+// This thread's top-level windows: the stage and the dialogs.
+int ThreadWindows() {
+  int count = 0;
+  EnumThreadWindows(GetCurrentThreadId(), CountWindow, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+uint32_t At(const orvhost::Screenshot& shot, int32_t x, int32_t y) {
+  return shot.pixels[static_cast<size_t>(y - shot.area.top) * static_cast<size_t>(shot.width) +
+                     static_cast<size_t>(x - shot.area.left)];
+}
+
+void Save(const orvhost::Screenshot& shot, const std::string& name) {
+  CreateDirectoryA(ORV_SCREENSHOT_DIR, nullptr);
+  const std::string path = std::string(ORV_SCREENSHOT_DIR) + "/" + name;
+  EXPECT_TRUE(orvpng::WriteRgb(path, shot.pixels.data(), shot.width, shot.height)) << path;
+}
+
+class DialogsWin32Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(orvhost::RegisterTransitions(host), 0);
+    windowsBefore = ThreadWindows();
+  }
+  void TearDown() override {
+    for (Member& m : members) m.Release();
+    EXPECT_EQ(host.openResourceBrackets, 0) << "a resource bracket left open";
+    EXPECT_EQ(host.utilitiesAlive, 0) << "HostUtilities not released";
+    EXPECT_EQ(ThreadWindows(), windowsBefore) << "windows left behind";
+    EXPECT_EQ(host.module().CanUnloadNow(), 0) << "interface objects left alive";
+    EXPECT_EQ(host.liveInstances(), 0);
+    EXPECT_EQ(host.liveBlocks(), 0);
+  }
+
+  Member& Place(int index = kColorTransition) {
+    Member& m = members.emplace_back();
+    EXPECT_EQ(m.Place(host, *host.registry.at(static_cast<size_t>(index))), 0);
+    return m;
+  }
+
+  Member& FromMedia(int32_t value) {
+    Member& m = Place();
+    auto stream = host.NewStream();
+    const auto u = static_cast<uint32_t>(value);
+    stream->bytes = {static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
+                     static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u)};
+    EXPECT_EQ(m.Load(*stream), 0);
+    EXPECT_EQ(m.fields().colorChoice, value);
+    return m;
+  }
+
+  const DialogRun& Run(Member& m, const std::string& script, bool about) {
+    std::string error;
+    EXPECT_TRUE(orvhost::ParseDialogScript(script, &runner.script, &error)) << error;
+    runner.runs.clear();
+    EXPECT_EQ(about ? m.ops().RunAbout(m.asset) : m.ops().RunOptions(m.asset), 0);
+    EXPECT_EQ(runner.runs.size(), 1u);
+    return runner.runs.back();
+  }
+  const DialogRun& Options(Member& m, const std::string& script) { return Run(m, script, false); }
+  const DialogRun& About(Member& m, const std::string& script) { return Run(m, script, true); }
+
+  Host host;
+  DialogRunner runner{host};
+  std::deque<Member> members;
+  int windowsBefore = 0;
+};
+
+// ---- options dialog ----
+
+TEST_F(DialogsWin32Test, OptionsIsBuiltFromTemplate119WithEveryControl) {
+  Member& m = Place();
+  const DialogRun& run = Options(m, "escape");
+  EXPECT_EQ(run.dialogId, 119);
+  EXPECT_EQ(run.module, host.module().handle());
+  EXPECT_EQ(run.param, reinterpret_cast<LPARAM>(m.asset));
+  ASSERT_TRUE(run.created);
+  const struct {
+    int id;
+    const char* text;
+  } expected[] = {
+      {1, "OK"},        {2, "Cancel"},          {1004, "Red"},  {0xFFFF, "Transition Color"},
+      {1005, "Green"},  {1006, "Blue"},         {1007, "Cyan"}, {1008, "Magenta"},
+      {1009, "Yellow"}, {1010, "Black & White"}};
+  ASSERT_EQ(run.afterInit.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    SCOPED_TRACE(expected[i].text);
+    EXPECT_EQ(run.afterInit[i].id & 0xFFFF, expected[i].id);
+    EXPECT_EQ(run.afterInit[i].text, expected[i].text);
+    EXPECT_TRUE(run.afterInit[i].visible);
+  }
+}
+
+TEST_F(DialogsWin32Test, NewAssetOpensWithBlackAndWhiteChecked) {
+  Member& m = Place();
+  const DialogRun& run = Options(m, "enter");
+  EXPECT_EQ(CheckedButtons(run.afterInit), std::vector<int>{kBlackAndWhiteButton});
+  EXPECT_TRUE(run.ended);
+  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(m.fields().colorChoice, kBlackAndWhite);
+}
+
+TEST_F(DialogsWin32Test, ColourNineFromMediaOpensWithRedAndOkStoresZero) {
+  Member& m = FromMedia(9);
+  const DialogRun& run = Options(m, "enter");
+  EXPECT_EQ(CheckedButtons(run.afterInit), std::vector<int>{kRed});
+  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(m.fields().colorChoice, 0);
+}
+
+TEST_F(DialogsWin32Test, PickedColourIsStoredOnOkOnly) {
+  Member& m = Place();
+  const DialogRun& cyan = Options(m, "click 1007; click 1");
+  EXPECT_TRUE(cyan.ended);
+  EXPECT_EQ(cyan.result, 1);
+  EXPECT_EQ(CheckedButtons(cyan.atEnd), std::vector<int>{kCyan}) << "one group: the rest clear";
+  EXPECT_EQ(m.fields().colorChoice, 3);
+
+  // Cancel, Escape and the close box all leave the colour.
+  for (const char* cancel : {"click 2", "escape", "close"}) {
+    SCOPED_TRACE(cancel);
+    const DialogRun& run = Options(m, std::string("click 1009; ") + cancel);
+    EXPECT_TRUE(run.ended);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.actionsApplied, 2);
+    EXPECT_EQ(CheckedButtons(run.atEnd), std::vector<int>{1009});
+    EXPECT_EQ(m.fields().colorChoice, 3);
+  }
+
+  // Enter after a click takes the default button, OK; the last click counts.
+  const DialogRun& run = Options(m, "click 1008; click 1005; enter; click 1006");
+  EXPECT_EQ(run.actionsApplied, 3) << "nothing reaches a dialog that has ended";
+  EXPECT_EQ(m.fields().colorChoice, 1);
+}
+
+TEST_F(DialogsWin32Test, ScriptThatLeavesTheDialogOpenTearsItDown) {
+  Member& m = FromMedia(2);
+  const DialogRun& run = Options(m, "click 1008");
+  EXPECT_TRUE(run.created);
+  EXPECT_FALSE(run.ended);
+  EXPECT_EQ(m.fields().colorChoice, 2);
+}
+
+TEST_F(DialogsWin32Test, OptionsDialogIsCentredOnItsParent) {
+  const RECT parents[] = {{96, 64, 736, 544}, {11, 7, 650, 501}, {300, 200, 461, 301}};
+  Member& m = Place();
+  for (const RECT& p : parents) {
+    SCOPED_TRACE(std::to_string(p.left) + "," + std::to_string(p.top) + "," +
+                 std::to_string(p.right) + "," + std::to_string(p.bottom));
+    runner.ownerRect = p;
+    const DialogRun& run = Options(m, "escape");
+    ASSERT_EQ(run.ownerRect.left, p.left);
+    ASSERT_EQ(run.ownerRect.bottom, p.bottom);
+    const RECT& d = run.rectAfterInit;
+    const int32_t w = d.right - d.left, h = d.bottom - d.top;
+    EXPECT_GT(w, 187) << "dialog units are wider than pixels";
+    EXPECT_GT(h, 86);
+    EXPECT_EQ(d.left, (p.left + p.right - w) / 2);
+    EXPECT_EQ(d.top, (p.top + p.bottom - h) / 2);
+  }
+}
+
+TEST_F(DialogsWin32Test, PictureOfTheOptionsDialogShowsTheCheckedButton) {
+  runner.capture = true;
+  Member& m = Place();
+  const DialogRun& run = Options(m, "click 1007; enter");
+  const orvhost::Screenshot& shot = run.picture;
+  ASSERT_GT(shot.width, 0);
+  ASSERT_EQ(shot.pixels.size(), static_cast<size_t>(shot.width) * shot.height);
+  Save(shot, "options.png");
+  // The centre of each radio circle: its dot when checked, the window colour
+  // otherwise.
+  const uint32_t dot = GetSysColor(COLOR_WINDOWTEXT) & 0xFFFFFFu;
+  const uint32_t window = GetSysColor(COLOR_WINDOW) & 0xFFFFFFu;
+  const auto rgb = [](uint32_t bgr) {
+    return (bgr & 0xFF) << 16 | (bgr & 0xFF00) | (bgr >> 16 & 0xFF);
+  };
+  for (const auto& c : run.atEnd) {
+    if (c.id < 1004 || c.id > 1010) continue;
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(At(shot, c.rect.left + 6, (c.rect.top + c.rect.bottom) / 2),
+              rgb(c.id == kCyan ? dot : window));
+  }
+}
+
+// ---- about box ----
+
+TEST_F(DialogsWin32Test, AboutShowsTheBadgeExactlyWithMmxAndEndsWithOne) {
+  Member& m = Place(0);
+  for (const char* end : {"click 1", "enter", "escape", "close"}) {
+    SCOPED_TRACE(end);
+    const DialogRun& run = About(m, std::string("click 109; ") + end);
+    EXPECT_EQ(run.dialogId, 130);
+    ASSERT_TRUE(run.created);
+    EXPECT_TRUE(run.ended);
+    EXPECT_EQ(run.result, 1);
+    ASSERT_NE(run.Control(kBadge), nullptr);
+    ASSERT_NE(run.Control(kLogo), nullptr);
+    EXPECT_EQ(run.Control(kBadge)->visible, ProcessorHasMmx());
+    EXPECT_TRUE(run.Control(kLogo)->visible);
+  }
+}
+
+TEST_F(DialogsWin32Test, PictureOfTheAboutBoxShowsTheLogoAndTheBadge) {
+  runner.capture = true;
+  Member& m = Place();
+  const DialogRun& run = About(m, "enter");
+  const orvhost::Screenshot& shot = run.picture;
+  ASSERT_GT(shot.width, 0);
+  Save(shot, "about.png");
+  // A picture control shows more than one colour; the background of a
+  // hidden one is the dialog's face.
+  const auto colours = [&](const RECT& r) {
+    std::vector<uint32_t> seen;
+    for (int32_t y = r.top; y < r.bottom; ++y)
+      for (int32_t x = r.left; x < r.right; ++x) {
+        const uint32_t p = At(shot, x, y);
+        if (std::find(seen.begin(), seen.end(), p) == seen.end()) seen.push_back(p);
+      }
+    return seen.size();
+  };
+  EXPECT_GT(colours(run.Control(kLogo)->rect), 2u);
+  if (ProcessorHasMmx()) {
+    EXPECT_GT(colours(run.Control(kBadge)->rect), 2u);
+  }
+}
+
+// ---- the PNG writer ----
+
+TEST(StoredPng, HeaderChunksAndChecksums) {
+  // A 70000-byte image row set needs two stored blocks.
+  const int32_t w = 200, h = 117;
+  std::vector<uint32_t> pixels(static_cast<size_t>(w * h));
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint32_t>(i * 2654435761u);
+  const std::vector<uint8_t> png = orvpng::EncodeRgb(pixels.data(), w, h);
+  ASSERT_GT(png.size(), 8u + 25 + 12);
+  EXPECT_EQ(std::string(png.begin() + 12, png.begin() + 16), "IHDR");
+  EXPECT_EQ(png[16 + 3], w);
+  EXPECT_EQ(png[20 + 3], h);
+  // The CRC of IEND is a well-known constant.
+  const std::vector<uint8_t> iend(png.end() - 12, png.end());
+  EXPECT_EQ(iend, (std::vector<uint8_t>{0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82}));
+  EXPECT_EQ(orvpng::Crc32(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u);
+  EXPECT_EQ(orvpng::Adler32({'W', 'i', 'k', 'i', 'p', 'e', 'd', 'i', 'a'}), 0x11E60398u);
+  // The stored blocks hold the rows: the first pixel's red, green, blue
+  // follow the zlib header, the first block header and the filter byte.
+  const size_t data = 8 + 25 + 8 + 2 + 5 + 1;
+  EXPECT_EQ(png[data], static_cast<uint8_t>(pixels[0] >> 16));
+  EXPECT_EQ(png[data - 6], 0) << "not the final block";
+  EXPECT_EQ(png[data - 5] | png[data - 4] << 8, 65535);
+}
+
+}  // namespace
