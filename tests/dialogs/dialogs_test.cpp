@@ -817,7 +817,7 @@ TEST_F(DialogsTest, AboutTemplateHoldsEveryControlInOrder) {
   ExpectControl(c[5], 65535, kShown | WS_GROUP, 105, 34, 90, 21);
   // The product and its version, the maker, and two addresses on two lines.
   EXPECT_EQ(c[1].text.rfind("Orv Transition Pack 1", 0), 0u);
-  EXPECT_NE(c[1].text.find("Version"), std::string::npos);
+  EXPECT_NE(c[1].text.find("v1.0"), std::string::npos);
   EXPECT_EQ(c[1].text.find('\n'), std::string::npos);
   EXPECT_FALSE(c[2].text.empty());
   EXPECT_EQ(std::count(c[5].text.begin(), c[5].text.end(), '\n'), 1);
