@@ -14,14 +14,13 @@
 // memcpy of the same bytes.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstring>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <new>
 #include <string>
 
+#include "bench/bench_clock.h"
 #include "bench/bench_groups.h"
 #include "kernels/blend_kernel.h"
 #include "kernels/kernel_dispatch.h"
@@ -33,6 +32,8 @@
 namespace {
 
 using orv::kernels::KernelSet;
+using orvbench::Now;
+using orvbench::ReadBytes;
 
 constexpr int32_t kWidth = 1920;
 constexpr int32_t kHeight = 1080;
@@ -82,21 +83,6 @@ struct Frames {
   FrameCapture capture{};
 };
 
-// Reads n bytes, as a mix reads its second frame.
-uint64_t ReadBytes(const uint8_t* p, size_t n) {
-  uint64_t sums[4] = {};
-  size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    for (int k = 0; k < 4; ++k) {
-      uint64_t word;
-      std::memcpy(&word, p + i + 8 * k, 8);
-      sums[k] += word;
-    }
-  }
-  for (; i < n; ++i) sums[0] += p[i];
-  return sums[0] + sums[1] + sums[2] + sums[3];
-}
-
 void MixFloor(Frames& f) {
   uint64_t sum = 0;
   for (int32_t r = 0; r < kHeight; ++r) {
@@ -120,18 +106,6 @@ void BandsOverTheRectangle(BlendKernel kernel, const FrameCapture& capture) {
   for (int32_t position = 0; position < kHeight; position += 257) {
     kernel(capture, 0, 256, position, 3);
   }
-}
-
-// This thread's processor time: the machine is shared, and time spent
-// descheduled would otherwise land on whichever of the three was running.
-double Now() {
-#if defined(CLOCK_THREAD_CPUTIME_ID)
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-#else
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-#endif
 }
 
 struct Job {
