@@ -98,14 +98,19 @@ class FramesOutput : public Output {
   bool created_ = false, committed_ = false;
 };
 
-// Keeps every frame in memory and encodes nothing.
+// Encodes nothing: every frame is copied into memory, each over the one
+// before, so that a long playback of a large stage does not pile up frames.
 class MemoryOutput : public Output {
  public:
-  void Step(int32_t, int32_t, const Picture& window) override { frames.push_back(window); }
+  void Step(int32_t, int32_t, const Picture& window) override {
+    latest = window;
+    ++steps;
+  }
   void Final(const Picture& window) override { final = window; }
   void Commit() override {}
   std::string Where() const override { return "memory"; }
-  std::vector<Picture> frames;
+  Picture latest;
+  int32_t steps = 0;
   Picture final;
 };
 
