@@ -269,7 +269,10 @@ BOOL WINAPI BitBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy,
                   s.Row(oy + r) + static_cast<size_t>(ox) * sourceBytes,
                   static_cast<size_t>(cw) * sourceBytes);
   }
-  for (int64_t r = 0; r < ch; ++r) {
+  // Rows in the order they lie in the destination's memory: a bottom-up
+  // bitmap (the usual DIB) from its last row up.
+  for (int64_t k = 0; k < ch; ++k) {
+    const int64_t r = d.topDown ? k : ch - 1 - k;
     const uint8_t* in = held.empty() ? s.Row(oy + r) + static_cast<size_t>(ox) * sourceBytes
                                      : held.data() + static_cast<size_t>(r * cw) * sourceBytes;
     uint8_t* out = d.Row(dy + r) + static_cast<size_t>(dx) * targetBytes;
