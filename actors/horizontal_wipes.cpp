@@ -29,8 +29,9 @@ void TurnToColumns(uint8_t* frame, uint8_t* work, const FrameCapture& c) {
 }
 
 // Back to row order, the end frame into the offscreen image and every buffer
-// freed: the end frame is turned back through the working image, then the
-// record is restored.
+// freed: the end frame is turned back into the working image, the record is
+// restored, and the rows go into the offscreen image from there (the end
+// buffer, about to be freed, need not hold them first).
 template <bool kLeft>
 void Settle(Wipe& f) {
   FrameCapture& c = f.capture;
@@ -39,11 +40,11 @@ void Settle(Wipe& f) {
     TransposeToColumns(c.endPixels, f.columnPixels, c.captureColumns, c.captureRows,
                        c.bytesPerPixel);
     c = f.savedCapture;
-    std::memcpy(c.endPixels, f.columnPixels, static_cast<size_t>(FrameBytes(c)));
+    CopyRows(c, f.columnPixels, 0, c.captureRows, RoomOf(c));
   }
   FreePixels(f.columnPixels);
   f.columnPixels = nullptr;
-  DropFrames(c);
+  FreeFrames(c);
 }
 
 template <bool kLeft>
