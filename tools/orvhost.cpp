@@ -109,7 +109,7 @@ int ListTransitions(Host& host) {
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: orvhost classes|transitions\n"
+               "usage: orvhost classes|transitions|--version\n"
                "  classes       the module's classes and interfaces, as the host reads them\n"
                "  transitions   the six registry entries that the module registers\n");
 #if defined(ORV_DIALOG_COMMANDS)
@@ -123,6 +123,10 @@ int main(int argc, char** argv) {
   if (argc < 2) {
     Usage();
     return 2;
+  }
+  if (std::string(argv[1]) == "--version") {
+    std::printf("orvhost %s\n", ORV_VERSION);
+    return 0;
   }
   try {
     Host host;

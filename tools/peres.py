@@ -6,6 +6,10 @@
   peres.py dialog FILE NAME        a dialog template: its header, then one line per control
   peres.py bitmap FILE NAME        a bitmap's header: width, height, bits, compression,
                                    palette entries and the resource's size
+  peres.py version FILE            the version resource: the fixed numbers, every
+                                   string of every string table, the translations
+  peres.py checksum FILE           the PE checksum in the header and the one the
+                                   file's bytes give; exits with 1 when they differ
 
 TYPE is a standard type name (BITMAP, DIALOG, ...) or a number; NAME a number or
 a string name, matched without regard to case as the resource functions do.
@@ -64,6 +68,8 @@ class Module:
             directories = optional + 112
         else:
             raise NotAModule("unknown optional header 0x%x" % magic)
+        # Both optional header forms keep the checksum at the same offset.
+        self.checksum_at = optional + 64
         count = struct.unpack_from("<I", blob, directories - 4)[0]
         # Directory 2 holds the resources.
         self.resource_rva, self.resource_size = (
@@ -106,6 +112,20 @@ class Module:
                     start = self.offset(rva)
                     out.append(Resource(type_, name, lang, self.blob[start:start + size]))
         return out
+
+    def checksum(self):
+        """The image checksum: the file as 16-bit words, the header's checksum
+        field counted as zero, added with end-around carry, plus the length."""
+        blob = self.blob[:self.checksum_at] + bytes(4) + self.blob[self.checksum_at + 4:]
+        if len(blob) % 2:
+            blob += b"\0"
+        total = sum(struct.unpack("<%dH" % (len(blob) // 2), blob))
+        while total >> 16:
+            total = (total & 0xFFFF) + (total >> 16)
+        return total + len(self.blob)
+
+    def stored_checksum(self):
+        return struct.unpack_from("<I", self.blob, self.checksum_at)[0]
 
     def find(self, type_, name):
         for r in self.resources():
@@ -196,6 +216,65 @@ class Dialog:
                                       style=style, ex_style=ex_style))
 
 
+class VersionBlock:
+    """One block of a version resource: its key, its value and its children.
+    A text value (type 1) is read up to its terminating zero."""
+
+    def __init__(self, data, at=0):
+        length, value_length, kind = struct.unpack_from("<HHH", data, at)
+        if length < 6 or at + length > len(data):
+            raise struct.error("version block at %d runs past the resource" % at)
+        end = at + length
+        r = Reader(data[:end])
+        r.at = at + 6
+        self.key = r.text()
+        r.align(4)
+        if kind == 1:
+            size = min(2 * value_length, end - r.at)
+            self.value = data[r.at:r.at + size].decode("utf-16-le").split("\0")[0]
+            size = 2 * value_length
+        else:
+            size = value_length
+            self.value = data[r.at:r.at + size]
+        r.at += size
+        self.children = []
+        while True:
+            r.align(4)
+            if r.at >= end:
+                break
+            child = VersionBlock(data, r.at)
+            self.children.append(child)
+            r.at = child.end
+        self.end = end
+
+
+def version_lines(data):
+    """The version resource as text, one field to a line."""
+    root = VersionBlock(data)
+    if root.key != "VS_VERSION_INFO" or len(root.value) < 52:
+        raise struct.error("no VS_VERSION_INFO with fixed information")
+    (signature, _, file_ms, file_ls, product_ms, product_ls, _, flags, os_, type_,
+     subtype) = struct.unpack_from("<11I", root.value)
+    if signature != 0xFEEF04BD:
+        raise struct.error("fixed information signature 0x%08x" % signature)
+
+    def dotted(ms, ls):
+        return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+    lines = ["fixed FileVersion=%s ProductVersion=%s FileFlags=0x%x FileOS=0x%x FileType=%d "
+             "FileSubtype=%d" % (dotted(file_ms, file_ls), dotted(product_ms, product_ls),
+                                 flags, os_, type_, subtype)]
+    for info in root.children:
+        for table in info.children:
+            if info.key == "StringFileInfo":
+                lines += ["string %s %s=%s" % (table.key, s.key, quoted(s.value))
+                          for s in table.children]
+            elif info.key == "VarFileInfo" and table.key == "Translation":
+                pairs = struct.unpack("<%dH" % (len(table.value) // 2), table.value)
+                lines += ["translation 0x%04x %d" % pair for pair in zip(pairs[::2], pairs[1::2])]
+    return lines
+
+
 def control_class(value):
     """The predefined classes under one spelling, whether the resource compiler
     wrote an atom or a name (class names are not case-sensitive)."""
@@ -219,7 +298,8 @@ def quoted(value):
 
 
 def main(argv):
-    if len(argv) < 3 or argv[1] not in ("list", "get", "dialog", "bitmap"):
+    if len(argv) < 3 or argv[1] not in ("list", "get", "dialog", "bitmap", "version",
+                                        "checksum"):
         sys.stderr.write(__doc__)
         return 2
     command, path = argv[1], argv[2]
@@ -249,6 +329,17 @@ def main(argv):
             print("bitmap %s width=%d height=%d bits=%d compression=%d palette=%d size=%d" % (
                 argv[3], width, height, bits, compression, palette, len(resource.data)))
             return 0
+        if command == "version" and len(argv) == 3:
+            resource = module.find(TYPE_IDS["VERSION"], 1)
+            if resource is None:
+                sys.stderr.write("no VERSION 1 in %s\n" % path)
+                return 1
+            print("\n".join(version_lines(resource.data)))
+            return 0
+        if command == "checksum" and len(argv) == 3:
+            stored, computed = module.stored_checksum(), module.checksum()
+            print("checksum stored=0x%08x computed=0x%08x" % (stored, computed))
+            return 0 if stored == computed else 1
         if command == "dialog" and len(argv) == 4:
             resource = module.find(TYPE_IDS["DIALOG"], parse_id(argv[3]))
             if resource is None:

@@ -38,6 +38,33 @@ FONT 9, "Tahoma", 700, 1, 0
 {
   CONTROL "Two\nlines", 77000, "msctls_trackbar32", 0x11, 1, 2, 3, 4, WS_EX_CLIENTEDGE
 }
+
+1 VERSIONINFO
+FILEVERSION 1,2,3,4
+PRODUCTVERSION 5,6,65000,8
+FILEFLAGSMASK 0x3f
+FILEFLAGS VS_FF_PRERELEASE
+FILEOS VOS__WINDOWS32
+FILETYPE VFT_DLL
+{
+  BLOCK "StringFileInfo"
+  {
+    BLOCK "040904B0"
+    {
+      VALUE "CompanyName", "Maker \"M\""
+      VALUE "Comments", ""
+      VALUE "FileVersion", "1.2.3.4"
+    }
+    BLOCK "040704E4"
+    {
+      VALUE "ProductName", "Zwei"
+    }
+  }
+  BLOCK "VarFileInfo"
+  {
+    VALUE "Translation", 0x409, 1200, 0x407, 1252
+  }
+}
 '''
 
 
@@ -110,7 +137,8 @@ class PeresTest(unittest.TestCase):
             self.assertEqual(listed[("RCDATA", "BLOB")], (0x409, 12))
             self.assertIn(("DIALOG", 200), listed)
             self.assertIn(("DIALOG", 201), listed)
-            self.assertEqual(len(listed), 5)
+            self.assertIn(("VERSION", 1), listed)
+            self.assertEqual(len(listed), 6)
 
         self.for_each_module(check)
 
@@ -159,6 +187,25 @@ class PeresTest(unittest.TestCase):
 
         self.for_each_module(check)
 
+    def test_version_and_checksum(self):
+        def check(_, module):
+            self.assertEqual(peres.version_lines(module.find(16, 1).data), [
+                "fixed FileVersion=1.2.3.4 ProductVersion=5.6.65000.8 FileFlags=0x2 FileOS=0x4 "
+                "FileType=2 FileSubtype=0",
+                'string 040904B0 CompanyName="Maker \\"M\\""',
+                'string 040904B0 Comments=""',
+                'string 040904B0 FileVersion="1.2.3.4"',
+                'string 040704E4 ProductName="Zwei"',
+                "translation 0x0409 1200",
+                "translation 0x0407 1252"])
+            # The linker fills the checksum in; one byte changed shows.
+            self.assertEqual(module.checksum(), module.stored_checksum())
+            changed = bytearray(module.blob)
+            changed[-1] ^= 1
+            self.assertNotEqual(peres.Module(bytes(changed)).checksum(), module.stored_checksum())
+
+        self.for_each_module(check)
+
     def test_command_line(self):
         path = next(iter(self.modules.values()))
         code, out = peres_main("list", path)
@@ -181,6 +228,10 @@ class PeresTest(unittest.TestCase):
         self.assertEqual(peres_main("dialog", path, "119")[0], 1)
         self.assertEqual(peres_main("get", path, "BITMAP", "8")[0], 1)
         self.assertEqual(peres_main("list", __file__)[0], 2)
+        self.assertEqual(peres_main("version", path)[1].splitlines()[3],
+                         'string 040904B0 FileVersion="1.2.3.4"')
+        code, out = peres_main("checksum", path)
+        self.assertEqual((code, out[:17]), (0, "checksum stored=0"))
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 # The 32-bit Windows module as scripts/build-windows builds it, checked as the
 # host and Windows see the file: machine, exports and their calling convention,
-# imported DLLs, and every resource with its exact size.
+# imported DLLs, every resource with its exact size, the version resource and
+# the PE checksum.
 #
 # Allowed imports are the system's own DLLs: KERNEL32, USER32, GDI32 and
 # msvcrt. msvcrt.dll is the C runtime that ships in the system folder of every
@@ -72,7 +73,7 @@ check_win32_module() {
     echo "   $type $name language $lang, $size bytes"
     case "$type $name" in
       "BITMAP ORV_FADE_XTRA_PICON" | "BITMAP ORV_FADE_XTRA_PICON_BW" | "BITMAP 125" | \
-        "BITMAP 510" | "DIALOG 119" | "DIALOG 130") ;;
+        "BITMAP 510" | "DIALOG 119" | "DIALOG 130" | "VERSION 1") ;;
       *) win32_fail "resource $type $name is none of the module's" || failed=1 ;;
     esac
   done < <($peres list "$dll")
@@ -95,7 +96,41 @@ check_win32_module() {
   win32_dialog "$dll" 130 "Dialog" \
     "1 Button 160 55 50 14" "65535 Static 105 3 105 8" "65535 Static 105 15 97 20" \
     "109 Static 15 3 67 41" "1005 Static 15 45 67 17" "65535 Static 105 34 90 21" || failed=1
+  win32_version "$dll" || failed=1
+
+  echo "-- checksum"
+  python3 tools/peres.py checksum "$dll" || win32_fail "the PE checksum is not the file's" ||
+    failed=1
   [ "$failed" = 0 ] && echo "win32 module checks passed: $dll"
+}
+
+# The version resource says the project's version and names the holder of
+# LICENSE's copyright line; the about box shows the same major.minor and maker.
+win32_version() {
+  local dll=$1 version copyright holder want got about
+  echo "-- version"
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$(dirname "$dll")/../CMakeCache.txt")
+  copyright=$(grep -m 1 '^Copyright (c) [0-9]* ' LICENSE)
+  holder=${copyright#Copyright (c) * }
+  want="fixed FileVersion=$version.0 ProductVersion=$version.0 FileFlags=0x0 FileOS=0x4 FileType=2 FileSubtype=0
+string 040904B0 CompanyName=\"$holder\"
+string 040904B0 FileDescription=\"Orv Transition Pack 1: six transitions (plug-in module)\"
+string 040904B0 FileVersion=\"$version.0\"
+string 040904B0 InternalName=\"ORVPACK1.x32\"
+string 040904B0 LegalCopyright=\"$copyright\"
+string 040904B0 OriginalFilename=\"ORVPACK1.x32\"
+string 040904B0 ProductName=\"Orv Transition Pack 1\"
+string 040904B0 ProductVersion=\"$version.0\"
+translation 0x0409 1200"
+  got=$(python3 tools/peres.py version "$dll") || { win32_fail "no version resource"; return; }
+  sed 's/^/   /' <<<"$got"
+  [ "$got" = "$want" ] || { win32_fail "version resource; wanted:"$'\n'"$want"; return; }
+  about=$(python3 tools/peres.py dialog "$dll" 130)
+  grep -qF "text=\"Orv Transition Pack 1 v${version%.*}\" x=105 y=3 " <<<"$about" ||
+    { win32_fail "the about box's first line does not say v${version%.*}"; return; }
+  grep -q "text=\"[^\"]*$holder[^\"]*\" x=105 y=15 " <<<"$about" ||
+    { win32_fail "the about box's maker line does not name $holder"; return; }
+  echo "   version $version; the about box says v${version%.*} and names $holder"
 }
 
 # A bitmap resource's header and size; a named bitmap whose file is in

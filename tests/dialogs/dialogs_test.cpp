@@ -815,10 +815,9 @@ TEST_F(DialogsTest, AboutTemplateHoldsEveryControlInOrder) {
   ExpectControl(c[4], 1005, WS_CHILD | SS_BITMAP | SS_REALSIZEIMAGE, 15, 45, 67, 17);
   EXPECT_EQ(c[4].ordinal, 125);
   ExpectControl(c[5], 65535, kShown | WS_GROUP, 105, 34, 90, 21);
-  // The product and its version, the maker, and two addresses on two lines.
-  EXPECT_EQ(c[1].text.rfind("Orv Transition Pack 1", 0), 0u);
-  EXPECT_NE(c[1].text.find("v1.0"), std::string::npos);
-  EXPECT_EQ(c[1].text.find('\n'), std::string::npos);
+  // The product and the project's version, the maker, and two addresses on
+  // two lines.
+  EXPECT_EQ(c[1].text, "Orv Transition Pack 1 v" ORV_VERSION_SHORT);
   EXPECT_FALSE(c[2].text.empty());
   EXPECT_EQ(std::count(c[5].text.begin(), c[5].text.end(), '\n'), 1);
   for (int i : {1, 2, 5}) EXPECT_EQ(c[static_cast<size_t>(i)].classAtom, kStatic);

@@ -123,6 +123,9 @@ TEST_F(OrvplayTest, HelpAndList) {
   Result help = Run({"--help"});
   EXPECT_EQ(help.code, 0);
   EXPECT_NE(help.out.find("usage: orvplay"), std::string::npos);
+  Result version = Run({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out, "orvplay " ORV_VERSION "\n");
 
   Result list = Run({"--list"});
   ASSERT_EQ(list.code, 0) << list.err;

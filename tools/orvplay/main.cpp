@@ -230,6 +230,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (options->version) {
+    std::printf("orvplay %s\n", ORV_VERSION);
+    return 0;
+  }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   try {

@@ -28,7 +28,8 @@ const char kUsage[] =
     "  --frames DIR         DIR/frame-NNNNN.png for every step, DIR/final.png after Finish\n"
     "  --no-output          render the frames into memory only (--frames-to-memory too)\n"
     "  --all --out-dir DIR  every transition: DIR/SYMBOL.gif, DIR/SYMBOL.png, DIR/index.html\n"
-    "  -h, --help           this text\n";
+    "  -h, --help           this text\n"
+    "  --version            the version number\n";
 
 namespace {
 
@@ -115,6 +116,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     const bool flag = !hasValue;
     if ((arg == "-h" || arg == "--help") && flag) {
       o.help = true;
+    } else if (arg == "--version" && flag) {
+      o.version = true;
     } else if (arg == "--list" && flag) {
       o.list = true;
     } else if (arg == "--all" && flag) {
@@ -174,7 +177,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                   "' (use --all for every one)");
     }
   }
-  if (o.help) return o;
+  if (o.help || o.version) return o;
 
   // How the options go together.
   if (o.list) {

@@ -12,6 +12,7 @@ namespace orvplay {
 
 struct Options {
   bool help = false;
+  bool version = false;
   bool list = false;
   bool all = false;
   bool noOutput = false;  // render into memory only
