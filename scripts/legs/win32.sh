@@ -1,7 +1,8 @@
 # The 32-bit Windows module as scripts/build-windows builds it, checked as the
 # host and Windows see the file: machine, exports and their calling convention,
 # imported DLLs, every resource with its exact size, the version resource and
-# the PE checksum.
+# the PE checksum; then the release: scripts/release here and in a copy of the
+# sources in another folder, built from nothing, must give the same bytes.
 #
 # Allowed imports are the system's own DLLs: KERNEL32, USER32, GDI32 and
 # msvcrt. msvcrt.dll is the C runtime that ships in the system folder of every
@@ -14,6 +15,7 @@ leg_win32() {
   python3 tools/peres_test.py
   JOBS=$jobs scripts/build-windows
   check_win32_module build-win32/bin/ORVPACK1.x32
+  check_win32_release
 }
 
 win32_fail() {
@@ -131,6 +133,53 @@ translation 0x0409 1200"
   grep -q "text=\"[^\"]*$holder[^\"]*\" x=105 y=15 " <<<"$about" ||
     { win32_fail "the about box's maker line does not name $holder"; return; }
   echo "   version $version; the about box says v${version%.*} and names $holder"
+}
+
+# scripts/release from these sources (into build-win32-again/, so that dist/
+# stays the user's), and from a copy of them in build-win32-again/src built
+# from nothing: module and zip must match byte for byte. Then the zip itself.
+check_win32_release() {
+  local again=build-win32-again epoch name
+  echo "-- release, twice, in two folders"
+  epoch=$(git log -1 --format=%ct)
+  rm -rf "$again"
+  mkdir -p "$again/src"
+  # Tracked and new files as they are now, deleted ones left out.
+  git ls-files -z --cached --others --exclude-standard |
+    python3 -c 'import os, sys
+sys.stdout.write("".join(f + "\0" for f in sys.stdin.read().split("\0") if os.path.isfile(f)))' |
+    xargs -0 cp --parents -t "$again/src"
+  SOURCE_DATE_EPOCH=$epoch scripts/release --out-dir "$again/dist" >/dev/null
+  (cd "$again/src" && SOURCE_DATE_EPOCH=$epoch JOBS=$jobs scripts/release >/dev/null)
+  cmp build-win32/bin/ORVPACK1.x32 "$again/src/build-win32/bin/ORVPACK1.x32" ||
+    { win32_fail "two builds of the same sources differ"; return; }
+  name=$(cd "$again/dist" && echo orvpack1-*-win32.zip)
+  cmp "$again/dist/$name" "$again/src/dist/$name" ||
+    { win32_fail "two releases of the same sources differ"; return; }
+  echo "   the same module ($(sha256sum build-win32/bin/ORVPACK1.x32 | cut -d' ' -f1))" \
+    "and the same $name from $(pwd) and $again/src"
+  python3 - "$again/dist/$name" build-win32/bin/ORVPACK1.x32 "$epoch" <<'EOF' ||
+import hashlib, sys, time, zipfile
+path, module, epoch = sys.argv[1], sys.argv[2], int(sys.argv[3])
+names = ["CHANGES", "INSTALL.txt", "LICENSE", "ORVPACK1.x32", "SHA256SUMS"]
+z = zipfile.ZipFile(path)
+assert z.namelist() == names, "entries %s, wanted %s" % (z.namelist(), names)
+assert z.testzip() is None, "an entry's CRC does not match"
+when = time.gmtime(epoch - epoch % 2)[:6]
+for e in z.infolist():
+    assert e.date_time == when, "%s: time %s, wanted %s" % (e.filename, e.date_time, when)
+    assert (e.create_system, e.external_attr >> 16) == (3, 0o100644), "%s: mode" % e.filename
+data = {n: z.read(n) for n in names}
+assert data["ORVPACK1.x32"] == open(module, "rb").read(), "the module is not the build's"
+for n in ("INSTALL.txt", "LICENSE", "CHANGES"):
+    assert data[n] == open(n, "rb").read().replace(b"\n", b"\r\n"), "%s: not the file" % n
+sums = b"".join(b"%s  %s\r\n" % (hashlib.sha256(data[n]).hexdigest().encode(), n.encode())
+                for n in names[:4])
+assert data["SHA256SUMS"] == sums, "SHA256SUMS: %r" % data["SHA256SUMS"]
+print("   %s: %s; each at %s UTC, mode 644, CRLF text; checksums match" % (
+    path, " ".join(names), time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(epoch - epoch % 2))))
+EOF
+    win32_fail "$again/dist/$name"
 }
 
 # A bitmap resource's header and size; a named bitmap whose file is in
