@@ -2,8 +2,9 @@
 # run under wine64, so that the Windows code paths meet real Win32 services:
 # the stand-in host loads the module with LoadLibrary, the module finds its
 # bitmaps with FindResourceA/LoadResource, and the surfaces are DIB sections
-# copied with BitBlt. (A 32-bit Windows program cannot run on this machine,
-# which runs no 32-bit code natively; the i386 leg covers the 32-bit ABI.)
+# copied with BitBlt. (This machine runs no 32-bit code natively: the 32-bit
+# module itself runs in a CPU emulator in the pe32 leg, all but its AVX2
+# kernels, and the i386 leg covers the 32-bit ABI of every suite.)
 # The dialogs need a display: a virtual X server for the whole leg, so that
 # wine's services and every test program share it.
 leg_wine() {

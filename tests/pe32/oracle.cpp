@@ -172,13 +172,13 @@ ORACLE_API int WINAPI GetObjectA(HGDIOBJ object, int size, void* out) {
   // Sizes of the BITMAP record, which holds a pointer, as the 32-bit module has them.
   const auto size32 = [](int n) { return std::to_string(n == sizeof(BITMAP) ? 24 : n); };
   Platform("GetObjectA " + Handle(object) + " " + size32(size) + " -> " + size32(r) + " " +
-           std::to_string(b->bmWidth) + "x" +
-           std::to_string(b->bmHeight));
+           std::to_string(b->bmWidth) + "x" + std::to_string(b->bmHeight));
   return r;
 }
 ORACLE_API BOOL WINAPI StretchBlt(HDC dst, int x, int y, int w, int h, HDC src, int sx, int sy,
                                   int sw, int sh, DWORD rop) {
-  const BOOL r = Next<decltype(&StretchBlt)>("StretchBlt")(dst, x, y, w, h, src, sx, sy, sw, sh, rop);
+  const BOOL r =
+      Next<decltype(&StretchBlt)>("StretchBlt")(dst, x, y, w, h, src, sx, sy, sw, sh, rop);
   std::ostringstream line;
   line << "StretchBlt " << Handle(dst) << " " << x << " " << y << " " << w << " " << h << " "
        << Handle(src) << " " << sx << " " << sy << " " << sw << " " << sh << " " << rop << " -> "
@@ -201,7 +201,8 @@ namespace {
 
 void Fill(Surface& s, int index) {
   const size_t n = static_cast<size_t>(s.rowBytes) * static_cast<size_t>(s.height);
-  for (size_t i = 0; i < n; ++i) s.pixels[i] = static_cast<uint8_t>(i * 31 + index * 101 + (i / 7) * 3);
+  for (size_t i = 0; i < n; ++i)
+    s.pixels[i] = static_cast<uint8_t>(i * 31 + index * 101 + (i / 7) * 3);
 }
 
 std::string Crc(Surface& s) {
@@ -248,8 +249,8 @@ struct Session {
       InitializeOp init = nullptr;
       TerminateOp term = nullptr;
       const HResult rc = host.module().GetClassForm(&id, &size, &init, &term);
-      Say("form " + GuidText(id) + " " + std::to_string(rc) + " " + std::to_string(init != nullptr) +
-          std::to_string(term != nullptr));
+      Say("form " + GuidText(id) + " " + std::to_string(rc) + " " +
+          std::to_string(init != nullptr) + std::to_string(term != nullptr));
     }
     Say("unload " + std::to_string(host.module().CanUnloadNow()) + " object " +
         std::to_string(host.module().GetClassObject(nullptr, nullptr, nullptr)));
@@ -262,9 +263,11 @@ struct Session {
     Say("register " + std::to_string(RegisterTransitions(host)));
     host.failPutEntry = -1;
     for (const auto& d : host.registry) {
-      Say("entry " + std::to_string(d->index) + " " + GuidText(d->classId) + " " + GuidText(d->iid));
+      Say("entry " + std::to_string(d->index) + " " + GuidText(d->classId) + " " +
+          GuidText(d->iid));
       for (const auto& [key, v] : d->values)
-        Say("value " + key + " " + std::to_string(v.type) + " " + Hex(v.bytes.data(), v.bytes.size()));
+        Say("value " + key + " " + std::to_string(v.type) + " " +
+            Hex(v.bytes.data(), v.bytes.size()));
     }
   }
 
@@ -342,7 +345,8 @@ struct Session {
                std::to_string(proc(kDialog, WM_COMMAND, static_cast<WPARAM>(id), 0)));
     }
     recordPlatform = false;
-    Say("dialog ended " + std::to_string(dialog.ended) + " result " + std::to_string(dialog.result));
+    Say("dialog ended " + std::to_string(dialog.ended) + " result " +
+        std::to_string(dialog.result));
     return 0;
   }
 
@@ -420,10 +424,11 @@ int main(int argc, char** argv) {
         return 2;
       }
       for (const std::string& call : host.calls)
-        Say("call " + (call == "Alloc " + std::to_string(sizeof(InterfaceObject)) ? "Alloc object"
-                                                                                    : call));
+        Say("call " +
+            (call == "Alloc " + std::to_string(sizeof(InterfaceObject)) ? "Alloc object" : call));
       Say("live " + std::to_string(host.liveBlocks()) + " " + std::to_string(host.liveInstances()) +
-          " " + std::to_string(host.utilitiesAlive) + " " + std::to_string(host.openResourceBrackets));
+          " " + std::to_string(host.utilitiesAlive) + " " +
+          std::to_string(host.openResourceBrackets));
       Say("end");
       std::cout.flush();
     }

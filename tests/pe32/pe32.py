@@ -3,8 +3,12 @@
 the host's part on it, comparing every result with the native module run on
 the same inputs by tests/pe32/oracle.cpp.
 
-  pe32.py run DLL ORACLE             every kernel set; exit 1 at the first mismatch
+  pe32.py run DLL MAP ORACLE         every kernel set; exit 1 at the first mismatch
   pe32.py damage DLL MAP SYMBOL OUT  OUT: DLL with one shift count changed in SYMBOL's code
+
+MAP is the link map of the same build (-Wl,-Map): the DLL is stripped, and the
+map tells where each kernel set's code is, so that the run can show that the
+processor test chose the set the emulated CPUID offered.
 
 Our own small loader maps the module (at its image base, and at another base
 with its relocations applied), binds every import to a one-byte `ret` stub
@@ -254,6 +258,17 @@ class Machine:
         self._check_return(target, top + 4 + 4 * len(args), saved)
         self.check_all_guards()
         return self.reg(UC_X86_REG_EAX)
+
+    def watch(self, ranges):
+        """Notes which of the named code ranges ever run (each hook goes at its first hit)."""
+        self.ran = set()
+
+        def hit(uc, address, size, name):
+            self.ran.add(name)
+            uc.hook_del(self.watches.pop(name))
+
+        self.watches = {name: self.uc.hook_add(UC_HOOK_CODE, hit, name, start, start + size - 1)
+                        for name, (start, size) in ranges.items()}
 
     def drive(self, gen):
         """Runs a host generator at top level: each call it makes is a top-level call."""
@@ -622,7 +637,6 @@ class Shim:
             if shown:
                 self.log.platform(shown)
             return result
-        call.__signature__ = inspect.signature(fn)
         return call
 
     def fatal(self, name):
@@ -1368,7 +1382,6 @@ class Session:
             rc = self.op(asset, 20, out)
             actor = m.word(out) if rc == 0 else 0
         self.say("actor %d" % signed(rc))
-        self.plays = getattr(self, "plays", 0)
         if rc == 0:
             rc = self.op(actor, 4, window.addr, offscreen.addr, rect, params)
             self.say("cue %d %s %s" % (signed(rc), self.crc(window), self.crc(offscreen)))
@@ -1487,8 +1500,15 @@ def commands(kernel_set):
     yield "thumbnail 16 50 40 30 40 2 1"  # negative extents: mirrored
 
 
-def compare(dll, oracle):
+def kernel_code(map_file):
+    """Where each kernel set's code is: {"c": (address, size), "mmx": ...}."""
+    return {name: (int(a, 16), int(n, 16)) for a, n, name in re.findall(
+        r"^ \.text\s+0x([0-9a-f]+)\s+0x([0-9a-f]+) \S*kernels_(\w+)\.cpp\.obj$", open(map_file).read(), re.M)}
+
+
+def compare(dll, map_file, oracle):
     blob = open(dll, "rb").read()
+    kernels, kernels_ran = kernel_code(map_file), []
     totals = dict(plays=0, calls=0, module_calls=0, bytes=0, lines=0)
     played, served, bound, bases = set(), set(), [], []
     for kernel_set, base, simd in RUNS:
@@ -1498,6 +1518,7 @@ def compare(dll, oracle):
         shim = Shim(m, log)
         image = Image(m, blob, base or struct.unpack_from("<I", blob, struct.unpack_from("<I", blob, 0x3C)[0] + 52)[0], shim)
         shim.image, log.module_base = image, image.base
+        m.watch({name: (a - image.preferred + image.base, n) for name, (a, n) in kernels.items()})
         bases.append("0x%x (%s)" % (image.base, "relocated, %d fixups" % image.relocations if base else "image base"))
         if image.notify(1) != 1:
             raise Failure("DllMain refused DLL_PROCESS_ATTACH")
@@ -1505,7 +1526,6 @@ def compare(dll, oracle):
         env = {"ORV_SIMD": simd, "PATH": "/usr/bin:/bin"}
         native = subprocess.Popen([oracle] + (["--portable"] if kernel_set == "portable" else []), env=env,
                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        calls_before = 0
         for command in commands(kernel_set):
             ours = session.run(command)
             native.stdin.write(command + "\n")
@@ -1528,6 +1548,10 @@ def compare(dll, oracle):
             raise Failure("the native module's driver failed")
         if image.notify(0) != 1:
             raise Failure("DllMain failed DLL_PROCESS_DETACH")
+        own = {"portable": "c"}.get(kernel_set, kernel_set)
+        if own not in m.ran or "avx2" in m.ran:
+            raise Failure("the %s run ran the kernels of %s" % (kernel_set, " ".join(sorted(m.ran))))
+        kernels_ran.append("%s run: %s" % (kernel_set, " ".join(sorted(m.ran))))
         totals["bytes"] += session.bytes_compared
         totals["plays"] += sum(1 for k in played if k[3] == kernel_set)
         served |= m.served
@@ -1539,6 +1563,7 @@ def compare(dll, oracle):
           % (totals["lines"], totals["calls"], totals["bytes"]))
     imports = [n for n in served if n in bound]
     print("pe32: %d imports bound, %d called and served: %s" % (len(bound), len(imports), " ".join(sorted(imports))))
+    print("pe32: kernel code that ran (by the link map): %s" % "; ".join(kernels_ran))
     print("pe32: module loaded at %s" % ", ".join(bases))
 
 
@@ -1583,8 +1608,8 @@ def damage(dll, map_file, symbol, out):
 
 def main(argv):
     try:
-        if len(argv) == 4 and argv[1] == "run":
-            compare(argv[2], argv[3])
+        if len(argv) == 5 and argv[1] == "run":
+            compare(*argv[2:])
         elif len(argv) == 6 and argv[1] == "damage":
             damage(*argv[2:])
         else:
