@@ -21,6 +21,7 @@ Run by Debian's /usr/bin/python3, which has python3-unicorn.
 """
 
 import inspect
+import os
 import re
 import struct
 import subprocess
@@ -40,6 +41,7 @@ STACK_TOP, HEAP_END = 0x3FF000, 0x9000000
 EXIT, CONT = STUBS, STUBS + 1  # the return address of top-level and of nested calls
 RELOCATED_BASE = 0x10000000
 GUARD = 32  # bytes checked on each side of every heap block and surface
+CALL_SECONDS = 20  # a module call that runs longer is taken to loop
 HOST_FAULT = 0x80040111
 CALLEE_SAVED = (UC_X86_REG_EBX, UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP)
 
@@ -78,9 +80,9 @@ def signed(v):
 # ---------------------------------------------------------------- the machine
 
 class Machine:
-    """One emulated process with the module loaded at `base`."""
+    """One emulated 32-bit process: memory, the stubs, the heap, one thread."""
 
-    def __init__(self, dll, base, cpu_edx):
+    def __init__(self, cpu_edx):
         self.uc = uc = Uc(UC_ARCH_X86, UC_MODE_32)
         for start, end in ((GDT, GDT + 0x1000), (STUBS, STUBS + 0x1000), (PROCESS, PROCESS + 0x10000),
                            (STACK, STACK_TOP + 0x1000), (HEAP, HEAP_END)):
@@ -88,6 +90,7 @@ class Machine:
         uc.mem_write(STUBS, b"\xc3" * 0x1000)
         self.stubs = [("exit", 0, False, None), ("return", 0, False, None)]
         self.served, self.pending, self.error = set(), [], None
+        self.module_calls = 0  # calls into the module, top-level and nested
         self.cpu_edx = cpu_edx
         self.heap_next, self.blocks = HEAP, {}  # address -> (size, owner)
         self.last_error = 0
@@ -112,10 +115,10 @@ class Machine:
     def put(self, a, *values):
         self.write(a, struct.pack("<%dI" % len(values), *[v & 0xFFFFFFFF for v in values]))
 
-    def cstr(self, a, limit=4096):
-        b = self.read(a, min(limit, 0x1000 - (a & 0xFFF) + 256))
-        while b"\0" not in b and len(b) < limit:
-            b += self.read(a + len(b), 256)
+    def cstr(self, a):
+        b = b""
+        while b"\0" not in b:  # a page at a time, never past a mapped one
+            b += self.read(a + len(b), 0x1000 - ((a + len(b)) & 0xFFF))
         return b[:b.index(b"\0")].decode("latin-1")
 
     def reg(self, r):
@@ -135,13 +138,16 @@ class Machine:
         return a
 
     def free(self, a):
+        if a not in self.blocks:
+            raise Failure("a free of 0x%x, which is no block of the heap" % a)
         n, _ = self.blocks.pop(a)
         self.check_guards(a, n)
         self.write(a, b"\xdd" * n)
 
     def check_guards(self, a, n):
         if self.read(a - GUARD, GUARD) != b"\xfd" * GUARD or self.read(a + n, GUARD) != b"\xfd" * GUARD:
-            raise Failure("a write outside the %d-byte block at 0x%x (%s)" % (n, a, self.blocks.get(a, ("", "freed"))[1]))
+            owner = self.blocks.get(a, (0, "freed"))[1]
+            raise Failure("a write outside the %d-byte block at 0x%x (%s)" % (n, a, owner))
 
     def check_all_guards(self):
         for a, (n, _) in self.blocks.items():
@@ -162,7 +168,6 @@ class Machine:
         self.put(TEB + 0x18, TEB)
         self.put(TEB + 0x20, 0x100, 0x104)  # process and thread IDs
         self.put(TEB + 0x30, PEB)
-        self.tls_next = 0
 
     def _on_cpuid(self, uc, _):
         leaf = self.reg(UC_X86_REG_EAX)
@@ -212,6 +217,7 @@ class Machine:
             return self._return(stop.value, frame)
         top = (frame[0] - 4 * (len(args) + 2) - 64) & ~15  # the callee starts at 4 mod 16
         self.put(top, target, CONT, *args)
+        self.module_calls += 1
         saved = [self.reg(r) for r in CALLEE_SAVED]
         self.pending.append((gen, frame, top + 8 + 4 * len(args), saved, target))
         self.set(UC_X86_REG_ESP, top)
@@ -242,14 +248,18 @@ class Machine:
         top = STACK_TOP - 0x100 - 4 * len(args) - 12
         top = (top & ~15) + 4
         self.put(top, EXIT, *args)
+        self.module_calls += 1
         self.set(UC_X86_REG_ESP, top)
         for i, r in enumerate(CALLEE_SAVED):
             self.set(r, 0x5A5A0000 + i)
         saved = [self.reg(r) for r in CALLEE_SAVED]
         try:
-            self.uc.emu_start(target, EXIT)
+            self.uc.emu_start(target, EXIT, timeout=CALL_SECONDS * 1000000)
         except UcError as e:
-            self.error = self.error or Failure("emulation stopped: %s, eip 0x%x" % (e, self.reg(UC_X86_REG_EIP)))
+            eip = self.reg(UC_X86_REG_EIP)
+            self.error = self.error or Failure("emulation stopped: %s, eip 0x%x" % (e, eip))
+        if not self.error and self.reg(UC_X86_REG_EIP) != EXIT:
+            self.error = Failure("the call of 0x%x did not return within %d s" % (target, CALL_SECONDS))
         if self.error:
             error, self.error = self.error, None
             raise error
@@ -297,13 +307,15 @@ class Image:
         self.preferred, = struct.unpack_from("<I", blob, opt + 28)
         size, headers = struct.unpack_from("<II", blob, opt + 56)
         dirs = [struct.unpack_from("<II", blob, opt + 96 + 8 * i) for i in range(16)]
-        self.base = base
-        self.size = size
+        base = self.base = base or self.preferred
+        self.relocations = 0
         m.uc.mem_map(base, (size + 0xFFF) & ~0xFFF)
         m.write(base, blob[:headers])
+        m.uc.mem_protect(base, (headers + 0xFFF) & ~0xFFF, UC_PROT_READ)
         sections = []
         for i in range(nsections):
-            _, vsize, rva, rawsize, rawptr, _, _, _, _, flags = struct.unpack_from("<8sIIIIIIHHI", blob, opt + opt_size + 40 * i)
+            _, vsize, rva, rawsize, rawptr, _, _, _, _, flags = struct.unpack_from(
+                "<8sIIIIIIHHI", blob, opt + opt_size + 40 * i)
             m.write(base + rva, blob[rawptr:rawptr + min(rawsize, vsize or rawsize)])
             sections.append((rva, max(vsize, rawsize), flags))
         self.dirs = dirs
@@ -318,7 +330,7 @@ class Image:
         self.tls_callbacks = self._tls(*dirs[9])
 
     def _relocate(self, rva, size):
-        delta, m, end, self.relocations = self.base - self.preferred, self.m, rva + size, 0
+        delta, m, end = self.base - self.preferred, self.m, rva + size
         while rva < end:
             page, block = m.words(self.base + rva, 2)
             if block < 8:
@@ -419,7 +431,8 @@ class Gdi:
     def __init__(self, m):
         self.m, self.next = m, 0x1000
         self.stock_bitmap = self._new()
-        self.bitmaps = {self.stock_bitmap: dict(width=1, height=1, bits=1, stride=4, pixels=0, stock=True, dc=None)}
+        self.bitmaps = {self.stock_bitmap: dict(width=1, height=1, bits=1, stride=4, pixels=0, stock=True,
+                                                dc=None)}
         self.dcs = {}
 
     def _new(self):
@@ -436,7 +449,7 @@ class Gdi:
         if dc and dc not in self.dcs:
             return 0
         h = self._new()
-        self.dcs[h] = dict(bitmap=self.stock_bitmap, pen=self.STOCK + 7, brush=self.STOCK)  # black pen, white brush
+        self.dcs[h] = dict(bitmap=self.stock_bitmap, pen=self.STOCK + 7, brush=self.STOCK)
         return h
 
     def DeleteDC(self, dc):
@@ -483,7 +496,8 @@ class Gdi:
             return 24
         if signed(size) < 24:
             return 0
-        self.m.write(out, struct.pack("<iiiiHHI", 0, b["width"], b["height"], b["stride"], 1, b["bits"], b["pixels"]))
+        self.m.write(out, struct.pack("<iiiiHHI", 0, b["width"], b["height"], b["stride"], 1, b["bits"],
+                                      b["pixels"]))
         return 24
 
     def _selected(self, dc):
@@ -500,8 +514,9 @@ class Gdi:
         x0, x1 = max(0, -x, -sx), min(w, to["width"] - x, frm["width"] - sx)
         y0, y1 = max(0, -y, -sy), min(h, to["height"] - y, frm["height"] - sy)
         for j in range(y0, y1):
-            row = self.m.read(frm["pixels"] + (frm["height"] - 1 - sy - j) * frm["stride"] + (sx + x0) * bpp, (x1 - x0) * bpp)
-            self.m.write(to["pixels"] + (to["height"] - 1 - y - j) * to["stride"] + (x + x0) * bpp, row)
+            source = frm["pixels"] + (frm["height"] - 1 - sy - j) * frm["stride"] + (sx + x0) * bpp
+            target = to["pixels"] + (to["height"] - 1 - y - j) * to["stride"] + (x + x0) * bpp
+            self.m.write(target, self.m.read(source, (x1 - x0) * bpp))
         return 1
 
     def StretchBlt(self, dst, x, y, w, h, src, sx, sy, sw, sh, rop):
@@ -618,12 +633,11 @@ class Shim:
         for name, fn in cdecl.items():
             self.served[name] = (len(inspect.signature(fn).parameters), False, fn)
         # Data, not code: the C runtime's stream table and the multibyte limit.
-        self.data = {"_iob": m.alloc(3 * 32, "_iob", fill=0), "__mb_cur_max": m.alloc(4, "__mb_cur_max", fill=0)}
+        self.data = {"_iob": m.alloc(3 * 32, "_iob", fill=0),
+                     "__mb_cur_max": m.alloc(4, "__mb_cur_max", fill=0)}
         m.put(self.data["__mb_cur_max"], 1)
-        self.bound = []
 
     def bind(self, dll, name):
-        self.bound.append(name)
         if name in self.data:
             return self.data[name]
         n, stdcall, fn = self.served.get(name, (0, True, None))
@@ -883,10 +897,12 @@ class Host:
                                         S("instance.AddRef", 1, self.instance_addref),
                                         S("instance.Release", 1, self.instance_release)])
         self.dict_ops = self.table(base + [0, 0, S("Get", 5, self.dict_get), S("Put", 5, self.dict_put)])
-        self.stream_ops = self.table(base + [S("Open", 3, self.stream_open), S("Close", 1, self.stream_close),
-                                             S("Read", 4, self.stream_read), 0, S("Write", 4, self.stream_write)])
-        self.gc_ops = self.table(base + [0, S("GetDepth", 2, self.gc_depth), S("GetNativeInfo", 2, self.gc_info), 0,
-                                         S("Blit", 7, self.gc_blit)])
+        self.stream_ops = self.table(base + [
+            S("Open", 3, self.stream_open), S("Close", 1, self.stream_close),
+            S("Read", 4, self.stream_read), 0, S("Write", 4, self.stream_write)])
+        self.gc_ops = self.table(base + [
+            0, S("GetDepth", 2, self.gc_depth), S("GetNativeInfo", 2, self.gc_info), 0,
+            S("Blit", 7, self.gc_blit)])
         self.utilities_ops = self.table([no_query, S("Utilities.AddRef", 1, self.utilities_addref),
                                          S("Utilities.Release", 1, self.utilities_release)] + [0] * 38 +
                                         [S("RunDialog", 4, self.run_dialog)] + [0] * 3 +
@@ -1199,8 +1215,9 @@ class Host:
         x0, x1 = span(t[1], r[1], t[3] - t[1], dst.width, src.width)
         y0, y1 = span(t[0], r[0], t[2] - t[0], dst.height, src.height)
         for y in range(y0, y1 if x0 < x1 else y0):
-            row = self.m.read(src.pixels + (src.height - 1 - (r[0] + y)) * src.row + (r[1] + x0) * bpp, (x1 - x0) * bpp)
-            self.m.write(dst.pixels + (dst.height - 1 - (t[0] + y)) * dst.row + (t[1] + x0) * bpp, row)
+            source = src.pixels + (src.height - 1 - (r[0] + y)) * src.row + (r[1] + x0) * bpp
+            target = dst.pixels + (dst.height - 1 - (t[0] + y)) * dst.row + (t[1] + x0) * bpp
+            self.m.write(target, self.m.read(source, (x1 - x0) * bpp))
         return 0
 
 
@@ -1233,7 +1250,8 @@ class Session:
         words = command.split()
         getattr(self, "do_" + words[0])(*words[1:])
         h = self.host
-        self.out += ["call " + ("Alloc object" if c == "Alloc %d" % self.OBJECT_SIZE else c) for c in self.log.calls]
+        object_alloc = "Alloc %d" % self.OBJECT_SIZE
+        self.out += ["call " + ("Alloc object" if c == object_alloc else c) for c in self.log.calls]
         self.say("live %d %d %d %d" % (len(h.blocks), len(h.instances), len(h.utilities), h.brackets))
         self.say("end")
         return self.out
@@ -1288,7 +1306,8 @@ class Session:
         records, classes = m.word(out), []
         at = records
         while records:
-            class_id, version, iid, iid_version = m.read(at, 16), m.word(at + 16), m.read(at + 20, 16), m.word(at + 36)
+            class_id, version = m.read(at, 16), m.word(at + 16)
+            iid, iid_version = m.read(at + 20, 16), m.word(at + 36)
             if class_id == bytes(16) and iid == bytes(16):
                 break
             self.say("record %s %d %s %d" % (guid_text(class_id), version, guid_text(iid), iid_version))
@@ -1362,7 +1381,7 @@ class Session:
 
     def do_play(self, entry, depth, w, h_, top, left, bottom, right, chunk, duration, step, media, fail_at):
         h, m = self.host, self.m
-        entry, depth, w, h_, chunk, duration, step, fail_at = map(int, (entry, depth, w, h_, chunk, duration, step, fail_at))
+        entry, depth, w, h_, chunk, step, fail_at = map(int, (entry, depth, w, h_, chunk, step, fail_at))
         window, offscreen = h.new_surface("window", w, h_, depth), h.new_surface("offscreen", w, h_, depth)
         for s, index in ((window, 0), (offscreen, 1)):
             key = (s.row * s.height, index)
@@ -1371,7 +1390,7 @@ class Session:
             m.write(s.pixels, self.patterns[key])
         h.fail_alloc_at = fail_at
         rect = h.temp(struct.pack("<4i", *map(int, (top, left, bottom, right))))
-        params = h.temp(struct.pack("<4i", chunk, duration, 0, 0))
+        params = h.temp(struct.pack("<4i", chunk, int(duration), 0, 0))
         out = m.alloc(4, "host temporary", fill=0)
         rc, asset, init = self.place(entry)
         stream = h.new_stream(self.media(media))
@@ -1486,14 +1505,14 @@ def commands(kernel_set):
     for entry in range(6):
         for depth in DEPTHS:
             for w, h, top, left, bottom, right, chunk in STAGES:
-                yield "play %d %d %d %d %d %d %d %d %d 1000 100 %s 0" % (entry, depth, w, h, top, left, bottom, right,
-                                                                        chunk, COLOR)
+                stage = "%d %d %d %d %d %d" % (w, h, top, left, bottom, right)
+                yield "play %d %d %s %d 1000 100 %s 0" % (entry, depth, stage, chunk, COLOR)
     for entry in (0, 3, 5):  # an allocation that fails at each point of a short playback
         for fail_at in range(1, 5):
             yield "play %d 32 9 5 0 0 5 9 64 200 100 %s %d" % (entry, COLOR, fail_at)
+    # The colour transition's options: a click and OK, OK on a colour out of range, a click and Cancel.
     for media, script in (("00000003", "1007 ok"), ("00000009", "ok"), ("00000002", "1005 cancel")):
-        for entry in (5,):
-            yield "options %d %s %s" % (entry, media, script)
+        yield "options 5 %s %s" % (media, script)
     if kernel_set != "portable":  # the native processor has MMX: the badge shows
         yield "about 0 - ok"
     yield "thumbnail 32 120 80 5 7 72 107"
@@ -1509,17 +1528,18 @@ def kernel_code(map_file):
 def compare(dll, map_file, oracle):
     blob = open(dll, "rb").read()
     kernels, kernels_ran = kernel_code(map_file), []
-    totals = dict(plays=0, calls=0, module_calls=0, bytes=0, lines=0)
+    totals = dict(plays=0, calls=0, module_calls=0, bytes=0, lines=0)  # over all runs
     played, served, bound, bases = set(), set(), [], []
     for kernel_set, base, simd in RUNS:
-        m = Machine(blob, base, CPU_SETS[kernel_set])
+        m = Machine(CPU_SETS[kernel_set])
         log = Log()
         log.m = m
         shim = Shim(m, log)
-        image = Image(m, blob, base or struct.unpack_from("<I", blob, struct.unpack_from("<I", blob, 0x3C)[0] + 52)[0], shim)
+        image = Image(m, blob, base, shim)
         shim.image, log.module_base = image, image.base
         m.watch({name: (a - image.preferred + image.base, n) for name, (a, n) in kernels.items()})
-        bases.append("0x%x (%s)" % (image.base, "relocated, %d fixups" % image.relocations if base else "image base"))
+        where = "relocated, %d fixups" % image.relocations if base else "image base"
+        bases.append("0x%x (%s)" % (image.base, where))
         if image.notify(1) != 1:
             raise Failure("DllMain refused DLL_PROCESS_ATTACH")
         session = Session(m, image, shim, log)
@@ -1553,16 +1573,19 @@ def compare(dll, map_file, oracle):
             raise Failure("the %s run ran the kernels of %s" % (kernel_set, " ".join(sorted(m.ran))))
         kernels_ran.append("%s run: %s" % (kernel_set, " ".join(sorted(m.ran))))
         totals["bytes"] += session.bytes_compared
+        totals["module_calls"] += m.module_calls
         totals["plays"] += sum(1 for k in played if k[3] == kernel_set)
         served |= m.served
-        bound = shim.bound
+        bound = image.imports
     dims = [len({k[i] for k in played}) for i in range(4)]
     print("pe32: %d playbacks compared: %d transitions x %d depths x %d stage sizes x %d kernel sets "
           "(after Cue, every step, Finish)" % (totals["plays"], *dims))
-    print("pe32: %d result lines equal, %d host and platform calls checked in order, %d bytes compared"
-          % (totals["lines"], totals["calls"], totals["bytes"]))
+    print("pe32: %d calls into the module; %d result lines equal, among them %d host and platform calls "
+          "checked in order; %d bytes compared (surfaces by CRC-32, media and registry values whole)"
+          % (totals["module_calls"], totals["lines"], totals["calls"], totals["bytes"]))
     imports = [n for n in served if n in bound]
-    print("pe32: %d imports bound, %d called and served: %s" % (len(bound), len(imports), " ".join(sorted(imports))))
+    print("pe32: %d imports bound, %d called and served: %s"
+          % (len(bound), len(imports), " ".join(sorted(imports))))
     print("pe32: kernel code that ran (by the link map): %s" % "; ".join(kernels_ran))
     print("pe32: module loaded at %s" % ", ".join(bases))
 
@@ -1585,22 +1608,27 @@ def damage(dll, map_file, symbol, out):
     start = int(found.group(1), 16)
     end = next(a for a in addresses if a > start)
     listing = subprocess.run(["i686-w64-mingw32-objdump", "-d", "--start-address=%d" % start,
-                              "--stop-address=%d" % end, dll], capture_output=True, text=True, check=True).stdout
-    shift = re.search(r"^\s*([0-9a-f]+):\s+((?:[0-9a-f]{2} )+)\s*(?:shr|sar|shl)\s+\$0x([0-9a-f]+),", listing, re.M)
+                              "--stop-address=%d" % end, dll],
+                             capture_output=True, text=True, check=True).stdout
+    shift = re.search(r"^\s*([0-9a-f]+):\s+((?:[0-9a-f]{2} )+)\s*(?:shr|sar|shl)\s+\$0x[0-9a-f]+,",
+                      listing, re.M)
     if not shift:
         raise Failure("no shift by a constant in %s" % symbol)
     blob = bytearray(open(dll, "rb").read())
     pe = struct.unpack_from("<I", blob, 0x3C)[0]
     image_base = struct.unpack_from("<I", blob, pe + 52)[0]
-    nsections, opt_size = struct.unpack_from("<H", blob, pe + 6)[0], struct.unpack_from("<H", blob, pe + 20)[0]
+    nsections, = struct.unpack_from("<H", blob, pe + 6)
+    opt_size, = struct.unpack_from("<H", blob, pe + 20)
     rva = int(shift.group(1), 16) + len(shift.group(2).split()) - 1 - image_base  # the count: the last byte
     for i in range(nsections):
         _, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", blob, pe + 24 + opt_size + 40 * i)
         if vaddr <= rva < vaddr + rawsize:
             offset = rawptr + rva - vaddr
             blob[offset] ^= 1
-            open(out, "wb").write(blob)
-            print("pe32: %s: the shift at 0x%x in %s now counts %d instead of %d"
+            with open(out + ".part", "wb") as f:  # whole or not at all
+                f.write(blob)
+            os.replace(out + ".part", out)
+            print("pe32: %s: the shift count at 0x%x in %s now counts %d instead of %d"
                   % (out, image_base + rva, symbol, blob[offset], blob[offset] ^ 1))
             return
     raise Failure("0x%x is in no section" % rva)
@@ -1615,7 +1643,7 @@ def main(argv):
         else:
             print(__doc__.split("\n\n")[1], file=sys.stderr)
             return 2
-    except Failure as e:
+    except (Failure, OSError, subprocess.CalledProcessError) as e:
         print("pe32: %s" % e, file=sys.stderr)
         return 1
     return 0
