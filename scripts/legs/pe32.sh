@@ -5,9 +5,11 @@
 # tests/pe32/oracle.cpp on the same inputs. The portable, MMX and SSE2
 # kernels run, chosen by the module's own processor test through the
 # emulated CPUID; the AVX2 kernels of the 32-bit build do not (the emulator
-# has no AVX, and OSXSAVE stays clear). Then the leg's own check: the same
-# run on a copy of the module with one shift count changed in a kernel, found
-# through the link map of the same build, must report a mismatch.
+# has no AVX, and OSXSAVE stays clear). The emulator does not fault on a
+# misaligned 16-byte SSE operand, so pe32.py checks those operands' addresses
+# itself. Then the leg's own check: the same run on a copy of the module with
+# one shift count changed in a kernel, found through the link map of the same
+# build, must report a mismatch.
 leg_pe32() {
   need_packages cmake ninja-build googletest python3-unicorn g++-mingw-w64-i686 \
     binutils-mingw-w64-i686

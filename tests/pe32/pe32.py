@@ -44,6 +44,12 @@ GUARD = 32  # bytes checked on each side of every heap block and surface
 CALL_SECONDS = 20  # a module call that runs longer is taken to loop
 HOST_FAULT = 0x80040111
 CALLEE_SAVED = (UC_X86_REG_EBX, UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP)
+REGISTERS = {"%eax": UC_X86_REG_EAX, "%ebx": UC_X86_REG_EBX, "%ecx": UC_X86_REG_ECX, "%edx": UC_X86_REG_EDX,
+             "%esi": UC_X86_REG_ESI, "%edi": UC_X86_REG_EDI, "%ebp": UC_X86_REG_EBP, "%esp": UC_X86_REG_ESP}
+# SSE instructions whose memory operand may sit anywhere; every other one with
+# an XMM register and a memory operand wants it at a multiple of 16.
+UNALIGNED_SSE = {"movdqu", "movups", "movupd", "movq", "movd", "movss", "movsd", "movlps", "movhps", "movlpd",
+                 "movhpd", "lddqu", "pinsrw", "pextrw", "cvtsi2sd", "cvtsi2ss"}
 
 # What the emulated processor reports in CPUID leaf 1 EDX for each kernel set.
 # ECX stays 0: no OSXSAVE and no AVX, so the module never picks AVX2 here.
@@ -279,6 +285,24 @@ class Machine:
 
         self.watches = {name: self.uc.hook_add(UC_HOOK_CODE, hit, name, start, start + size - 1)
                         for name, (start, size) in ranges.items()}
+
+    def check_alignment(self, operands, delta):
+        """Unicorn runs a misaligned 16-byte SSE operand that a processor faults on:
+        checks each given instruction's operand address whenever it runs."""
+        self.aligned_checks = 0
+
+        def check(uc, address, size, operand):
+            text, disp, base, index, scale = operand
+            at = disp + (self.reg(REGISTERS[base]) if base else delta if not index else 0) + \
+                (self.reg(REGISTERS[index]) * scale if index else 0)
+            self.aligned_checks += 1
+            if at & 15:
+                self.error = self.error or Failure("a misaligned 16-byte operand (0x%x) at 0x%x: %s"
+                                                   % (at & 0xFFFFFFFF, address, text))
+                uc.emu_stop()
+
+        for address, operand in operands.items():
+            self.uc.hook_add(UC_HOOK_CODE, check, operand, address + delta, address + delta)
 
     def drive(self, gen):
         """Runs a host generator at top level: each call it makes is a top-level call."""
@@ -1519,6 +1543,31 @@ def commands(kernel_set):
     yield "thumbnail 16 50 40 30 40 2 1"  # negative extents: mirrored
 
 
+def disassemble(dll, start, end):
+    """objdump's instructions in [start, end): (address, bytes, text)."""
+    listing = subprocess.run(["i686-w64-mingw32-objdump", "-d", "--start-address=%d" % start,
+                              "--stop-address=%d" % end, dll],
+                             capture_output=True, text=True, check=True).stdout
+    return [(int(a, 16), b.split(), text.strip()) for a, b, text in
+            re.findall(r"^[ \t]*([0-9a-f]+):\t((?:[0-9a-f]{2} )+)[ \t]*(.*)$", listing, re.M) if text.strip()]
+
+
+def aligned_sse_operands(dll, start, size):
+    """{address: (text, displacement, base, index, scale)} of the instructions in
+    [start, start + size) whose 16-byte memory operand must be aligned."""
+    out = {}
+    for address, _, text in disassemble(dll, start, start + size):
+        mnemonic, _, operands = text.partition(" ")
+        if "%xmm" not in operands or mnemonic in UNALIGNED_SSE:
+            continue
+        memory = re.search(r"(-?0x[0-9a-f]+)?\((%\w+)?(?:,(%\w+),(\d))?\)", operands) or \
+            re.match(r"(0x[0-9a-f]+),", operands)
+        if memory:
+            disp, base, index, scale = (memory.groups() + (None, None, None))[:4]
+            out[address] = (text, int(disp or "0", 16), base, index, int(scale or 1))
+    return out
+
+
 def kernel_code(map_file):
     """Where each kernel set's code is: {"c": (address, size), "mmx": ...}."""
     return {name: (int(a, 16), int(n, 16)) for a, n, name in re.findall(
@@ -1528,6 +1577,8 @@ def kernel_code(map_file):
 def compare(dll, map_file, oracle):
     blob = open(dll, "rb").read()
     kernels, kernels_ran = kernel_code(map_file), []
+    aligned = aligned_sse_operands(dll, *kernels["sse2"])
+    aligned_checks = 0
     totals = dict(plays=0, calls=0, module_calls=0, bytes=0, lines=0)  # over all runs
     played, served, bound, bases = set(), set(), [], []
     for kernel_set, base, simd in RUNS:
@@ -1538,6 +1589,7 @@ def compare(dll, map_file, oracle):
         image = Image(m, blob, base, shim)
         shim.image, log.module_base = image, image.base
         m.watch({name: (a - image.preferred + image.base, n) for name, (a, n) in kernels.items()})
+        m.check_alignment(aligned, image.base - image.preferred)
         where = "relocated, %d fixups" % image.relocations if base else "image base"
         bases.append("0x%x (%s)" % (image.base, where))
         if image.notify(1) != 1:
@@ -1574,6 +1626,7 @@ def compare(dll, map_file, oracle):
         kernels_ran.append("%s run: %s" % (kernel_set, " ".join(sorted(m.ran))))
         totals["bytes"] += session.bytes_compared
         totals["module_calls"] += m.module_calls
+        aligned_checks += m.aligned_checks
         totals["plays"] += sum(1 for k in played if k[3] == kernel_set)
         served |= m.served
         bound = image.imports
@@ -1587,6 +1640,8 @@ def compare(dll, map_file, oracle):
     print("pe32: %d imports bound, %d called and served: %s"
           % (len(bound), len(imports), " ".join(sorted(imports))))
     print("pe32: kernel code that ran (by the link map): %s" % "; ".join(kernels_ran))
+    print("pe32: %d SSE2 instructions with an aligned 16-byte memory operand, their address checked %d times"
+          % (len(aligned), aligned_checks))
     print("pe32: module loaded at %s" % ", ".join(bases))
 
 
@@ -1607,11 +1662,8 @@ def damage(dll, map_file, symbol, out):
         raise Failure("%s: no symbol %s" % (map_file, symbol))
     start = int(found.group(1), 16)
     end = next(a for a in addresses if a > start)
-    listing = subprocess.run(["i686-w64-mingw32-objdump", "-d", "--start-address=%d" % start,
-                              "--stop-address=%d" % end, dll],
-                             capture_output=True, text=True, check=True).stdout
-    shift = re.search(r"^\s*([0-9a-f]+):\s+((?:[0-9a-f]{2} )+)\s*(?:shr|sar|shl)\s+\$0x[0-9a-f]+,",
-                      listing, re.M)
+    shift = next(((a, b) for a, b, text in disassemble(dll, start, end)
+                  if re.match(r"(shr|sar|shl)\s+\$0x[0-9a-f]+,", text)), None)
     if not shift:
         raise Failure("no shift by a constant in %s" % symbol)
     blob = bytearray(open(dll, "rb").read())
@@ -1619,7 +1671,7 @@ def damage(dll, map_file, symbol, out):
     image_base = struct.unpack_from("<I", blob, pe + 52)[0]
     nsections, = struct.unpack_from("<H", blob, pe + 6)
     opt_size, = struct.unpack_from("<H", blob, pe + 20)
-    rva = int(shift.group(1), 16) + len(shift.group(2).split()) - 1 - image_base  # the count: the last byte
+    rva = shift[0] + len(shift[1]) - 1 - image_base  # the count: the instruction's last byte
     for i in range(nsections):
         _, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", blob, pe + 24 + opt_size + 40 * i)
         if vaddr <= rva < vaddr + rawsize:
