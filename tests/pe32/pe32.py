@@ -8,7 +8,8 @@ the same inputs by tests/pe32/oracle.cpp.
 
 MAP is the link map of the same build (-Wl,-Map): the DLL is stripped, and the
 map tells where each kernel set's code is, so that the run can show that the
-processor test chose the set the emulated CPUID offered.
+processor test chose the set the emulated CPUID offered, and check the
+addresses of the SSE2 operands that must be aligned (Unicorn does not fault).
 
 Our own small loader maps the module (at its image base, and at another base
 with its relocations applied), binds every import to a one-byte `ret` stub
