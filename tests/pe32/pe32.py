@@ -1578,6 +1578,8 @@ def kernel_code(map_file):
 def compare(dll, map_file, oracle):
     blob = open(dll, "rb").read()
     kernels, kernels_ran = kernel_code(map_file), []
+    if not {"c", "mmx", "sse2"} <= set(kernels):
+        raise Failure("%s shows no code of kernels_c, kernels_mmx and kernels_sse2" % map_file)
     aligned = aligned_sse_operands(dll, *kernels["sse2"])
     aligned_checks = 0
     totals = dict(plays=0, calls=0, module_calls=0, bytes=0, lines=0)  # over all runs
