@@ -8,8 +8,10 @@
 #include "host/stand_in_host.h"
 #include "module/class_ids.h"
 #include "module/class_table.h"
+#include "tools/args.h"
 #if defined(ORV_DIALOG_COMMANDS)
 #include "tools/orvhost_dialogs.h"
+#include "tools/safe_output.h"
 #endif
 
 using namespace orvhost;
@@ -107,43 +109,67 @@ int ListTransitions(Host& host) {
   return 0;
 }
 
-void Usage() {
-  std::fprintf(stderr,
+void Usage(FILE* to) {
+  std::fprintf(to,
                "usage: orvhost classes|transitions|--version\n"
                "  classes       the module's classes and interfaces, as the host reads them\n"
                "  transitions   the six registry entries that the module registers\n");
 #if defined(ORV_DIALOG_COMMANDS)
-  std::fprintf(stderr, "%s", kDialogCommandsUsage);
+  std::fprintf(to, "%s", kDialogCommandsUsage);
 #endif
+}
+
+int RunCommand(int argc, char** argv) {
+  const std::string command = argv[1];
+  if (command == "-h" || command == "--help") {
+    orvtools::Args(argc - 2, argv + 2, {}).AtMostPositional(0, command);
+    Usage(stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    orvtools::Args(argc - 2, argv + 2, {}).AtMostPositional(0, command);
+    std::printf("orvhost %s\n", ORV_VERSION);
+    return 0;
+  }
+  Host host;
+  host.recording = false;
+  if (command == "classes" || command == "transitions") {
+    orvtools::Args(argc - 2, argv + 2, {}).AtMostPositional(0, command);
+    return command == "classes" ? ListClasses(host) : ListTransitions(host);
+  }
+#if defined(ORV_DIALOG_COMMANDS)
+  if (command == "options") return OptionsCommand(host, argc - 2, argv + 2);
+  if (command == "about") return AboutCommand(host, argc - 2, argv + 2);
+  if (command == "thumbnail") return ThumbnailCommand(host, argc - 2, argv + 2);
+#endif
+  throw orvtools::UsageError("unknown command '" + command + "'");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    Usage();
-    return 2;
+    Usage(stderr);
+    return orvtools::kExitUsage;
   }
-  if (std::string(argv[1]) == "--version") {
-    std::printf("orvhost %s\n", ORV_VERSION);
-    return 0;
-  }
-  try {
-    Host host;
-    host.recording = false;
-    const std::string command = argv[1];
-    if (command == "classes") return ListClasses(host);
-    if (command == "transitions") return ListTransitions(host);
 #if defined(ORV_DIALOG_COMMANDS)
-    if (command == "options") return OptionsCommand(host, argc - 2, argv + 2);
-    if (command == "about") return AboutCommand(host, argc - 2, argv + 2);
-    if (command == "thumbnail") return ThumbnailCommand(host, argc - 2, argv + 2);
+  orvtools::CatchStopSignals();
 #endif
-    std::fprintf(stderr, "orvhost: unknown command '%s'\n", argv[1]);
-    Usage();
-    return 2;
+  try {
+    const int code = RunCommand(argc, argv);
+    orvtools::FinishStandardOutput();
+    return code;
+  } catch (const orvtools::UsageError& e) {
+    std::fprintf(stderr, "orvhost: %s\n(orvhost --help shows the commands)\n", e.what());
+    return orvtools::kExitUsage;
   } catch (const std::exception& e) {
+#if defined(ORV_DIALOG_COMMANDS)
+    if (const int signal = orvtools::StopSignal()) {
+      std::fprintf(stderr, "orvhost: %s\n", orvtools::Stopped(signal).what());
+      return 128 + signal;
+    }
+#endif
     std::fprintf(stderr, "orvhost: %s\n", e.what());
-    return 1;
+    return orvtools::kExitFailed;
   }
 }

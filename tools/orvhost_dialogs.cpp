@@ -1,8 +1,10 @@
 #include "tools/orvhost_dialogs.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -10,7 +12,9 @@
 #include "host/dialog_runner.h"
 #include "host/member.h"
 #include "platform/standin/gdi_draw.h"
+#include "tools/args.h"
 #include "tools/orvplay/png_io.h"
+#include "tools/safe_output.h"
 
 namespace orvhost {
 
@@ -18,62 +22,27 @@ namespace {
 
 constexpr int32_t kColorTransition = 5;
 
-// --name value pairs; a lone or unknown option is a usage error.
-class Args {
- public:
-  Args(int argc, char** argv, std::vector<std::string> known) {
-    for (int i = 0; i < argc; ++i) {
-      const std::string name = argv[i];
-      bool ok = false;
-      for (const std::string& k : known) ok |= name == "--" + k;
-      if (!ok || i + 1 >= argc) throw Usage("unexpected '" + name + "'");
-      values_.emplace_back(name.substr(2), argv[++i]);
-    }
-  }
-  const std::string* Get(const std::string& name) const {
-    for (const auto& [k, v] : values_)
-      if (k == name) return &v;
-    return nullptr;
-  }
-  struct Usage : std::runtime_error {
-    using std::runtime_error::runtime_error;
-  };
+using orvtools::UsageError;
 
- private:
-  std::vector<std::pair<std::string, std::string>> values_;
-};
-
-int32_t Number(const std::string& text) {
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end) throw Args::Usage("not a number: '" + text + "'");
-  return static_cast<int32_t>(v);
+// --out FILE, opened before any work. Any name will do (the file is a PNG
+// whatever its name) except one that is all extension.
+std::unique_ptr<orvtools::OutputFile> OpenOut(const orvtools::Args& args) {
+  const auto out = args.Value("--out");
+  if (!out) return nullptr;
+  if (out->size() >= 4 &&
+      (out->substr(out->size() - 4) == ".png" || out->substr(out->size() - 4) == ".PNG"))
+    orvtools::CheckOutputName("--out", *out, {".png"});
+  return std::make_unique<orvtools::OutputFile>(*out);
 }
 
-std::vector<int32_t> Numbers(const std::string& text, char separator, size_t count) {
-  std::vector<int32_t> out;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = text.find(separator, start);
-    out.push_back(Number(text.substr(start, end == std::string::npos ? end : end - start)));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  if (out.size() != count)
-    throw Args::Usage("'" + text + "' needs " + std::to_string(count) + " numbers");
-  return out;
-}
-
-void WritePng(const orvplay::Picture& picture, const std::string& path) {
+void WritePng(const orvplay::Picture& picture, orvtools::OutputFile& file) {
   const std::vector<uint8_t> bytes = orvplay::EncodePng(picture);
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path);
-  std::printf("wrote %s (%d x %d)\n", path.c_str(), picture.width, picture.height);
+  file.Write(bytes.data(), bytes.size());
+  file.Commit();
+  std::printf("wrote %s (%d x %d)\n", file.path().c_str(), picture.width, picture.height);
 }
 
-void WriteScreenshot(const Screenshot& shot, const std::string& path) {
+void WriteScreenshot(const Screenshot& shot, orvtools::OutputFile& file) {
   orvplay::Picture picture(shot.width, shot.height);
   for (int32_t y = 0; y < shot.height; ++y)
     for (int32_t x = 0; x < shot.width; ++x) {
@@ -82,7 +51,7 @@ void WriteScreenshot(const Screenshot& shot, const std::string& path) {
       p[0] = static_cast<uint8_t>(c >> 16), p[1] = static_cast<uint8_t>(c >> 8);
       p[2] = static_cast<uint8_t>(c);
     }
-  WritePng(picture, path);
+  WritePng(picture, file);
 }
 
 std::string RectText(const RECT& r) {
@@ -98,13 +67,13 @@ std::string Checked(const std::vector<ControlState>& controls) {
 }
 
 // A colour member, its media holding color when given.
-void PlaceColourMember(Host& host, Member& member, const std::string* color) {
+void PlaceColourMember(Host& host, Member& member, std::optional<uint32_t> color) {
   if (HResult rc = RegisterTransitions(host))
     throw std::runtime_error("Register failed with " + std::to_string(rc));
   if (HResult rc = member.Place(host, *host.registry.at(kColorTransition)))
     throw std::runtime_error("placing the colour member failed with " + std::to_string(rc));
   if (!color) return;
-  const auto v = static_cast<uint32_t>(Number(*color));
+  const uint32_t v = *color;
   auto stream = host.NewStream();
   stream->bytes = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
                    static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
@@ -112,15 +81,31 @@ void PlaceColourMember(Host& host, Member& member, const std::string* color) {
     throw std::runtime_error("loading the media failed with " + std::to_string(rc));
 }
 
-void SetUpRunner(DialogRunner& runner, const Args& options) {
-  if (const std::string* script = options.Get("script")) {
+void SetUpRunner(DialogRunner& runner, const orvtools::Args& args) {
+  if (const auto script = args.Value("--script")) {
     std::string error;
-    if (!ParseDialogScript(*script, &runner.script, &error)) throw Args::Usage(error);
+    if (!ParseDialogScript(*script, &runner.script, &error)) throw UsageError("--script: " + error);
   }
-  runner.capture = options.Get("out") != nullptr;
+  runner.capture = args.Has("--out");
 }
 
-void Report(const DialogRunner& runner, const std::string* out) {
+// Every action of the script did something: a click names a control of the
+// dialog, and no action came after the dialog had ended.
+void CheckScript(const DialogRunner& runner) {
+  if (runner.runs.empty() || !runner.runs.back().created) return;
+  const DialogRun& run = runner.runs.back();
+  for (const DialogAction& action : runner.script)
+    if (action.kind == DialogAction::kClick && !run.Control(action.id, true))
+      throw UsageError("--script: 'click " + std::to_string(action.id) +
+                       "' matches no control of dialog " + std::to_string(run.dialogId));
+  if (run.actionsApplied < int(runner.script.size()))
+    throw std::runtime_error("--script: only " + std::to_string(run.actionsApplied) + " of its " +
+                             std::to_string(runner.script.size()) +
+                             " actions took effect (the dialog ended first or a control "
+                             "refused the click)");
+}
+
+void Report(const DialogRunner& runner, orvtools::OutputFile* out) {
   if (runner.runs.empty()) {
     std::printf("no dialog was run\n");
     return;
@@ -138,26 +123,25 @@ void Report(const DialogRunner& runner, const std::string* out) {
   if (out) WriteScreenshot(run.picture, *out);
 }
 
-// Runs a command; a usage error prints the usage and gives 2.
-template <class Command>
-int WithUsage(Command command) {
-  try {
-    return command();
-  } catch (const Args::Usage& e) {
-    std::fprintf(stderr, "orvhost: %s\nusage:\n%s", e.what(), kDialogCommandsUsage);
-    return 2;
-  }
-}
+}  // namespace
 
-int ShowOptions(Host& host, int argc, char** argv) {
-  const Args options(argc, argv, {"color", "script", "out"});
+int OptionsCommand(Host& host, int argc, char** argv) {
+  const orvtools::Args args(argc, argv,
+                            {{{"--color"}, true}, {{"--script"}, true}, {{"--out"}, true}});
+  args.AtMostPositional(0, "options");
+  // The media word as it is stored: any 32-bit value, written signed or not.
+  std::optional<uint32_t> color;
+  if (const auto text = args.Value("--color"))
+    color = uint32_t(orvtools::ParseWhole("--color", *text, INT32_MIN, UINT32_MAX));
+  const auto out = OpenOut(args);
   Member member;
-  PlaceColourMember(host, member, options.Get("color"));
+  PlaceColourMember(host, member, color);
   DialogRunner runner(host);
-  SetUpRunner(runner, options);
+  SetUpRunner(runner, args);
   const int32_t before = member.fields().colorChoice;
   const HResult rc = member.ops().RunOptions(member.asset);
-  Report(runner, options.Get("out"));
+  CheckScript(runner);
+  Report(runner, out.get());
   if (!runner.runs.empty() && runner.runs.back().created) {
     std::printf("checked at start: %s; at the end: %s\n",
                 Checked(runner.runs.back().afterInit).c_str(),
@@ -167,14 +151,17 @@ int ShowOptions(Host& host, int argc, char** argv) {
   return 0;
 }
 
-int ShowAbout(Host& host, int argc, char** argv) {
-  const Args options(argc, argv, {"script", "out"});
+int AboutCommand(Host& host, int argc, char** argv) {
+  const orvtools::Args args(argc, argv, {{{"--script"}, true}, {{"--out"}, true}});
+  args.AtMostPositional(0, "about");
+  const auto out = OpenOut(args);
   Member member;
-  PlaceColourMember(host, member, nullptr);
+  PlaceColourMember(host, member, std::nullopt);
   DialogRunner runner(host);
-  SetUpRunner(runner, options);
+  SetUpRunner(runner, args);
   const HResult rc = member.ops().RunAbout(member.asset);
-  Report(runner, options.Get("out"));
+  CheckScript(runner);
+  Report(runner, out.get());
   if (!runner.runs.empty() && runner.runs.back().created) {
     const ControlState* badge = runner.runs.back().Control(1005);
     std::printf("MMX badge: %s\n", badge && badge->visible ? "shown" : "hidden");
@@ -183,60 +170,59 @@ int ShowAbout(Host& host, int argc, char** argv) {
   return 0;
 }
 
-int ShowThumbnail(Host& host, int argc, char** argv) {
-  const Args options(argc, argv, {"out", "rect", "size", "depth", "zoom"});
-  const std::string* out = options.Get("out");
-  if (!out) throw Args::Usage("thumbnail needs --out FILE.png");
-  const std::vector<int32_t> r = options.Get("rect") ? Numbers(*options.Get("rect"), ',', 4)
-                                                     : std::vector<int32_t>{0, 0, 40, 60};
-  const HostRect rect{r[0], r[1], r[2], r[3]};
+int ThumbnailCommand(Host& host, int argc, char** argv) {
+  const orvtools::Args args(argc, argv,
+                            {{{"--out"}, true},
+                             {{"--rect"}, true},
+                             {{"--size"}, true},
+                             {{"--depth"}, true},
+                             {{"--zoom"}, true}});
+  args.AtMostPositional(0, "thumbnail");
+  if (!args.Has("--out")) throw UsageError("thumbnail needs --out FILE.png");
+  std::vector<int64_t> r{0, 0, 40, 60};
+  if (const auto text = args.Value("--rect"))
+    r = orvtools::ParseWholeList("--rect", *text, ',', 4, INT32_MIN, INT32_MAX);
+  const HostRect rect{int32_t(r[0]), int32_t(r[1]), int32_t(r[2]), int32_t(r[3])};
   // By default the surface just holds the rectangle.
-  std::vector<int32_t> size{std::max({rect.left, rect.right, 1}),
-                            std::max({rect.top, rect.bottom, 1})};
-  if (const std::string* s = options.Get("size")) size = Numbers(*s, 'x', 2);
-  const int32_t depth = options.Get("depth") ? Number(*options.Get("depth")) : 32;
-  const int32_t zoom = options.Get("zoom") ? Number(*options.Get("zoom")) : 1;
-  if (size[0] <= 0 || size[1] <= 0 || zoom <= 0 || zoom > 16 || !orvplay::IsStageDepth(depth))
-    throw Args::Usage("bad --size, --zoom or --depth");
+  std::vector<int64_t> size{std::max<int64_t>({r[1], r[3], 1}), std::max<int64_t>({r[0], r[2], 1})};
+  if (const auto text = args.Value("--size"))
+    size = orvtools::ParseWholeList("--size", *text, 'x', 2, 1, orvplay::kMaxSide);
+  int32_t depth = 32;
+  if (const auto text = args.Value("--depth")) {
+    static const int32_t kDepths[] = {8, 16, 24, 32};
+    depth = kDepths[orvtools::ParseChoice("--depth", *text, {"8", "16", "24", "32"})];
+  }
+  const int64_t zoom = args.Whole("--zoom", 1, 16, 1);
+  const std::string problem = orvplay::PictureSizeProblem(
+      "the thumbnail at --zoom " + std::to_string(zoom), size[0] * zoom, size[1] * zoom);
+  if (!problem.empty()) throw UsageError(problem);
+  const auto out = OpenOut(args);
+  const int32_t w = int32_t(size[0]), h = int32_t(size[1]), z = int32_t(zoom);
 
   Member member;
-  PlaceColourMember(host, member, nullptr);
-  auto surface = host.NewSurface("thumbnail", size[0], size[1], depth);
+  PlaceColourMember(host, member, std::nullopt);
+  auto surface = host.NewSurface("thumbnail", w, h, depth);
   // A grey background, so that the rectangle shows.
-  std::vector<uint8_t> grey(static_cast<size_t>(size[0]) * 3, 0x80);
-  for (int32_t y = 0; y < size[1]; ++y)
-    orvplay::PackRow(grey.data(), size[0], depth, surface->Row(y));
+  std::vector<uint8_t> grey(static_cast<size_t>(w) * 3, 0x80);
+  for (int32_t y = 0; y < h; ++y) orvplay::PackRow(grey.data(), w, depth, surface->Row(y));
   const int32_t gdiBefore = OrvLiveGdiObjects();
   const HResult rc = member.ops().PaintThumbnail(member.asset, surface.get(), &rect);
   std::printf(
       "PaintThumbnail: %d; rect top %d left %d bottom %d right %d on %d x %d, %d bits; "
       "GDI objects left: %d\n",
-      rc, rect.top, rect.left, rect.bottom, rect.right, size[0], size[1], depth,
+      rc, rect.top, rect.left, rect.bottom, rect.right, w, h, depth,
       OrvLiveGdiObjects() - gdiBefore);
-  orvplay::Picture picture(size[0] * zoom, size[1] * zoom);
-  std::vector<uint8_t> row(static_cast<size_t>(size[0]) * 3);
-  for (int32_t y = 0; y < size[1]; ++y) {
-    orvplay::UnpackRow(surface->Row(y), size[0], depth, row.data());
-    for (int32_t zy = 0; zy < zoom; ++zy)
-      for (int32_t x = 0; x < size[0] * zoom; ++x)
-        std::copy_n(&row[static_cast<size_t>(x / zoom) * 3], 3, picture.At(x, y * zoom + zy));
+  orvplay::Picture picture(w * z, h * z);
+  std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
+  for (int32_t y = 0; y < h; ++y) {
+    orvtools::CheckStop();
+    orvplay::UnpackRow(surface->Row(y), w, depth, row.data());
+    for (int32_t zy = 0; zy < z; ++zy)
+      for (int32_t x = 0; x < w * z; ++x)
+        std::copy_n(&row[static_cast<size_t>(x / z) * 3], 3, picture.At(x, y * z + zy));
   }
   WritePng(picture, *out);
   return 0;
-}
-
-}  // namespace
-
-int OptionsCommand(Host& host, int argc, char** argv) {
-  return WithUsage([&] { return ShowOptions(host, argc, argv); });
-}
-
-int AboutCommand(Host& host, int argc, char** argv) {
-  return WithUsage([&] { return ShowAbout(host, argc, argv); });
-}
-
-int ThumbnailCommand(Host& host, int argc, char** argv) {
-  return WithUsage([&] { return ShowThumbnail(host, argc, argv); });
 }
 
 }  // namespace orvhost

@@ -10,8 +10,8 @@
 
 #include "tests/actors/stage.h"
 #include "tools/orvplay/builtin_pictures.h"
-#include "tools/orvplay/outputs.h"
 #include "tools/orvplay/png_io.h"
+#include "tools/safe_output.h"
 
 namespace actors_test {
 namespace {
@@ -71,7 +71,7 @@ void Strip(Kind kind, const std::string& file) {
 
   std::filesystem::create_directories(ORV_PICTURE_DIR);
   const std::string path = std::string(ORV_PICTURE_DIR) + "/" + file;
-  orvplay::WriteFileAtomic(path, orvplay::EncodePng(strip));
+  orvtools::WriteFileAtomic(path, orvplay::EncodePng(strip));
   EXPECT_TRUE(orvplay::ReadPng(path) == strip) << path;
 }
 

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -78,11 +79,39 @@ class OrvplayTest : public ::testing::Test {
 
   Picture ReadPng(const fs::path& path) { return orvplay::ReadPng(path.string()); }
 
+  // Starts a program in the test's folder, its output thrown away.
+  pid_t Spawn(const char* program, const std::vector<std::string>& args) {
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+  }
+
+  // Every file and folder under the test's folder with its bytes.
+  std::map<std::string, std::string> Snapshot() {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : Files())
+      files[name] = fs::is_directory(dir / name) ? "<folder>" : Slurp(dir / name);
+    return files;
+  }
+
   // Every name in the folder, recursively, hidden ones included.
   std::vector<std::string> Files() {
     std::vector<std::string> names;
-    for (const auto& e : fs::recursive_directory_iterator(dir))
-      names.push_back(fs::relative(e.path(), dir).string());
+    // A running program may rename files meanwhile: skip what vanishes.
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+      names.push_back(fs::relative(it->path(), dir).string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -176,8 +205,8 @@ TEST_F(OrvplayTest, CommandLineMistakesAreNamed) {
     std::vector<std::string> args;
     const char* message;
   } cases[] = {
-      {{"OrvFade", "--depth", "12", "--no-output"}, "--depth must be 8, 16, 24 or 32, not 12"},
-      {{"OrvFade", "--depth", "x", "--no-output"}, "--depth must be 8, 16, 24 or 32, not x"},
+      {{"OrvFade", "--depth", "12", "--no-output"}, "--depth: '12' is not one of 8, 16, 24, 32"},
+      {{"OrvFade", "--depth", "x", "--no-output"}, "--depth: 'x' is not one of 8, 16, 24, 32"},
       {{"OrvFade", "--duration", "0", "--no-output"}, "--duration must be from 1 to"},
       {{"OrvFade", "--duration", "-5", "--no-output"}, "--duration must be from 1 to"},
       {{"OrvFade", "--duration=2s", "--no-output"}, "--duration: '2s' is not a whole number"},
@@ -186,11 +215,12 @@ TEST_F(OrvplayTest, CommandLineMistakesAreNamed) {
       {{"OrvFade", "--chunk", "0", "--no-output"}, "--chunk must be from 1 to"},
       {{"OrvFade", "--no-output", "--duration"}, "--duration needs a value"},
       {{"OrvFade", "--speed", "2", "--no-output"}, "unknown option --speed"},
-      {{"OrvFade", "--list=1"}, "unknown option --list=1"},
-      {{"OrvFade", "--rect", "1,2,3", "--no-output"}, "--rect must be four whole numbers"},
-      {{"OrvFade", "--rect", "1,2,3,4,5", "--no-output"}, "--rect must be four whole numbers"},
-      {{"OrvFade", "--rect", "a,b,c,d", "--no-output"}, "--rect must be four whole numbers"},
-      {{"OrvColor", "--color", "purple", "--no-output"}, "unknown colour 'purple'"},
+      {{"OrvFade", "--list=1"}, "--list takes no value"},
+      {{"OrvFade", "--rect", "1,2,3", "--no-output"}, "--rect needs 4 whole numbers"},
+      {{"OrvFade", "--rect", "1,2,3,4,5", "--no-output"}, "--rect needs 4 whole numbers"},
+      {{"OrvFade", "--rect", "a,b,c,d", "--no-output"}, "--rect: 'a' is not a whole number"},
+      {{"OrvColor", "--color", "purple", "--no-output"},
+       "--color: 'purple' is not one of red, green, blue"},
       {{"OrvFade", "--from", "a.png", "--no-output"}, "--from and --to go together"},
       {{"OrvFade", "--out", "x.jpg"}, "the name must end in .gif or .png"},
       {{"OrvFade"}, "nothing to write"},
@@ -242,8 +272,8 @@ TEST_F(OrvplayTest, BadPicturesAreNamedAndLeaveNoFile) {
     const char* to;
     const char* message;
   } cases[] = {
-      {"a.png", "missing.png", "cannot open picture missing.png"},
-      {"missing.png", "a.png", "cannot open picture missing.png"},
+      {"a.png", "missing.png", "cannot open missing.png: No such file or directory"},
+      {"missing.png", "a.png", "cannot open missing.png: No such file or directory"},
       {"a.png", "text.png", "picture text.png is not a PNG file"},
       {"empty.png", "a.png", "picture empty.png is not a PNG file"},
       {"cut.png", "a.png", "picture cut.png is damaged"},
@@ -272,30 +302,48 @@ TEST_F(OrvplayTest, AnUnwritableOutputFailsCleanly) {
   EXPECT_EQ(Files(), std::vector<std::string>{});
 }
 
-TEST_F(OrvplayTest, AnInterruptedRunLeavesNothingBehind) {
-  // A long playback, stopped with Ctrl-C once its frames are being written.
-  const std::string out = (dir / "long.gif").string(), frames = (dir / "fr").string();
-  std::vector<std::string> args{ORVPLAY_PATH, "OrvFade", "--duration", "600000",   "--fps",
-                                "1000",       "--out",   out,          "--frames", frames};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, ORVPLAY_PATH, &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  const fs::path staging = fs::path(frames) / (".orvplay-" + std::to_string(pid));
-  for (int i = 0; i < 1000 && !fs::exists(staging / FrameName(3)); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_TRUE(fs::exists(staging / FrameName(3))) << "the run did not get going";
-  ::kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  EXPECT_EQ(Files(), std::vector<std::string>{});
+TEST_F(OrvplayTest, ASignalStopsARunAndLeavesTheFilesAsTheyWere) {
+  // An earlier gallery with a file of the user's beside it.
+  fs::create_directory(dir / "g");
+  std::ofstream(dir / "g" / "OrvFade.gif") << "old animation";
+  std::ofstream(dir / "g" / "index.html") << "old page";
+  std::ofstream(dir / "g" / "mine.txt") << "mine";
+  const auto before = Snapshot();
+  const std::vector<std::string> longRun{"--duration", "600000", "--fps", "1000"};
+  const struct {
+    int signal, code;
+    std::vector<std::string> args;
+    bool frames;  // wait for frames to be written before the signal
+  } cases[] = {
+      {SIGINT, 130, {"OrvFade", "--out", "long.gif", "--frames", "o/a/b/c"}, true},
+      {SIGTERM, 143, {"--all", "--out-dir", "g", "--force"}, false},
+      {SIGHUP, 129, {"OrvWipeUp", "--frames", "g", "--force"}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(strsignal(c.signal));
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), longRun.begin(), longRun.end());
+    const pid_t pid = Spawn(ORVPLAY_PATH, args);
+    ASSERT_GT(pid, 0);
+    // Once the run has staged its outputs (and written frames, if it makes any).
+    auto going = [&] {
+      bool staged = false, framed = false;
+      for (const std::string& name : Files()) {
+        staged |= name.find(".orv") != std::string::npos;
+        framed |= name.find(FrameName(3)) != std::string::npos;
+      }
+      return staged && (framed || !c.frames);
+    };
+    for (int i = 0; i < 3000 && !going(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(going()) << "the run did not get going";
+    ::kill(pid, c.signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.code);
+    EXPECT_EQ(Snapshot(), before);
+  }
 }
 
 // ---- frames ----
@@ -310,7 +358,7 @@ TEST_F(OrvplayTest, FadeFramesAt32BitsFollowTheFadesDefinition) {
   std::ofstream(dir / "frames" / "notes.txt") << "mine";
 
   const Result r = Run({"OrvFade", "--from", "a.png", "--to", "b.png", "--duration", "300", "--fps",
-                        "20", "--frames", "frames"});
+                        "20", "--frames", "frames", "--force"});
   ASSERT_EQ(r.code, 0) << r.err;
   // Steps at 0, 50, ... 300 ms, and 350 ms, the first past the duration.
   EXPECT_EQ(r.out.rfind("OrvFade: 8 steps at 32 bits", 0), 0u) << r.out;
@@ -412,9 +460,9 @@ TEST_F(OrvplayTest, EveryTransitionEndsOnTheNewFrameInsideTheRectangleOnly) {
   for (const char* symbol : kSymbols) {
     for (const char* chunk : {"1", "6", "64"}) {
       SCOPED_TRACE(std::string(symbol) + " chunk " + chunk);
-      const Result r =
-          Run({symbol, "--from", "a.png", "--to", "b.png", "--depth", "24", "--chunk", chunk,
-               "--rect", "2,3,11,26", "--duration", "300", "--fps", "20", "--frames", "f"});
+      const Result r = Run({symbol, "--from", "a.png", "--to", "b.png", "--depth", "24", "--chunk",
+                            chunk, "--rect", "2,3,11,26", "--duration", "300", "--fps", "20",
+                            "--frames", "f", "--force"});
       ASSERT_EQ(r.code, 0) << r.err;
       // After Finish the rectangle shows the new frame and the rest the old.
       const Picture final = ReadPng(dir / "f" / "final.png");

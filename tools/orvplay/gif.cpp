@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "tools/safe_output.h"
+
 namespace orvplay {
 
 namespace {
@@ -84,7 +86,7 @@ CutBox Bounds(const std::vector<Bin>& bins, size_t begin, size_t end) {
 // weighted by its population is split at the population median of that channel.
 IndexedImage MedianCut(const Picture& picture, int32_t x0, int32_t y0, int32_t w, int32_t h) {
   std::vector<Bin> histogram(32768);
-  for (int32_t y = y0; y < y0 + h; ++y)
+  for (int32_t y = y0; y < y0 + h; ++y, orvtools::CheckStop())
     for (int32_t x = x0; x < x0 + w; ++x) {
       const uint8_t* p = picture.At(x, y);
       Bin& bin = histogram[Key15(p)];
@@ -150,7 +152,7 @@ IndexedImage Quantize(const Picture& picture, int32_t x0, int32_t y0, int32_t w,
   IndexedImage image;
   std::unordered_map<uint32_t, uint8_t> index;
   image.indices.reserve(size_t(w) * size_t(h));
-  for (int32_t y = y0; y < y0 + h; ++y)
+  for (int32_t y = y0; y < y0 + h; ++y, orvtools::CheckStop())
     for (int32_t x = x0; x < x0 + w; ++x) {
       const uint8_t* p = picture.At(x, y);
       const uint32_t rgb = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
@@ -184,6 +186,7 @@ std::vector<uint8_t> LzwEncode(const std::vector<uint8_t>& indices, int32_t minC
   }
   uint32_t current = indices[0];
   for (size_t i = 1; i < indices.size(); ++i) {
+    if ((i & 0xFFFF) == 0) orvtools::CheckStop();
     const uint32_t slot = current * 256 + indices[i];
     if (child[slot]) {
       current = child[slot];
@@ -234,7 +237,7 @@ void GifEncoder::Add(const Picture& frame, int32_t delay) {
   }
   // The rectangle that differs from the previous frame.
   int32_t x0 = width_, y0 = height_, x1 = -1, y1 = -1;
-  for (int32_t y = 0; y < height_; ++y) {
+  for (int32_t y = 0; y < height_; ++y, orvtools::CheckStop()) {
     const uint8_t* a = frame.At(0, y);
     const uint8_t* b = pending_.At(0, y);
     if (std::equal(a, a + width_ * 3, b)) continue;

@@ -1,33 +1,31 @@
 // orvplay: plays any transition of the module between two pictures through
 // the stand-in host and shows what an author would see: an animated GIF, a
 // contact sheet, every frame as a PNG, or a page with all six.
+#include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "tools/args.h"
 #include "tools/orvplay/builtin_pictures.h"
 #include "tools/orvplay/gallery.h"
 #include "tools/orvplay/options.h"
 #include "tools/orvplay/outputs.h"
 #include "tools/orvplay/png_io.h"
 #include "tools/orvplay/stage.h"
+#include "tools/safe_output.h"
 
 using namespace orvplay;
 namespace fs = std::filesystem;
 
 namespace {
 
-// A mistake on the command line: exit code 2, the rest 1.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-void OnSignal(int) { interrupted = true; }
+using orvtools::UsageError;
 
 std::string Lower(std::string s) {
   for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -101,9 +99,14 @@ struct Played {
   std::vector<std::string> where;
 };
 
+// Where one playback goes, each opened before the playback starts.
+struct Destinations {
+  std::unique_ptr<orvtools::OutputFile> gif, sheet;
+  orvtools::FolderOutput* frames = nullptr;
+};
+
 Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Picture& from,
-               const Picture& to, const HostRect& rect, const std::string& gifPath,
-               const std::string& sheetPath) {
+               const Picture& to, const HostRect& rect, Destinations d) {
   PlaySettings s;
   s.depth = o.depth;
   s.duration = o.duration;
@@ -115,14 +118,15 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
 
   std::vector<std::unique_ptr<Output>> outputs;
   if (o.noOutput) outputs.push_back(std::make_unique<MemoryOutput>());
-  if (!gifPath.empty())
-    outputs.push_back(std::make_unique<GifOutput>(gifPath, from.width, from.height, o.fps));
-  if (!sheetPath.empty())
+  if (d.gif)
+    outputs.push_back(
+        std::make_unique<GifOutput>(std::move(d.gif), from.width, from.height, o.fps));
+  if (d.sheet)
     outputs.push_back(std::make_unique<SheetOutput>(
-        sheetPath,
+        std::move(d.sheet),
         SheetTitle{t.displayName + " (" + t.symbol + ")", SettingsText(o, s, IsColorTransition(t))},
         expected));
-  if (!o.framesDir.empty()) outputs.push_back(std::make_unique<FramesOutput>(o.framesDir));
+  if (d.frames) outputs.push_back(std::make_unique<FramesOutput>(*d.frames));
 
   std::vector<Output*> raw;
   for (auto& out : outputs) raw.push_back(out.get());
@@ -138,11 +142,22 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
   return played;
 }
 
+// The names of a gallery's set: each transition's GIF and sheet, and the page.
+std::function<bool(const std::string&)> GalleryNames(const Stage& stage) {
+  std::vector<std::string> names{"index.html"};
+  for (const Transition& t : stage.transitions())
+    names.insert(names.end(), {t.symbol + ".gif", t.symbol + ".png"});
+  return [names](const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+}
+
 int Run(const Options& o) {
   const auto start = std::chrono::steady_clock::now();
   Stage stage;
   if (o.list) {
     PrintList(stage);
+    orvtools::FinishStandardOutput();
     return 0;
   }
   std::vector<const Transition*> chosen;
@@ -153,6 +168,18 @@ int Run(const Options& o) {
     if (o.color && !IsColorTransition(*chosen[0]))
       throw UsageError("--color is for OrvColor only, not " + chosen[0]->symbol);
   }
+
+  // Every output is opened before any work, so that a folder or name that
+  // cannot be written stops the run at once.
+  std::unique_ptr<orvtools::FolderOutput> folder;
+  std::unique_ptr<orvtools::OutputFile> single;
+  if (!o.outDir.empty())
+    folder = std::make_unique<orvtools::FolderOutput>(o.outDir, o.force, "--out-dir",
+                                                      GalleryNames(stage));
+  if (!o.framesDir.empty())
+    folder =
+        std::make_unique<orvtools::FolderOutput>(o.framesDir, o.force, "--frames", IsFrameSetName);
+  if (!o.out.empty()) single = std::make_unique<orvtools::OutputFile>(o.out);
 
   Picture from, to;
   if (o.from.empty()) {
@@ -171,17 +198,14 @@ int Run(const Options& o) {
   int32_t steps = 0;
   std::vector<std::string> where;
   if (o.all) {
-    if (!o.outDir.empty()) {
-      std::error_code ec;
-      fs::create_directories(o.outDir, ec);
-      if (!fs::is_directory(o.outDir))
-        throw std::runtime_error("cannot make the folder " + o.outDir);
-    }
     std::vector<GalleryEntry> gallery;
     for (const Transition* t : chosen) {
-      const std::string base = o.outDir.empty() ? "" : (fs::path(o.outDir) / t->symbol).string();
-      const Played p = PlayOne(stage, *t, o, from, to, rect, base.empty() ? "" : base + ".gif",
-                               base.empty() ? "" : base + ".png");
+      Destinations d;
+      if (folder) {
+        d.gif = folder->Open(t->symbol + ".gif");
+        d.sheet = folder->Open(t->symbol + ".png");
+      }
+      const Played p = PlayOne(stage, *t, o, from, to, rect, std::move(d));
       steps += p.steps;
       PlaySettings s;
       s.depth = o.depth, s.duration = o.duration, s.chunkSize = o.chunk, s.fps = o.fps,
@@ -190,18 +214,20 @@ int Run(const Options& o) {
                          SettingsText(o, s, IsColorTransition(*t)), t->symbol + ".gif",
                          t->symbol + ".png", p.steps});
     }
-    if (!o.outDir.empty()) {
+    if (folder) {
       const std::string page = GalleryPage("ORVPACK1.x32 transitions", gallery);
-      const std::string index = (fs::path(o.outDir) / "index.html").string();
-      WriteFileAtomic(index, std::vector<uint8_t>(page.begin(), page.end()));
-      where.push_back(index);
+      WriteAll(*folder->Open("index.html"), std::vector<uint8_t>(page.begin(), page.end()));
+      folder->Commit();
+      where.push_back((fs::path(o.outDir) / "index.html").string());
     } else {
       where.push_back("memory");
     }
   } else {
+    Destinations d;
     const std::string ext = o.out.empty() ? "" : Lower(fs::path(o.out).extension().string());
-    const Played p = PlayOne(stage, *chosen[0], o, from, to, rect, ext == ".gif" ? o.out : "",
-                             ext == ".png" ? o.out : "");
+    (ext == ".gif" ? d.gif : d.sheet) = std::move(single);
+    d.frames = folder.get();
+    const Played p = PlayOne(stage, *chosen[0], o, from, to, rect, std::move(d));
     steps = p.steps;
     where = p.where;
   }
@@ -214,35 +240,32 @@ int Run(const Options& o) {
       o.all ? std::to_string(chosen.size()) + " transitions" : chosen[0]->displayName;
   std::printf("%s: %d steps at %d bits in %.2f s -> %s\n", what.c_str(), steps, o.depth, seconds,
               list.c_str());
+  orvtools::FinishStandardOutput();
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string error;
-  const auto options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
-  if (!options) {
-    std::fprintf(stderr, "orvplay: %s\n(orvplay --help shows the options)\n", error.c_str());
-    return 2;
-  }
-  if (options->help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (options->version) {
-    std::printf("orvplay %s\n", ORV_VERSION);
-    return 0;
-  }
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
+  orvtools::CatchStopSignals();
   try {
-    return Run(*options);
+    const Options options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (options.help || options.version) {
+      if (options.help)
+        std::fputs(kUsage, stdout);
+      else
+        std::printf("orvplay %s\n", ORV_VERSION);
+      orvtools::FinishStandardOutput();
+      return 0;
+    }
+    return Run(options);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "orvplay: %s\n", e.what());
-    return 2;
+    std::fprintf(stderr, "orvplay: %s\n(orvplay --help shows the options)\n", e.what());
+    return orvtools::kExitUsage;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "orvplay: %s\n", e.what());
-    return interrupted ? 130 : 1;
+    const int signal = orvtools::StopSignal();
+    std::fprintf(stderr, "orvplay: %s\n", signal ? orvtools::Stopped(signal).what() : e.what());
+    if (signal) return 128 + signal;
+    return orvtools::kExitFailed;
   }
 }

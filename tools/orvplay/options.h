@@ -16,6 +16,7 @@ struct Options {
   bool list = false;
   bool all = false;
   bool noOutput = false;  // render into memory only
+  bool force = false;     // an output folder may already hold files
   std::string transition;
   std::string from, to;
   std::string out;        // FILE.gif or FILE.png
@@ -29,9 +30,9 @@ struct Options {
   std::optional<int32_t> color;  // ColorChoice 0..6
 };
 
-// Parses the arguments after the program name. On a mistake returns nothing
-// and sets error to a message for the user.
-std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error);
+// Parses the arguments after the program name; a mistake throws
+// orvtools::UsageError with a message for the user.
+Options ParseOptions(const std::vector<std::string>& args);
 
 // ColorChoice for a --color name ("red" .. "yellow", "bw"), case-insensitive.
 std::optional<int32_t> ColorByName(const std::string& name);

@@ -4,26 +4,14 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 #include "tools/orvplay/font.h"
 #include "tools/orvplay/png_io.h"
 
-namespace fs = std::filesystem;
-
 namespace orvplay {
 
-std::atomic<bool> interrupted{false};
-
 namespace {
-
-std::string TempNameFor(const fs::path& path) {
-  return (path.parent_path() /
-          ("." + path.filename().string() + ".tmp-" + std::to_string(::getpid())))
-      .string();
-}
 
 constexpr Rgb kBackground{28, 30, 36};
 constexpr Rgb kHeading{235, 235, 240};
@@ -32,30 +20,16 @@ constexpr Rgb kFrameEdge{70, 74, 84};
 
 }  // namespace
 
-void WriteFileAtomic(const std::string& path, const std::vector<uint8_t>& bytes) {
-  const std::string temp = TempNameFor(fs::path(path));
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (out) out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (out) out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temp, ignored);
-      throw std::runtime_error("cannot write " + path);
-    }
-  }
-  std::error_code ec;
-  fs::rename(temp, path, ec);
-  if (ec) {
-    fs::remove(temp, ec);
-    throw std::runtime_error("cannot write " + path);
-  }
+void WriteAll(orvtools::OutputFile& file, const std::vector<uint8_t>& bytes) {
+  file.Write(bytes.data(), bytes.size());
+  file.Commit();
 }
 
 // ---- GIF ----
 
-GifOutput::GifOutput(std::string path, int32_t width, int32_t height, int32_t fps)
-    : path_(std::move(path)), fps_(fps), encoder_(width, height) {}
+GifOutput::GifOutput(std::unique_ptr<orvtools::OutputFile> file, int32_t width, int32_t height,
+                     int32_t fps)
+    : file_(std::move(file)), fps_(fps), encoder_(width, height) {}
 
 void GifOutput::Step(int32_t, int32_t elapsed, const Picture& window) {
   // A frame stays up until the next one replaces it.
@@ -73,12 +47,13 @@ void GifOutput::Final(const Picture& window) {
   encoder_.Add(window, 100);
 }
 
-void GifOutput::Commit() { WriteFileAtomic(path_, encoder_.Finish()); }
+void GifOutput::Commit() { WriteAll(*file_, encoder_.Finish()); }
 
 // ---- contact sheet ----
 
-SheetOutput::SheetOutput(std::string path, SheetTitle title, int32_t expectedSteps)
-    : path_(std::move(path)), title_(std::move(title)), expectedSteps_(expectedSteps) {}
+SheetOutput::SheetOutput(std::unique_ptr<orvtools::OutputFile> file, SheetTitle title,
+                         int32_t expectedSteps)
+    : file_(std::move(file)), title_(std::move(title)), expectedSteps_(expectedSteps) {}
 
 bool SheetOutput::Wanted(int32_t step) const {
   // kCells - 1 steps spread evenly from the first to the expected last; the
@@ -117,7 +92,7 @@ void SheetOutput::Final(const Picture& window) {
 void SheetOutput::Commit() {
   std::vector<std::pair<std::string, Picture>> cells;
   for (auto& c : cells_) cells.emplace_back(c.label, std::move(c.thumbnail));
-  WriteFileAtomic(path_, EncodePng(ContactSheet(title_, cells)));
+  WriteAll(*file_, EncodePng(ContactSheet(title_, cells)));
 }
 
 Picture ContactSheet(const SheetTitle& title,
@@ -155,26 +130,16 @@ Picture ContactSheet(const SheetTitle& title,
 
 // ---- one PNG per frame ----
 
-FramesOutput::FramesOutput(std::string dir) : dir_(std::move(dir)) {
-  std::error_code ec;
-  created_ = fs::create_directories(dir_, ec);
-  if (!fs::is_directory(dir_)) throw std::runtime_error("cannot make the folder " + dir_);
-  staging_ = (fs::path(dir_) / (".orvplay-" + std::to_string(::getpid()))).string();
-  fs::remove_all(staging_, ec);
-  if (!fs::create_directory(staging_, ec))
-    throw std::runtime_error("cannot write into the folder " + dir_);
-}
-
-FramesOutput::~FramesOutput() {
-  std::error_code ignored;
-  fs::remove_all(staging_, ignored);
-  // A folder made for a run that failed goes again (only if it is empty).
-  if (created_ && !committed_) fs::remove(dir_, ignored);
+bool IsFrameSetName(const std::string& name) {
+  if (name == "final.png") return true;
+  if (name.size() < 15 || name.rfind("frame-", 0) != 0 || name.substr(name.size() - 4) != ".png")
+    return false;
+  const std::string digits = name.substr(6, name.size() - 10);
+  return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 void FramesOutput::Write(const std::string& name, const Picture& picture) {
-  WriteFileAtomic((fs::path(staging_) / name).string(), EncodePng(picture));
-  names_.push_back(name);
+  WriteAll(*folder_.Open(name), EncodePng(picture));
 }
 
 void FramesOutput::Step(int32_t step, int32_t, const Picture& window) {
@@ -184,23 +149,6 @@ void FramesOutput::Step(int32_t step, int32_t, const Picture& window) {
 }
 
 void FramesOutput::Final(const Picture& window) { Write("final.png", window); }
-
-void FramesOutput::Commit() {
-  std::error_code ec;
-  // Frames of an earlier run that this one does not replace would read as
-  // part of it.
-  for (const auto& entry : fs::directory_iterator(dir_, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() == 15 && name.rfind("frame-", 0) == 0 && name.substr(11) == ".png" &&
-        std::find(names_.begin(), names_.end(), name) == names_.end())
-      fs::remove(entry.path(), ec);
-  }
-  for (const auto& name : names_) {
-    fs::rename(fs::path(staging_) / name, fs::path(dir_) / name, ec);
-    if (ec) throw std::runtime_error("cannot move frames into " + dir_ + ": " + ec.message());
-  }
-  committed_ = true;
-}
 
 // ---- fan-out and progress ----
 
@@ -226,7 +174,7 @@ void FanOut::Draw(int32_t done) {
 }
 
 void FanOut::Step(int32_t step, int32_t elapsed, const Picture& window) {
-  if (interrupted) throw std::runtime_error("interrupted");
+  orvtools::CheckStop();
   for (Output* o : outputs_) o->Step(step, elapsed, window);
   Draw(step + 1);
 }

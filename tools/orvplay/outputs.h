@@ -1,9 +1,9 @@
 // Where the frames of a playback go: an animated GIF, a contact sheet, one PNG
-// per frame, or memory only. Nothing reaches its final name before Commit, so
-// a playback that fails leaves no half-written file behind.
+// per frame, or memory only. Each writes through a file or folder opened
+// before the playback starts; nothing reaches its final name before Commit,
+// so a playback that fails leaves no half-written file behind.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,12 +11,9 @@
 
 #include "tools/orvplay/gif.h"
 #include "tools/orvplay/stage.h"
+#include "tools/safe_output.h"
 
 namespace orvplay {
-
-// Writes bytes to a temporary name beside path and renames it into place.
-// Throws std::runtime_error naming the path when that fails.
-void WriteFileAtomic(const std::string& path, const std::vector<uint8_t>& bytes);
 
 class Output : public FrameSink {
  public:
@@ -28,14 +25,14 @@ class Output : public FrameSink {
 
 class GifOutput : public Output {
  public:
-  GifOutput(std::string path, int32_t width, int32_t height, int32_t fps);
+  GifOutput(std::unique_ptr<orvtools::OutputFile> file, int32_t width, int32_t height, int32_t fps);
   void Step(int32_t step, int32_t elapsed, const Picture& window) override;
   void Final(const Picture& window) override;
   void Commit() override;
-  std::string Where() const override { return path_; }
+  std::string Where() const override { return file_->path(); }
 
  private:
-  std::string path_;
+  std::unique_ptr<orvtools::OutputFile> file_;
   int32_t fps_;
   GifEncoder encoder_;
   Picture held_;  // the latest frame, added once its display time is known
@@ -53,11 +50,11 @@ struct SheetTitle {
 class SheetOutput : public Output {
  public:
   static constexpr int32_t kCells = 12;
-  SheetOutput(std::string path, SheetTitle title, int32_t expectedSteps);
+  SheetOutput(std::unique_ptr<orvtools::OutputFile> file, SheetTitle title, int32_t expectedSteps);
   void Step(int32_t step, int32_t elapsed, const Picture& window) override;
   void Final(const Picture& window) override;
   void Commit() override;
-  std::string Where() const override { return path_; }
+  std::string Where() const override { return file_->path(); }
 
  private:
   struct Cell {
@@ -67,7 +64,7 @@ class SheetOutput : public Output {
   bool Wanted(int32_t step) const;
   Picture Thumbnail(const Picture& frame) const;
 
-  std::string path_;
+  std::unique_ptr<orvtools::OutputFile> file_;
   SheetTitle title_;
   int32_t expectedSteps_;
   std::vector<Cell> cells_;
@@ -79,24 +76,26 @@ class SheetOutput : public Output {
 Picture ContactSheet(const SheetTitle& title,
                      const std::vector<std::pair<std::string, Picture>>& cells);
 
-// DIR/frame-NNNNN.png for every step and DIR/final.png, made in a hidden
-// staging folder inside DIR and moved into place by Commit, which also removes
-// frame files left by an earlier, longer run.
+// DIR/frame-NNNNN.png for every step and DIR/final.png, the folder's set of
+// orvplay's files: written as they come and swapped in whole by Commit.
 class FramesOutput : public Output {
  public:
-  explicit FramesOutput(std::string dir);
-  ~FramesOutput() override;
+  explicit FramesOutput(orvtools::FolderOutput& folder) : folder_(folder) {}
   void Step(int32_t step, int32_t elapsed, const Picture& window) override;
   void Final(const Picture& window) override;
-  void Commit() override;
-  std::string Where() const override { return dir_ + "/"; }
+  void Commit() override { folder_.Commit(); }
+  std::string Where() const override { return folder_.dir() + "/"; }
 
  private:
   void Write(const std::string& name, const Picture& picture);
-  std::string dir_, staging_;
-  std::vector<std::string> names_;
-  bool created_ = false, committed_ = false;
+  orvtools::FolderOutput& folder_;
 };
+
+// The names of a frame set: frame-NNNNN.png (five digits or more) and final.png.
+bool IsFrameSetName(const std::string& name);
+
+// Writes bytes as a whole into a file opened before.
+void WriteAll(orvtools::OutputFile& file, const std::vector<uint8_t>& bytes);
 
 // Encodes nothing: every frame is copied into memory, each over the one
 // before, so that a long playback of a large stage does not pile up frames.
@@ -113,9 +112,6 @@ class MemoryOutput : public Output {
   int32_t steps = 0;
   Picture final;
 };
-
-// Set from a signal handler; the next frame then stops the playback.
-extern std::atomic<bool> interrupted;
 
 // Hands every frame to each output and draws a progress bar on standard error
 // when it is a terminal.

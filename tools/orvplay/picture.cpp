@@ -13,6 +13,18 @@ inline uint8_t Widen(uint32_t v, int bits) {
 }
 }  // namespace
 
+std::string PictureSizeProblem(const std::string& name, int64_t width, int64_t height) {
+  const std::string asked = name + ": " + std::to_string(width) + " x " + std::to_string(height);
+  if (width < 1 || height < 1) return asked + " holds no pixels";
+  if (width > kMaxSide || height > kMaxSide)
+    return asked + " is larger than the " + std::to_string(kMaxSide) + " x " +
+           std::to_string(kMaxSide) + " limit";
+  if (width * height > kMaxPixels)
+    return asked + " has " + std::to_string(width * height) + " pixels, more than the limit of " +
+           std::to_string(kMaxPixels) + " (8192 x 8192)";
+  return "";
+}
+
 bool IsStageDepth(int32_t depth) { return depth == 8 || depth == 16 || depth == 24 || depth == 32; }
 
 void PackRow(const uint8_t* rgb, int32_t width, int32_t depth, uint8_t* row) {

@@ -22,6 +22,16 @@ struct Picture {
   bool operator==(const Picture&) const = default;
 };
 
+// The largest picture the tools take: each side at most kMaxSide pixels and
+// at most kMaxPixels in all (8192 x 8192). A run holds about 40 bytes per
+// pixel (the two pictures, the stage's window and offscreen image, the
+// actor's buffers and the frame being written): 2.7 GB at the limit.
+inline constexpr int64_t kMaxSide = 16384;
+inline constexpr int64_t kMaxPixels = int64_t(1) << 26;
+// Empty when a w x h picture is within the limits, otherwise why not, as
+// "NAME: W x H is larger than the ... limit".
+std::string PictureSizeProblem(const std::string& name, int64_t width, int64_t height);
+
 // A bottom-up stage image row by row, in one of the stage's pixel formats.
 // How a picture enters a row of the given depth, and how it leaves again:
 //   32: B, G, R, 0    24: B, G, R

@@ -1,11 +1,14 @@
 #include "tools/orvplay/png_io.h"
 
 #include <png.h>
+#include <sys/stat.h>
 
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+
+#include "tools/safe_output.h"
 
 namespace orvplay {
 
@@ -22,37 +25,69 @@ void OnError(png_structp png, png_const_charp message) {
 }
 void OnWarning(png_structp, png_const_charp) {}
 
-// Pictures larger than this on either side are refused before any row is read.
-constexpr uint32_t kMaxSide = 16384;
+// The most a deflate stream can shrink its data: 258 bytes in 2 bits.
+constexpr uint64_t kMaxDeflateRatio = 1032;
+
+// Frees libpng's read state however ReadPng leaves.
+struct ReadState {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~ReadState() { png_destroy_read_struct(&png, &info, nullptr); }
+};
+
+struct WriteState {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~WriteState() { png_destroy_write_struct(&png, &info); }
+};
+
+// Refuses a picture past the limits, and one whose file is too short to hold
+// the pixels its header declares.
+void CheckDeclaredSize(const std::string& path, png_structp png, png_infop info, FILE* file) {
+  struct stat st {};
+  const uint64_t fileSize = ::fstat(fileno(file), &st) == 0 ? uint64_t(st.st_size) : UINT64_MAX;
+  const uint32_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
+  const std::string problem = PictureSizeProblem(path, width, height);
+  if (!problem.empty()) throw std::runtime_error(problem);
+  const uint64_t rawBytes =
+      uint64_t(height) *
+      (1 + (uint64_t(width) * png_get_channels(png, info) * png_get_bit_depth(png, info) + 7) / 8);
+  if (fileSize < rawBytes / kMaxDeflateRatio)
+    throw std::runtime_error(path + ": " + std::to_string(fileSize) +
+                             " bytes are too few for the " + std::to_string(width) + " x " +
+                             std::to_string(height) + " pixels it declares");
+}
 
 }  // namespace
 
 Picture ReadPng(const std::string& path) {
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) throw std::runtime_error("cannot open picture " + path);
+  if (!file) throw std::runtime_error("cannot open " + orvtools::Reason(path, errno));
   png_byte signature[8];
   if (std::fread(signature, 1, 8, file.get()) != 8 || png_sig_cmp(signature, 0, 8) != 0)
     throw std::runtime_error("picture " + path + " is not a PNG file");
 
-  ErrorState state;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnError, OnWarning);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info) {
-    png_destroy_read_struct(&png, nullptr, nullptr);
-    throw std::runtime_error("out of memory reading " + path);
-  }
+  ErrorState error;
+  ReadState state;
+  state.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &error, OnError, OnWarning);
+  state.info = state.png ? png_create_info_struct(state.png) : nullptr;
+  if (!state.info) throw std::runtime_error("out of memory reading " + path);
+  png_structp png = state.png;
+  png_infop info = state.info;
   // Everything that must survive a longjmp lives outside this frame's locals
   // that change after setjmp.
   auto picture = std::make_unique<Picture>();
-  std::vector<png_bytep> rows;
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    throw std::runtime_error("picture " + path + " is damaged: " + state.message);
-  }
+  if (setjmp(png_jmpbuf(png)))
+    throw std::runtime_error("picture " + path + " is damaged: " + error.message);
   png_init_io(png, file.get());
   png_set_sig_bytes(png, 8);
-  png_set_user_limits(png, kMaxSide, kMaxSide);
+  // The limits are ours, told in our words (below), not libpng's.
+  png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
   png_read_info(png, info);
+
+  // The size is checked before any pixel has memory.
+  CheckDeclaredSize(path, png, info, file.get());
+  const uint32_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
 
   const png_byte color = png_get_color_type(png, info);
   png_set_strip_16(png);
@@ -63,35 +98,30 @@ Picture ReadPng(const std::string& path) {
     png_set_gray_to_rgb(png);
   }
   png_set_strip_alpha(png);
-  png_set_interlace_handling(png);
+  const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != size_t(png_get_image_width(png, info)) * 3)
-    png_error(png, "unexpected pixel format");
+  if (png_get_rowbytes(png, info) != size_t(width) * 3) png_error(png, "unexpected pixel format");
 
-  *picture =
-      Picture(int32_t(png_get_image_width(png, info)), int32_t(png_get_image_height(png, info)));
-  rows.resize(size_t(picture->height));
-  for (int32_t y = 0; y < picture->height; ++y) rows[size_t(y)] = picture->At(0, y);
-  png_read_image(png, rows.data());
+  *picture = Picture(int32_t(width), int32_t(height));
+  for (int pass = 0; pass < passes; ++pass)
+    for (int32_t y = 0; y < picture->height; ++y) {
+      orvtools::CheckStop();
+      png_read_row(png, picture->At(0, y), nullptr);
+    }
   png_read_end(png, nullptr);
-  png_destroy_read_struct(&png, &info, nullptr);
   return std::move(*picture);
 }
 
 std::vector<uint8_t> EncodePng(const Picture& picture) {
-  ErrorState state;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnError, OnWarning);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info) {
-    png_destroy_write_struct(&png, nullptr);
-    throw std::runtime_error("out of memory writing a PNG");
-  }
+  ErrorState error;
+  WriteState state;
+  state.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, OnError, OnWarning);
+  state.info = state.png ? png_create_info_struct(state.png) : nullptr;
+  if (!state.info) throw std::runtime_error("out of memory writing a PNG");
+  png_structp png = state.png;
+  png_infop info = state.info;
   auto bytes = std::make_unique<std::vector<uint8_t>>();
-  std::vector<png_const_bytep> rows(size_t(picture.height));
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    throw std::runtime_error("cannot encode a PNG: " + state.message);
-  }
+  if (setjmp(png_jmpbuf(png))) throw std::runtime_error("cannot encode a PNG: " + error.message);
   png_set_write_fn(
       png, bytes.get(),
       [](png_structp p, png_bytep data, size_t n) {
@@ -105,10 +135,11 @@ std::vector<uint8_t> EncodePng(const Picture& picture) {
   // Level 6 is far quicker than 9 for frames and barely larger.
   png_set_compression_level(png, 6);
   png_write_info(png, info);
-  for (int32_t y = 0; y < picture.height; ++y) rows[size_t(y)] = picture.At(0, y);
-  png_write_image(png, const_cast<png_bytepp>(rows.data()));
+  for (int32_t y = 0; y < picture.height; ++y) {
+    orvtools::CheckStop();
+    png_write_row(png, picture.At(0, y));
+  }
   png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
   return std::move(*bytes);
 }
 

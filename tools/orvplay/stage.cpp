@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "host/member.h"
+#include "tools/safe_output.h"
 
 namespace orvplay {
 
@@ -19,13 +20,14 @@ void Check(HResult rc, const std::string& what) {
   if (rc != 0) throw std::runtime_error(what + " failed with " + Hex(rc));
 }
 
+// Row by row, stopping for a signal: a large picture takes a while.
 void Fill(orvhost::Surface& surface, const Picture& picture) {
-  for (int32_t y = 0; y < picture.height; ++y)
+  for (int32_t y = 0; y < picture.height; ++y, orvtools::CheckStop())
     PackRow(picture.At(0, y), picture.width, surface.depth, surface.Row(y));
 }
 
 void Take(orvhost::Surface& surface, Picture& picture) {
-  for (int32_t y = 0; y < picture.height; ++y)
+  for (int32_t y = 0; y < picture.height; ++y, orvtools::CheckStop())
     UnpackRow(surface.Row(y), picture.width, surface.depth, picture.At(0, y));
 }
 
