@@ -202,8 +202,9 @@ FolderOutput::FolderOutput(std::string dir, bool force, const std::string& optio
     // Make the missing folders one by one, so that a failed run takes away
     // exactly those.
     std::vector<fs::path> missing;
-    for (fs::path p = fs::path(dir_).lexically_normal(); !p.empty() && !fs::exists(p, ec);
-         p = p.parent_path()) {
+    fs::path full = fs::path(dir_).lexically_normal();
+    if (!full.has_filename()) full = full.parent_path();  // "frames/"
+    for (fs::path p = full; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
       missing.insert(missing.begin(), p);
       if (p == p.parent_path() || p.relative_path().empty()) break;
     }
@@ -238,7 +239,6 @@ void FolderOutput::Remove() {
 }
 
 std::unique_ptr<OutputFile> FolderOutput::Open(const std::string& name) {
-  names_.push_back(name);
   return std::make_unique<OutputFile>(Join(staging_, name), false);
 }
 
@@ -256,6 +256,12 @@ void FolderOutput::Commit() {
     const std::string name = entry.path().filename().string();
     if (owned_(name) && !entry.is_directory(ec)) old.push_back(name);
   }
+  // The new set is whatever the staging folder holds (listed only now, so
+  // that nothing is kept per file during the run).
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(staging_, ec))
+    names.push_back(entry.path().filename().string());
+  if (ec) throw std::runtime_error("cannot read the folder " + Reason(staging_, ec.value()));
   std::string aside;
   if (!old.empty()) {
     aside = Join(dir_, kTempPattern);
@@ -279,7 +285,7 @@ void FolderOutput::Commit() {
   int moveError = move(old, dir_, aside, &failed);
   bool restored = true;
   if (moveError == 0) {
-    moveError = move(names_, staging_, dir_, &failed);
+    moveError = move(names, staging_, dir_, &failed);
     if (moveError != 0) restored = move(old, aside, dir_, &unused) == 0;
   }
   // The old set is deleted only once the new one is in place; a set that

@@ -100,7 +100,6 @@ class FolderOutput {
   void Remove();
   std::string dir_, staging_;
   std::function<bool(const std::string&)> owned_;
-  std::vector<std::string> names_;
   std::vector<std::string> made_;  // folders this run created, outermost first
   bool committed_ = false;
 };

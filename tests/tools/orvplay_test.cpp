@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <spawn.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -32,6 +36,7 @@ namespace {
 struct Result {
   int code = -1;
   std::string out, err;
+  long peakKiB = 0;  // the program's peak resident memory
 };
 
 std::string Slurp(const fs::path& path) {
@@ -56,20 +61,33 @@ class OrvplayTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  // Runs orvplay in the test's folder.
-  Result Run(const std::vector<std::string>& args) {
-    std::string command = "cd " + Quote(dir.string()) + " && " + Quote(ORVPLAY_PATH);
+  // Runs a program in the test's folder as a shell would: `setup` first (a
+  // limit), standard output into `out` (read back when it is out.txt).
+  Result Exec(const std::string& program, const std::vector<std::string>& args,
+              const std::string& setup = "", const std::string& out = "") {
+    const std::string outFile = dir.string() + ".out", errFile = dir.string() + ".err";
+    std::string command = "cd " + Quote(dir.string()) + " && " + setup + " exec " + Quote(program);
     for (const auto& a : args) command += " " + Quote(a);
-    command += " >out.txt 2>err.txt </dev/null";
-    const int status = std::system(command.c_str());
+    command += " >" + Quote(out.empty() ? outFile : out) + " 2>" + Quote(errFile) + " </dev/null";
+    std::string shell = "/bin/sh", dashC = "-c";
+    char* argv[] = {shell.data(), dashC.data(), command.data(), nullptr};
     Result r;
+    pid_t pid = 0;
+    int status = 0;
+    rusage usage{};
+    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0 ||
+        ::wait4(pid, &status, 0, &usage) != pid)
+      return r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = Slurp(dir / "out.txt");
-    r.err = Slurp(dir / "err.txt");
-    fs::remove(dir / "out.txt");
-    fs::remove(dir / "err.txt");
+    r.peakKiB = usage.ru_maxrss;
+    r.out = Slurp(outFile);
+    r.err = Slurp(errFile);
+    fs::remove(outFile);
+    fs::remove(errFile);
     return r;
   }
+  Result Run(const std::vector<std::string>& args) { return Exec(ORVPLAY_PATH, args); }
+  Result Host(const std::vector<std::string>& args) { return Exec(ORVHOST_PATH, args); }
 
   void WritePng(const std::string& name, const Picture& p) {
     const std::vector<uint8_t> bytes = orvplay::EncodePng(p);
@@ -231,6 +249,17 @@ TEST_F(OrvplayTest, CommandLineMistakesAreNamed) {
       {{"--all", "--out-dir", "d", "--out", "x.gif"}, "--out and --frames are for one transition"},
       {{"OrvFade", "--out-dir", "d"}, "--out-dir goes with --all"},
       {{"--list", "OrvFade"}, "--list takes no transition"},
+      // Numbers are whole and in range; nothing wraps or trails.
+      {{"OrvFade", "--duration", "4294967297", "--no-output"},
+       "--duration must be from 1 to 600000, not 4294967297"},
+      {{"OrvFade", "--fps", "99999999999999999999", "--no-output"}, "--fps must be from 1 to"},
+      {{"OrvFade", "--fps", "30x", "--no-output"}, "--fps: '30x' is not a whole number"},
+      {{"OrvFade", "--chunk", " 8", "--no-output"}, "--chunk: ' 8' is not a whole number"},
+      {{"OrvFade", "--fps", "30", "--fps", "30", "--no-output"}, "--fps is given twice"},
+      {{"OrvFade", "--out", "--frames", "f"}, "--out needs a value"},
+      {{"OrvFade", "--out", ".gif"}, "--out .gif: the name needs a stem before .gif"},
+      {{"OrvFade", "--out", "d/.PNG"}, "--out d/.PNG: the name needs a stem before .png"},
+      {{"OrvFade", "--force", "--no-output"}, "--force is for --frames and --out-dir"},
       // These need the module's list or the picture, so they come later.
       {{"OrvFade", "--color", "red", "--no-output"}, "--color is for OrvColor only"},
       {{"OrvFade", "--rect", "0,0,361,640", "--no-output"},
@@ -242,16 +271,54 @@ TEST_F(OrvplayTest, CommandLineMistakesAreNamed) {
       {{"OrvWipeUp", "--duration", "600000", "--chunk", "4096", "--no-output"},
        "--duration 600000 is too long for a 640x360 picture with chunk 4096"},
   };
+  // orvhost reads its command line the same way.
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } hostCases[] = {
+      {{"options", "--color", "4294967297"},
+       "--color must be from -2147483648 to 4294967295, not 4294967297"},
+      {{"options", "--color"}, "--color needs a value"},
+      {{"options", "--color", "1", "--color", "2"}, "--color is given twice"},
+      {{"options", "--script", "click 1099; enter"},
+       "--script: 'click 1099' matches no control of dialog 119"},
+      {{"classes", "extra"}, "unexpected argument 'extra' after classes"},
+      {{"transitions", "--out", "x.png"}, "unknown option --out"},
+      {{"spin"}, "unknown command 'spin'"},
+      {{"thumbnail", "--out", "t.png", "--zoom", "4294967297"},
+       "--zoom must be from 1 to 16, not 4294967297"},
+      {{"thumbnail", "--out", "t.png", "--depth", "12"}, "--depth: '12' is not one of 8, 16, 24"},
+      {{"thumbnail", "--out", "t.png", "--size", "100000x100000"},
+       "--size must be from 1 to 16384, not 100000"},
+      {{"thumbnail", "--out", "t.png", "--size", "60x40x2"}, "--size needs 2 whole numbers"},
+      {{"thumbnail", "--out", "t.png", "--size", "16384x16384", "--zoom", "16"},
+       "262144 x 262144 is larger than the 16384 x 16384 limit"},
+      {{"thumbnail", "--out", "t.png", "--rect", "0,0,9000,9000"},
+       "9000 x 9000 has 81000000 pixels, more than the limit of 67108864"},
+      {{"thumbnail", "--out", ".png"}, "--out .png: the name needs a stem"},
+      {{"thumbnail"}, "thumbnail needs --out FILE.png"},
+  };
   for (const auto& c : cases) {
     std::string joined;
     for (const auto& a : c.args) joined += a + " ";
-    SCOPED_TRACE(joined);
+    SCOPED_TRACE("orvplay " + joined);
     const Result r = Run(c.args);
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
+  for (const auto& c : hostCases) {
+    std::string joined;
+    for (const auto& a : c.args) joined += a + " ";
+    SCOPED_TRACE("orvhost " + joined);
+    const Result r = Host(c.args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
   EXPECT_EQ(Files(), std::vector<std::string>{}) << "a failed run left files behind";
+  // The colour option is the raw media word: any 32-bit value, signed or not.
+  for (const char* word : {"4294967295", "-1", "+7"})
+    EXPECT_EQ(Host({"options", "--color", word}).code, 0) << word;
 }
 
 TEST_F(OrvplayTest, BadPicturesAreNamedAndLeaveNoFile) {
@@ -344,6 +411,253 @@ TEST_F(OrvplayTest, ASignalStopsARunAndLeavesTheFilesAsTheyWere) {
     EXPECT_EQ(WEXITSTATUS(status), c.code);
     EXPECT_EQ(Snapshot(), before);
   }
+}
+
+// The tools' promises, each shown as a user meets it.
+
+// A PNG of a signature, a header declaring width x height RGB pixels, no
+// pixel data and an end: 57 bytes.
+std::string HeaderOnlyPng(uint32_t width, uint32_t height) {
+  auto chunk = [](const char* type, const std::string& data) {
+    std::string c = type + data;
+    const uint32_t crc =
+        uint32_t(::crc32(0, reinterpret_cast<const Bytef*>(c.data()), uInt(c.size())));
+    auto be = [](uint32_t v) {
+      return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    };
+    return be(uint32_t(data.size())) + c + be(crc);
+  };
+  const std::string header = std::string{char(width >> 24),
+                                         char(width >> 16),
+                                         char(width >> 8),
+                                         char(width),
+                                         char(height >> 24),
+                                         char(height >> 16),
+                                         char(height >> 8),
+                                         char(height),
+                                         8,
+                                         2,
+                                         0,
+                                         0,
+                                         0};
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", "") +
+         chunk("IEND", "");
+}
+
+TEST_F(OrvplayTest, LimitsAndOutputsAreCheckedBeforeAnyWork) {
+  std::ofstream(dir / "huge.png", std::ios::binary) << HeaderOnlyPng(8192, 8192);
+  std::ofstream(dir / "wide.png", std::ios::binary) << HeaderOnlyPng(100000, 100000);
+  std::ofstream(dir / "many.png", std::ios::binary) << HeaderOnlyPng(8193, 8193);
+  WritePng("a.png", Random(8, 8, 1));
+  const std::vector<std::string> before = Files();
+  // Runs that would take hours if they got going.
+  const std::vector<std::string> endless{"--duration", "600000", "--fps", "1000"};
+  const struct {
+    const char* program;
+    std::vector<std::string> args;
+    int code;
+    std::string message;
+  } cases[] = {
+      {ORVPLAY_PATH,
+       {"OrvFade", "--from", "huge.png", "--to", "a.png", "--out", "x.gif"},
+       1,
+       "huge.png: 57 bytes are too few for the 8192 x 8192 pixels it declares"},
+      {ORVPLAY_PATH,
+       {"OrvFade", "--from", "a.png", "--to", "wide.png", "--frames", "f"},
+       1,
+       "wide.png: 100000 x 100000 is larger than the 16384 x 16384 limit"},
+      {ORVPLAY_PATH,
+       {"OrvFade", "--from", "many.png", "--to", "a.png", "--no-output"},
+       1,
+       "many.png: 8193 x 8193 has 67125249 pixels, more than the limit of 67108864"},
+      {ORVPLAY_PATH,
+       {"OrvFade", "--out", "no-such/x.gif"},
+       1,
+       "cannot write no-such/x.gif: No such file or directory"},
+      {ORVPLAY_PATH, {"OrvFade", "--frames", "a.png"}, 2, "--frames a.png: it is a file"},
+      {ORVPLAY_PATH, {"OrvFade", "--out", std::string(256, 'n') + ".gif"}, 1, "File name too long"},
+      {ORVHOST_PATH,
+       {"thumbnail", "--out", "no-such/t.png", "--size", "16384x4096"},
+       1,
+       "cannot write no-such/t.png: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    std::vector<std::string> args = c.args;
+    if (c.program == std::string(ORVPLAY_PATH))
+      args.insert(args.end(), endless.begin(), endless.end());
+    const Result r = Exec(c.program, args);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+#if !defined(__SANITIZE_ADDRESS__)
+    // Nothing the size of the pictures was taken: 8192 x 8192 is 192 MiB.
+    EXPECT_LT(r.peakKiB, 100 * 1024);
+#endif
+  }
+  EXPECT_EQ(Files(), before);
+  // A name as long as the folder takes is fine: the temporary one is shorter.
+  const std::string longest = std::string(251, 'n') + ".gif";
+  EXPECT_EQ(Run({"OrvFade", "--duration", "100", "--out", longest}).code, 0);
+  EXPECT_TRUE(fs::is_regular_file(dir / longest));
+  EXPECT_EQ(Files().size(), before.size() + 1);
+}
+
+TEST_F(OrvplayTest, AFolderThatHoldsFilesIsUsedOnlyWithForceAndOnlyTheToolsSetIsReplaced) {
+  fs::create_directory(dir / "v");
+  for (int k = 0; k < 200; ++k) std::ofstream(dir / "v" / FrameName(k)) << "user's " << k;
+  std::ofstream(dir / "v" / "notes.txt") << "mine";
+  fs::create_directory(dir / "g");
+  std::ofstream(dir / "g" / "OrvFade.gif") << "old";
+  std::ofstream(dir / "g" / "mine.txt") << "mine";
+  std::ofstream(dir / "file.txt") << "text";
+  const auto before = Snapshot();
+  const std::vector<std::string> quick{"--duration", "100", "--fps", "20"};
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } refused[] = {
+      {{"OrvFade", "--frames", "v"}, "--frames v already holds 201 file(s)"},
+      {{"--all", "--out-dir", "g"}, "--out-dir g already holds 2 file(s)"},
+      {{"OrvFade", "--frames", "file.txt", "--force"},
+       "--frames file.txt: it is a file, not a folder"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.message);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), quick.begin(), quick.end());
+    const Result r = Run(args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(Snapshot(), before);
+  }
+  EXPECT_NE(Run({"OrvFade", "--frames", "v"}).err.find("--force"), std::string::npos);
+
+  // With --force the tool's own set goes whole (steps at 0, 50, 100, 150 ms);
+  // every other file stays.
+  std::vector<std::string> args{"OrvFade", "--frames", "v", "--force"};
+  args.insert(args.end(), quick.begin(), quick.end());
+  ASSERT_EQ(Run(args).code, 0);
+  std::vector<std::string> v;
+  for (const auto& e : fs::directory_iterator(dir / "v")) v.push_back(e.path().filename());
+  std::sort(v.begin(), v.end());
+  EXPECT_EQ(v, (std::vector<std::string>{"final.png", FrameName(0), FrameName(1), FrameName(2),
+                                         FrameName(3), "notes.txt"}));
+  EXPECT_NO_THROW(ReadPng(dir / "v" / FrameName(3)));
+  EXPECT_EQ(Slurp(dir / "v" / "notes.txt"), "mine");
+  args = {"--all", "--out-dir", "g", "--force"};
+  args.insert(args.end(), quick.begin(), quick.end());
+  ASSERT_EQ(Run(args).code, 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "g"), {}), 14);
+  EXPECT_NE(Slurp(dir / "g" / "OrvFade.gif"), "old");
+  EXPECT_EQ(Slurp(dir / "g" / "mine.txt"), "mine");
+
+  // --out replaces a file; through a link, the file the link points to.
+  fs::create_directory(dir / "real");
+  std::ofstream(dir / "real" / "x.gif") << "old";
+  fs::create_symlink("real/x.gif", dir / "link.gif");
+  args = {"OrvFade", "--out", "link.gif"};
+  args.insert(args.end(), quick.begin(), quick.end());
+  ASSERT_EQ(Run(args).code, 0);
+  EXPECT_TRUE(fs::is_symlink(dir / "link.gif"));
+  EXPECT_EQ(Slurp(dir / "real" / "x.gif").substr(0, 6), "GIF89a");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), {}), 1);
+}
+
+TEST_F(OrvplayTest, AMoveThatFailsHalfwayPutsTheOldSetBack) {
+  ASSERT_EQ(Run({"OrvFade", "--duration", "300", "--fps", "20", "--frames", "v"}).code, 0);
+  // One name the new set needs is taken by a folder (of the user's).
+  fs::remove(dir / "v" / FrameName(5));
+  fs::create_directories(dir / "v" / FrameName(5) / "inside");
+  const auto before = Snapshot();
+  const Result r =
+      Run({"OrvWipeUp", "--duration", "300", "--fps", "20", "--frames", "v", "--force"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("cannot move " + FrameName(5) + " into v: Is a directory"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Snapshot(), before) << "old and new frames mixed, or a staging folder was left";
+}
+
+// A full disk, found in different ways, and a folder that cannot be written.
+TEST_F(OrvplayTest, AWriteThatFailsExitsOneAndLeavesNoFile) {
+  struct Mount {
+    fs::path at;
+    bool mounted = false;
+    ~Mount() {
+      if (mounted) ::umount(at.c_str());
+    }
+  } small{dir / "small"};
+  fs::create_directory(small.at);
+  // As root, a small tmpfs fills for real; otherwise those cases are left out.
+  small.mounted = ::geteuid() == 0 &&
+                  ::mount("tmpfs", small.at.c_str(), "tmpfs", 0, "size=256k,mode=0755") == 0;
+  if (!small.mounted)
+    std::printf("[   NOTE   ] no small tmpfs mounted (%s): the cases that fill one are skipped\n",
+                ::geteuid() == 0 ? std::strerror(errno) : "not root");
+  const auto before = Snapshot();
+  // dash counts ulimit -f in blocks of 512 bytes: 8 KiB.
+  const std::string limit = "trap '' XFSZ; ulimit -f 16;";
+  const char* const kFull = "No space left on device";
+  const struct {
+    const char* program;
+    std::vector<std::string> args;
+    std::string setup, out, message;
+    bool onTmpfs;
+  } cases[] = {
+      {ORVPLAY_PATH,
+       {"--list"},
+       "",
+       "/dev/full",
+       "cannot write to standard output: " + std::string(kFull),
+       false},
+      {ORVHOST_PATH,
+       {"classes"},
+       "",
+       "/dev/full",
+       "cannot write to standard output: " + std::string(kFull),
+       false},
+      {ORVHOST_PATH,
+       {"thumbnail", "--out", "/dev/full"},
+       "",
+       "",
+       "cannot write /dev/full: " + std::string(kFull),
+       false},
+      {ORVPLAY_PATH,
+       {"OrvFade", "--out", "sheet.png"},
+       limit,
+       "",
+       "cannot write sheet.png: File too large",
+       false},
+      {ORVPLAY_PATH, {"--all", "--out-dir", "gallery"}, limit, "", "File too large", false},
+      {ORVPLAY_PATH, {"OrvFade", "--frames", "small/f"}, "", "", kFull, true},
+      {ORVPLAY_PATH, {"--all", "--out-dir", "small/g"}, "", "", kFull, true},
+  };
+  for (const auto& c : cases) {
+    if (c.onTmpfs && !small.mounted) continue;
+    std::string joined;
+    for (const auto& a : c.args) joined += a + " ";
+    SCOPED_TRACE(c.setup + " " + joined);
+    const Result r = Exec(c.program, c.args, c.setup, c.out);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(Snapshot(), before);
+  }
+  // A read-only folder stops even an endless run before it starts.
+  if (small.mounted)
+    ASSERT_EQ(::mount(nullptr, small.at.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+  else
+    fs::permissions(small.at, fs::perms::owner_read | fs::perms::owner_exec);
+  if (::geteuid() == 0 && !small.mounted) return;  // root writes anyway
+  for (const char* output : {"--out", "--frames"}) {
+    SCOPED_TRACE(output);
+    const Result r =
+        Run({"OrvFade", output, "small/x.gif", "--duration", "600000", "--fps", "1000"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(small.mounted ? "Read-only file system" : "Permission denied"),
+              std::string::npos)
+        << r.err;
+  }
+  EXPECT_EQ(Snapshot(), before);
 }
 
 // ---- frames ----
