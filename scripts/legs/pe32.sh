@@ -11,8 +11,8 @@
 # one shift count changed in a kernel, found through the link map of the same
 # build, must report a mismatch.
 leg_pe32() {
-  need_packages cmake ninja-build googletest python3-unicorn g++-mingw-w64-i686 \
-    binutils-mingw-w64-i686
+  need_packages cmake ninja-build g++ libgtest-dev libgmock-dev libpng-dev python3-unicorn \
+    g++-mingw-w64-i686 binutils-mingw-w64-i686
   local dll=build-win32/bin/ORVPACK1.x32 oracle=build-pe32/bin/pe32_oracle
   local damaged=build-pe32/ORVPACK1-damaged.x32 out
   JOBS=$jobs scripts/build-windows
