@@ -143,6 +143,26 @@ void OutputFile::Write(const void* data, size_t size) {
   }
 }
 
+int64_t OutputFile::Seek(int64_t offset, int whence) {
+  const off_t at = ::lseek(fd_, off_t(offset), whence);
+  if (at < 0) {
+    const int error = errno;
+    Abort();
+    throw std::runtime_error("cannot seek in " + Reason(path_, error));
+  }
+  return at;
+}
+
+int64_t OutputFile::Size() {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) {
+    const int error = errno;
+    Abort();
+    throw std::runtime_error("cannot write " + Reason(path_, error));
+  }
+  return st.st_size;
+}
+
 void OutputFile::Commit() {
   auto fail = [&](int error) {
     Abort();

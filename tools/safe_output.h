@@ -60,6 +60,11 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   void Write(const void* data, size_t size);
+  // Moves the write position (whence as for lseek) and returns it, and the
+  // size written so far: for writers that come back to fill in a header,
+  // such as video containers.
+  int64_t Seek(int64_t offset, int whence);
+  int64_t Size();
   void Commit();
   void Abort();
   const std::string& path() const { return path_; }

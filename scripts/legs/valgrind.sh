@@ -1,6 +1,6 @@
 # Every native test program under valgrind: no leak, no invalid access.
 leg_valgrind() {
-  need_packages cmake ninja-build g++ libgtest-dev libgmock-dev valgrind
+  need_packages cmake ninja-build g++ libgtest-dev libgmock-dev libpng-dev "${video_packages[@]}" valgrind
   configure_and_build build-valgrind -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_BENCH=OFF
   local failed=0 t
   for t in build-valgrind/bin/*_test; do

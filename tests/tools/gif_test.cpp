@@ -1,13 +1,17 @@
 // The GIF encoder against the test's own reader: LZW round trips at every
-// code size and past the 4096-code table, and animations whose frames come
-// back as they went in.
+// code size and past the 4096-code table, animations whose frames come back as
+// they went in, and timing that adds up at any frame rate.
 #include "tools/orvplay/gif.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "tests/tools/gif_decoder.h"
+#include "tools/orvplay/outputs.h"
 
 using orvplay::Picture;
 
@@ -37,6 +41,17 @@ void RoundTrip(const std::vector<uint8_t>& indices, int minCodeSize) {
   ASSERT_FALSE(encoded.empty());
   EXPECT_EQ(encoded[0], minCodeSize);
   EXPECT_EQ(giftest::LzwDecode(Blocks(encoded), minCodeSize), indices);
+}
+
+// The file an encoder writes, built by add.
+template <typename Add>
+std::vector<uint8_t> Encode(int32_t w, int32_t h, Add add) {
+  std::vector<uint8_t> file;
+  orvplay::GifEncoder encoder(
+      w, h, [&](const uint8_t* data, size_t size) { file.insert(file.end(), data, data + size); });
+  add(encoder);
+  encoder.Finish();
+  return file;
 }
 
 Picture Noise(int32_t w, int32_t h, int colours, uint32_t seed) {
@@ -72,7 +87,6 @@ TEST(LzwTest, EdgeInputs) {
 }
 
 TEST(GifTest, FramesWithFewColoursComeBackExactly) {
-  orvplay::GifEncoder encoder(37, 23);
   std::vector<Picture> frames;
   for (uint32_t i = 0; i < 5; ++i) frames.push_back(Noise(37, 23, 5, i));
   // A change in a small area only, stored as a sub-rectangle.
@@ -80,8 +94,9 @@ TEST(GifTest, FramesWithFewColoursComeBackExactly) {
   patched.At(30, 20)[0] ^= 0xFF;
   patched.At(31, 21)[2] ^= 0xFF;
   frames.push_back(patched);
-  for (const auto& f : frames) encoder.Add(f, 4);
-  const giftest::Gif gif = giftest::DecodeGif(encoder.Finish());
+  const giftest::Gif gif = giftest::DecodeGif(Encode(37, 23, [&](orvplay::GifEncoder& e) {
+    for (const auto& f : frames) e.Add(f, 4);
+  }));
   EXPECT_EQ(gif.width, 37);
   EXPECT_EQ(gif.height, 23);
   EXPECT_TRUE(gif.loops);
@@ -93,19 +108,69 @@ TEST(GifTest, FramesWithFewColoursComeBackExactly) {
   }
 }
 
-TEST(GifTest, RepeatedFramesLengthenTheDelayAndShortDelaysAreRaised) {
-  orvplay::GifEncoder encoder(8, 8);
-  const Picture a = Noise(8, 8, 2, 1), b = Noise(8, 8, 2, 2);
-  encoder.Add(a, 3);
-  encoder.Add(a, 3);
-  encoder.Add(a, 4);
-  encoder.Add(b, 1);  // below the minimum viewers honour
-  encoder.Add(b, 100);
-  const giftest::Gif gif = giftest::DecodeGif(encoder.Finish());
+TEST(GifTest, TimeIsKeptWhenFramesMergeOrDrop) {
+  const Picture a = Noise(8, 8, 2, 1), b = Noise(8, 8, 2, 2), c = Noise(8, 8, 2, 3),
+                d = Noise(8, 8, 2, 4);
+  const giftest::Gif gif = giftest::DecodeGif(Encode(8, 8, [&](orvplay::GifEncoder& e) {
+    e.Add(a, 3);
+    e.Add(a, 3);  // equal frames: one, their times added
+    e.Add(a, 4);
+    e.Add(b, 1);  // too short to show: dropped, its time carried on
+    e.Add(c, 0);
+    e.Add(d, 5);  // shown for 1 + 0 + 5
+    e.Add(d, 2);
+    e.Add(b, 1);  // dropped at the end: its time goes to the last frame
+  }));
   ASSERT_EQ(gif.frames.size(), 2u);
-  EXPECT_EQ(gif.delays, (std::vector<int32_t>{10, orvplay::kMinGifDelay + 100}));
+  EXPECT_EQ(gif.delays, (std::vector<int32_t>{10, 9}));
   EXPECT_TRUE(gif.frames[0] == a);
-  EXPECT_TRUE(gif.frames[1] == b);
+  EXPECT_TRUE(gif.frames[1] == d);
+}
+
+TEST(GifOutputTest, PlaysForTheDurationAndTheHoldAtAnyFrameRate) {
+  const std::string path =
+      ::testing::TempDir() + "gif-timing-" + std::to_string(::getpid()) + ".gif";
+  constexpr int32_t kDuration = 1000;
+  for (int32_t fps : {7, 10, 30, 240, 1000}) {
+    SCOPED_TRACE("fps " + std::to_string(fps));
+    // Each step's frame is one colour that names the step.
+    auto frameOf = [](int32_t step) {
+      Picture p(4, 2);
+      for (size_t i = 0; i < p.rgb.size(); i += 3)
+        p.rgb[i] = uint8_t(step), p.rgb[i + 1] = uint8_t(step >> 8), p.rgb[i + 2] = 9;
+      return p;
+    };
+    const int32_t steps = orvplay::ExpectedSteps(kDuration, fps);
+    {
+      orvplay::GifOutput out(std::make_unique<orvtools::OutputFile>(path), 4, 2, kDuration);
+      for (int32_t k = 0; k < steps; ++k) out.Step(k, orvplay::StepElapsed(k, fps), frameOf(k));
+      out.Final(frameOf(0xFFFF));
+      out.Commit();
+    }
+    std::ifstream in(path, std::ios::binary);
+    const giftest::Gif gif =
+        giftest::DecodeGif(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {}));
+    std::filesystem::remove(path);
+    ASSERT_FALSE(gif.frames.empty());
+    int32_t at = 0;  // hundredths of a second
+    for (size_t i = 0; i < gif.frames.size(); ++i) {
+      const uint8_t* px = gif.frames[i].At(0, 0);
+      const int32_t step = px[0] | px[1] << 8;
+      EXPECT_GE(gif.delays[i], orvplay::kMinGifDelay) << "frame " << i;
+      if (step != 0xFFFF) {
+        // A kept frame starts when its step does, or early by the time of
+        // frames dropped before it.
+        const int32_t due = std::min(orvplay::StepElapsed(step, fps), kDuration) / 10;
+        EXPECT_LE(at, due) << "step " << step;
+        EXPECT_GT(at, due - orvplay::kMinGifDelay) << "step " << step;
+      }
+      at += gif.delays[i];
+    }
+    EXPECT_EQ(at, kDuration / 10 + orvplay::GifOutput::kHold);
+    const uint8_t* last = gif.frames.back().At(0, 0);
+    EXPECT_EQ(last[0] | last[1] << 8, 0xFFFF) << "the frame after Finish ends it";
+    EXPECT_GE(gif.delays.back(), orvplay::GifOutput::kHold);
+  }
 }
 
 TEST(GifTest, ManyColoursAreReducedClosely) {
@@ -116,9 +181,8 @@ TEST(GifTest, ManyColoursAreReducedClosely) {
       uint8_t* px = p.At(x, y);
       px[0] = uint8_t(x), px[1] = uint8_t(y * 2), px[2] = uint8_t((x + y) / 2);
     }
-  orvplay::GifEncoder encoder(p.width, p.height);
-  encoder.Add(p, 10);
-  const giftest::Gif gif = giftest::DecodeGif(encoder.Finish());
+  const giftest::Gif gif =
+      giftest::DecodeGif(Encode(p.width, p.height, [&](orvplay::GifEncoder& e) { e.Add(p, 10); }));
   ASSERT_EQ(gif.frames.size(), 1u);
   uint64_t total = 0;
   int worst = 0;

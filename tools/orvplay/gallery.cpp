@@ -60,16 +60,25 @@ std::string GalleryPage(const std::string& title, const std::vector<GalleryEntry
       "code { color: #9fc3ff; }\n"
       ".settings { color: #aab4c3; margin: 0 0 12px; }\n"
       ".pair { display: flex; flex-wrap: wrap; gap: 16px; align-items: flex-start; }\n"
-      ".pair img { max-width: 100%; border: 1px solid #3a3e48; }\n"
+      ".pair img, .pair video { max-width: 100%; border: 1px solid #3a3e48; }\n"
       "</style>\n</head>\n<body>\n<h1>" +
       EscapeHtml(title) + "</h1>\n";
   for (const GalleryEntry& e : entries) {
     page += "<section id=\"" + EscapeHtml(e.symbol) + "\">\n<h2>" + EscapeHtml(e.displayName) +
             " <code>" + EscapeHtml(e.symbol) + "</code></h2>\n<p class=\"settings\">" +
             EscapeHtml(e.category) + " &middot; " + EscapeHtml(e.settings) + " &middot; " +
-            std::to_string(e.steps) + " steps</p>\n<div class=\"pair\">\n<img src=\"" +
-            Link(e.gif) + "\" alt=\"" + EscapeHtml(e.displayName) + ", animated\">\n<img src=\"" +
-            Link(e.sheet) + "\" alt=\"" + EscapeHtml(e.displayName) +
+            std::to_string(e.steps) + " steps</p>\n<div class=\"pair\">\n";
+    const std::string gif =
+        "<img src=\"" + Link(e.gif) + "\" alt=\"" + EscapeHtml(e.displayName) + ", animated\">";
+    if (e.video.empty()) {
+      page += gif + "\n";
+    } else {
+      // Muted, so that browsers let it play on its own.
+      page += "<video src=\"" + Link(e.video) + "\" width=\"" + std::to_string(e.width) +
+              "\" height=\"" + std::to_string(e.height) +
+              "\" autoplay loop muted playsinline controls>\n" + gif + "\n</video>\n";
+    }
+    page += "<img src=\"" + Link(e.sheet) + "\" alt=\"" + EscapeHtml(e.displayName) +
             ", contact sheet\">\n</div>\n</section>\n";
   }
   page += "</body>\n</html>\n";

@@ -213,7 +213,8 @@ std::vector<uint8_t> LzwEncode(const std::vector<uint8_t>& indices, int32_t minC
   return out;
 }
 
-GifEncoder::GifEncoder(int32_t width, int32_t height) : width_(width), height_(height) {
+GifEncoder::GifEncoder(int32_t width, int32_t height, Writer write)
+    : width_(width), height_(height), write_(std::move(write)) {
   out_ = {'G', 'I', 'F', '8', '9', 'a'};
   Put16(out_, width);
   Put16(out_, height);
@@ -222,38 +223,44 @@ GifEncoder::GifEncoder(int32_t width, int32_t height) : width_(width), height_(h
   const uint8_t loop[] = {0x21, 0xFF, 0x0B, 'N', 'E',  'T',  'S',  'C',  'A', 'P',
                           'E',  '2',  '.',  '0', 0x03, 0x01, 0x00, 0x00, 0x00};
   out_.insert(out_.end(), loop, loop + sizeof loop);
+  write_(out_.data(), out_.size());
+  out_.clear();
 }
 
 void GifEncoder::Add(const Picture& frame, int32_t delay) {
   if (frame.width != width_ || frame.height != height_)
     throw std::logic_error("GIF frame of the wrong size");
-  delay = std::max(delay, kMinGifDelay);
-  if (!hasPending_) {
-    pending_ = frame;
-    pendingBox_ = {0, 0, width_, height_};
-    pendingDelay_ = delay;
-    hasPending_ = true;
-    return;
-  }
-  // The rectangle that differs from the previous frame.
+  delay = std::max(delay, int32_t(0));
+  // The rectangle that differs from the last kept frame.
   int32_t x0 = width_, y0 = height_, x1 = -1, y1 = -1;
-  for (int32_t y = 0; y < height_; ++y, orvtools::CheckStop()) {
-    const uint8_t* a = frame.At(0, y);
-    const uint8_t* b = pending_.At(0, y);
-    if (std::equal(a, a + width_ * 3, b)) continue;
-    y0 = std::min(y0, y), y1 = y;
-    for (int32_t x = 0; x < width_; ++x)
-      if (!std::equal(a + x * 3, a + x * 3 + 3, b + x * 3))
-        x0 = std::min(x0, x), x1 = std::max(x1, x);
+  if (hasPending_) {
+    for (int32_t y = 0; y < height_; ++y, orvtools::CheckStop()) {
+      const uint8_t* a = frame.At(0, y);
+      const uint8_t* b = pending_.At(0, y);
+      if (std::equal(a, a + width_ * 3, b)) continue;
+      y0 = std::min(y0, y), y1 = y;
+      for (int32_t x = 0; x < width_; ++x)
+        if (!std::equal(a + x * 3, a + x * 3 + 3, b + x * 3))
+          x0 = std::min(x0, x), x1 = std::max(x1, x);
+    }
+    if (y1 < 0) {
+      pendingDelay_ += carried_ + delay;
+      carried_ = 0;
+      return;
+    }
+  } else {
+    x0 = y0 = 0, x1 = width_ - 1, y1 = height_ - 1;
   }
-  if (y1 < 0) {
-    pendingDelay_ = std::min(pendingDelay_ + delay, 65535);
+  if (carried_ + delay < kMinGifDelay) {
+    carried_ += delay;
     return;
   }
-  Flush();
+  if (hasPending_) Flush();
   pending_ = frame;
   pendingBox_ = {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
-  pendingDelay_ = delay;
+  pendingDelay_ = carried_ + delay;
+  carried_ = 0;
+  hasPending_ = true;
 }
 
 void GifEncoder::Flush() {
@@ -264,8 +271,9 @@ void GifEncoder::Flush() {
   image.palette.resize((size_t(1) << tableBits) * 3, 0);
 
   // Graphic control: keep the previous frame under this one, no transparency.
+  // Delays stay far below the field's limit: --duration is at most 600 s.
   out_.insert(out_.end(), {0x21, 0xF9, 0x04, 0x04});
-  Put16(out_, pendingDelay_);
+  Put16(out_, std::min(pendingDelay_, int32_t(65535)));
   out_.insert(out_.end(), {0x00, 0x00});
   out_.push_back(0x2C);
   Put16(out_, b.x);
@@ -276,13 +284,19 @@ void GifEncoder::Flush() {
   out_.insert(out_.end(), image.palette.begin(), image.palette.end());
   const std::vector<uint8_t> data = LzwEncode(image.indices, std::max(2, tableBits));
   out_.insert(out_.end(), data.begin(), data.end());
+  write_(out_.data(), out_.size());
+  out_.clear();
 }
 
-std::vector<uint8_t> GifEncoder::Finish() {
-  if (hasPending_) Flush();
+void GifEncoder::Finish() {
+  if (hasPending_) {
+    pendingDelay_ += carried_;
+    Flush();
+  }
   hasPending_ = false;
   out_.push_back(0x3B);
-  return std::move(out_);
+  write_(out_.data(), out_.size());
+  out_.clear();
 }
 
 }  // namespace orvplay

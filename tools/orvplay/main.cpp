@@ -101,7 +101,8 @@ struct Played {
 
 // Where one playback goes, each opened before the playback starts.
 struct Destinations {
-  std::unique_ptr<orvtools::OutputFile> gif, sheet;
+  // Each written as its name says: .gif, .png (a contact sheet) or a video.
+  std::vector<std::unique_ptr<orvtools::OutputFile>> files;
   orvtools::FolderOutput* frames = nullptr;
 };
 
@@ -118,14 +119,21 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
 
   std::vector<std::unique_ptr<Output>> outputs;
   if (o.noOutput) outputs.push_back(std::make_unique<MemoryOutput>());
-  if (d.gif)
-    outputs.push_back(
-        std::make_unique<GifOutput>(std::move(d.gif), from.width, from.height, o.fps));
-  if (d.sheet)
-    outputs.push_back(std::make_unique<SheetOutput>(
-        std::move(d.sheet),
-        SheetTitle{t.displayName + " (" + t.symbol + ")", SettingsText(o, s, IsColorTransition(t))},
-        expected));
+  for (auto& file : d.files) {
+    const std::string ext = Lower(fs::path(file->path()).extension().string());
+    if (ext == ".gif")
+      outputs.push_back(
+          std::make_unique<GifOutput>(std::move(file), from.width, from.height, o.duration));
+    else if (ext == ".png")
+      outputs.push_back(
+          std::make_unique<SheetOutput>(std::move(file),
+                                        SheetTitle{t.displayName + " (" + t.symbol + ")",
+                                                   SettingsText(o, s, IsColorTransition(t))},
+                                        expected));
+    else
+      outputs.push_back(std::make_unique<VideoOutput>(std::move(file), from.width, from.height,
+                                                      o.fps, o.lossless));
+  }
   if (d.frames) outputs.push_back(std::make_unique<FramesOutput>(*d.frames));
 
   std::vector<Output*> raw;
@@ -146,7 +154,7 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
 std::function<bool(const std::string&)> GalleryNames(const Stage& stage) {
   std::vector<std::string> names{"index.html"};
   for (const Transition& t : stage.transitions())
-    names.insert(names.end(), {t.symbol + ".gif", t.symbol + ".png"});
+    names.insert(names.end(), {t.symbol + ".gif", t.symbol + ".png", t.symbol + ".mp4"});
   return [names](const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
   };
@@ -167,6 +175,8 @@ int Run(const Options& o) {
     chosen.push_back(&FindTransition(stage, o.transition));
     if (o.color && !IsColorTransition(*chosen[0]))
       throw UsageError("--color is for OrvColor only, not " + chosen[0]->symbol);
+    if (IsVideoName(o.out) && !kVideoBuilt)
+      throw std::runtime_error(o.out + ": " + NoVideoReason());
   }
 
   // Every output is opened before any work, so that a folder or name that
@@ -200,10 +210,13 @@ int Run(const Options& o) {
   if (o.all) {
     std::vector<GalleryEntry> gallery;
     for (const Transition* t : chosen) {
+      // The page shows the video where there is one, the GIF where video
+      // cannot play.
       Destinations d;
       if (folder) {
-        d.gif = folder->Open(t->symbol + ".gif");
-        d.sheet = folder->Open(t->symbol + ".png");
+        d.files.push_back(folder->Open(t->symbol + ".gif"));
+        d.files.push_back(folder->Open(t->symbol + ".png"));
+        if (kVideoBuilt) d.files.push_back(folder->Open(t->symbol + ".mp4"));
       }
       const Played p = PlayOne(stage, *t, o, from, to, rect, std::move(d));
       steps += p.steps;
@@ -212,7 +225,8 @@ int Run(const Options& o) {
       s.rect = rect;
       gallery.push_back({t->displayName, t->symbol, t->category,
                          SettingsText(o, s, IsColorTransition(*t)), t->symbol + ".gif",
-                         t->symbol + ".png", p.steps});
+                         t->symbol + ".png", kVideoBuilt ? t->symbol + ".mp4" : "", from.width,
+                         from.height, p.steps});
     }
     if (folder) {
       const std::string page = GalleryPage("ORVPACK1.x32 transitions", gallery);
@@ -224,8 +238,7 @@ int Run(const Options& o) {
     }
   } else {
     Destinations d;
-    const std::string ext = o.out.empty() ? "" : Lower(fs::path(o.out).extension().string());
-    (ext == ".gif" ? d.gif : d.sheet) = std::move(single);
+    if (single) d.files.push_back(std::move(single));
     d.frames = folder.get();
     const Played p = PlayOne(stage, *chosen[0], o, from, to, rect, std::move(d));
     steps = p.steps;

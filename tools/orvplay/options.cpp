@@ -4,12 +4,13 @@
 #include <cstdint>
 
 #include "tools/args.h"
+#include "tools/orvplay/video.h"
 
 namespace orvplay {
 
 const char kUsage[] =
     "usage: orvplay --list\n"
-    "       orvplay TRANSITION [options] (--out FILE.gif|FILE.png | --frames DIR | --no-output)\n"
+    "       orvplay TRANSITION [options] (--out FILE | --frames DIR | --no-output)\n"
     "       orvplay --all --out-dir DIR [options]\n"
     "\n"
     "Plays a transition of ORVPACK1.x32 through the stand-in host, as the host\n"
@@ -25,11 +26,15 @@ const char kUsage[] =
     "  --fps N              steps per second of elapsed time (30)\n"
     "  --rect T,L,B,R       the transition rectangle (the whole picture)\n"
     "  --color NAME         OrvColor's colour: red green blue cyan magenta yellow bw (bw)\n"
-    "  --out FILE.gif       an animated GIF (at most 50 frames per second play at speed)\n"
+    "  --out FILE.gif       an animated GIF, timed as the steps (duration + 1 s hold)\n"
+    "  --out FILE.mp4       H.264 video, yuv420p, one frame per step at --fps\n"
+    "  --out FILE.webm      VP9 video, yuv420p (odd sides padded to even in both)\n"
+    "  --out FILE.mkv       FFV1 video, lossless RGB\n"
+    "  --lossless           with .mp4: H.264 RGB at qp 0, the pixels exactly\n"
     "  --out FILE.png       a contact sheet: frames at evenly spaced times\n"
     "  --frames DIR         DIR/frame-NNNNN.png for every step, DIR/final.png after Finish\n"
     "  --no-output          render the frames into memory only (--frames-to-memory too)\n"
-    "  --all --out-dir DIR  every transition: DIR/SYMBOL.gif, DIR/SYMBOL.png, DIR/index.html\n"
+    "  --all --out-dir DIR  every transition: DIR/SYMBOL.mp4, .gif, .png, DIR/index.html\n"
     "  --force              let --frames or --out-dir use a folder that holds files: the\n"
     "                       set orvplay writes there is replaced whole, the rest left alone\n"
     "  -h, --help           this text\n"
@@ -81,6 +86,7 @@ Options ParseOptions(const std::vector<std::string>& argv) {
                                    {{"--all"}},
                                    {{"--no-output", "--frames-to-memory"}},
                                    {{"--force"}},
+                                   {{"--lossless"}},
                                    {{"--from"}, true},
                                    {{"--to"}, true},
                                    {{"--out"}, true},
@@ -100,6 +106,7 @@ Options ParseOptions(const std::vector<std::string>& argv) {
   o.all = args.Has("--all");
   o.noOutput = args.Has("--no-output");
   o.force = args.Has("--force");
+  o.lossless = args.Has("--lossless");
   o.from = args.Value("--from").value_or("");
   o.to = args.Value("--to").value_or("");
   o.out = args.Value("--out").value_or("");
@@ -136,14 +143,18 @@ Options ParseOptions(const std::vector<std::string>& argv) {
     if (!o.out.empty() || !o.framesDir.empty())
       throw UsageError("--all writes into --out-dir; --out and --frames are for one transition");
     if (o.outDir.empty() && !o.noOutput) throw UsageError("--all needs --out-dir DIR");
+    if (o.lossless)
+      throw UsageError("--lossless is for one transition's --out FILE.mp4 or FILE.mkv");
     return o;
   }
   if (!o.outDir.empty()) throw UsageError("--out-dir goes with --all");
   if (o.transition.empty()) throw UsageError("name a transition (orvplay --list shows them)");
-  if (!o.out.empty()) orvtools::CheckOutputName("--out", o.out, {".gif", ".png"});
+  if (!o.out.empty())
+    orvtools::CheckOutputName("--out", o.out, {".gif", ".png", ".mp4", ".webm", ".mkv"});
+  if (o.lossless && !TakesLossless(o.out))
+    throw UsageError("--lossless is for --out FILE.mp4 (H.264 RGB) and FILE.mkv (FFV1)");
   if (o.out.empty() && o.framesDir.empty() && !o.noOutput)
-    throw UsageError(
-        "nothing to write: give --out FILE.gif, --out FILE.png, --frames DIR or --no-output");
+    throw UsageError("nothing to write: give --out FILE, --frames DIR or --no-output");
   return o;
 }
 

@@ -19,7 +19,8 @@ struct Options {
   bool force = false;     // an output folder may already hold files
   std::string transition;
   std::string from, to;
-  std::string out;        // FILE.gif or FILE.png
+  std::string out;        // FILE.gif, FILE.png or a video: FILE.mp4, FILE.webm, FILE.mkv
+  bool lossless = false;  // a video that keeps the pixels exactly
   std::string framesDir;  // every frame as a PNG
   std::string outDir;     // with --all
   int32_t depth = 32;

@@ -28,26 +28,46 @@ void WriteAll(orvtools::OutputFile& file, const std::vector<uint8_t>& bytes) {
 // ---- GIF ----
 
 GifOutput::GifOutput(std::unique_ptr<orvtools::OutputFile> file, int32_t width, int32_t height,
-                     int32_t fps)
-    : file_(std::move(file)), fps_(fps), encoder_(width, height) {}
+                     int32_t duration)
+    : file_(std::move(file)),
+      duration_(duration),
+      encoder_(width, height,
+               [this](const uint8_t* data, size_t size) { file_->Write(data, size); }) {}
+
+void GifOutput::Release(int32_t until) {
+  if (heldElapsed_ < 0) return;
+  const auto cs = [this](int32_t ms) { return std::min(ms, duration_) / 10; };
+  encoder_.Add(held_, cs(until) - cs(heldElapsed_));
+}
 
 void GifOutput::Step(int32_t, int32_t elapsed, const Picture& window) {
   // A frame stays up until the next one replaces it.
-  if (heldElapsed_ >= 0) encoder_.Add(held_, elapsed / 10 - heldElapsed_ / 10);
+  Release(elapsed);
   held_ = window;
   heldElapsed_ = elapsed;
 }
 
 void GifOutput::Final(const Picture& window) {
-  if (heldElapsed_ >= 0) {
-    const int32_t shownUntil = heldElapsed_ + 1000 / fps_;
-    encoder_.Add(held_, shownUntil / 10 - heldElapsed_ / 10);
-  }
-  // The end frame stays a second before the animation starts over.
-  encoder_.Add(window, 100);
+  Release(duration_);
+  // The end frame stays a while before the animation starts over.
+  encoder_.Add(window, kHold);
 }
 
-void GifOutput::Commit() { WriteAll(*file_, encoder_.Finish()); }
+void GifOutput::Commit() {
+  encoder_.Finish();
+  file_->Commit();
+}
+
+// ---- video ----
+
+VideoOutput::VideoOutput(std::unique_ptr<orvtools::OutputFile> file, int32_t width, int32_t height,
+                         int32_t fps, bool lossless)
+    : file_(std::move(file)), encoder_(*file_, width, height, fps, lossless) {}
+
+void VideoOutput::Commit() {
+  encoder_.Finish();
+  file_->Commit();
+}
 
 // ---- contact sheet ----
 

@@ -11,6 +11,7 @@
 
 #include "tools/orvplay/gif.h"
 #include "tools/orvplay/stage.h"
+#include "tools/orvplay/video.h"
 #include "tools/safe_output.h"
 
 namespace orvplay {
@@ -23,20 +24,43 @@ class Output : public FrameSink {
   virtual std::string Where() const = 0;
 };
 
+// Frame k is shown from elapsed time k to elapsed time k + 1, counted in whole
+// hundredths of a second from the start (so no rounding adds up) and cut at
+// the transition's duration; the frame after Finish then stays a second. The
+// animation plays for the duration plus that second at any frame rate.
 class GifOutput : public Output {
  public:
-  GifOutput(std::unique_ptr<orvtools::OutputFile> file, int32_t width, int32_t height, int32_t fps);
+  static constexpr int32_t kHold = 100;  // hundredths of a second
+  GifOutput(std::unique_ptr<orvtools::OutputFile> file, int32_t width, int32_t height,
+            int32_t duration);
   void Step(int32_t step, int32_t elapsed, const Picture& window) override;
   void Final(const Picture& window) override;
   void Commit() override;
   std::string Where() const override { return file_->path(); }
 
  private:
+  void Release(int32_t until);
   std::unique_ptr<orvtools::OutputFile> file_;
-  int32_t fps_;
+  int32_t duration_;
   GifEncoder encoder_;
   Picture held_;  // the latest frame, added once its display time is known
   int32_t heldElapsed_ = -1;
+};
+
+// A video at a constant fps: frame k is the window after step k, and the frame
+// after Finish comes last, so it lasts (steps + 1) / fps.
+class VideoOutput : public Output {
+ public:
+  VideoOutput(std::unique_ptr<orvtools::OutputFile> file, int32_t width, int32_t height,
+              int32_t fps, bool lossless);
+  void Step(int32_t, int32_t, const Picture& window) override { encoder_.Add(window); }
+  void Final(const Picture& window) override { encoder_.Add(window); }
+  void Commit() override;
+  std::string Where() const override { return file_->path(); }
+
+ private:
+  std::unique_ptr<orvtools::OutputFile> file_;
+  VideoEncoder encoder_;
 };
 
 // Labels of a contact sheet: what is playing and how.

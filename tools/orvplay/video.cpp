@@ -1,0 +1,318 @@
+#include "tools/orvplay/video.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+#ifdef ORVPLAY_VIDEO
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+#endif
+
+namespace orvplay {
+
+namespace {
+
+std::string Extension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+// What each name is written as.
+enum class Kind { kH264, kH264Rgb, kVp9, kFfv1 };
+
+Kind KindFor(const std::string& path, bool lossless) {
+  const std::string ext = Extension(path);
+  if (ext == ".mkv") return Kind::kFfv1;
+  if (ext == ".webm") return Kind::kVp9;
+  return lossless ? Kind::kH264Rgb : Kind::kH264;
+}
+
+bool Subsampled(Kind kind) { return kind == Kind::kH264 || kind == Kind::kVp9; }
+
+}  // namespace
+
+bool IsVideoName(const std::string& path) {
+  const std::string ext = Extension(path);
+  return ext == ".mp4" || ext == ".webm" || ext == ".mkv";
+}
+
+bool TakesLossless(const std::string& path) {
+  const std::string ext = Extension(path);
+  return ext == ".mp4" || ext == ".mkv";
+}
+
+std::string NoVideoReason() {
+  return "this orvplay was built without video; install " + std::string(kVideoPackages) +
+         " and build it again";
+}
+
+void VideoFrameSize(const std::string& path, bool lossless, int32_t& width, int32_t& height) {
+  if (Subsampled(KindFor(path, lossless))) {
+    width += width & 1;
+    height += height & 1;
+  }
+}
+
+#ifndef ORVPLAY_VIDEO
+
+const bool kVideoBuilt = false;
+
+struct VideoEncoder::State {};
+VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t, int32_t, int32_t, bool) {
+  throw std::runtime_error(file.path() + ": " + NoVideoReason());
+}
+VideoEncoder::~VideoEncoder() = default;
+void VideoEncoder::Add(const Picture&) {}
+void VideoEncoder::Finish() {}
+
+#else
+
+const bool kVideoBuilt = true;
+
+namespace {
+
+std::string AvError(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+struct VideoEncoder::State {
+  orvtools::OutputFile& file;
+  std::string what;  // "FILE (H.264)" for messages
+  int32_t width, height;
+  int64_t next = 0;  // the next frame's number
+  bool padded = false;
+  Picture evened;  // the picture padded to even sides, when it needs it
+  AVFormatContext* format = nullptr;
+  AVIOContext* io = nullptr;
+  AVCodecContext* codec = nullptr;
+  AVStream* stream = nullptr;
+  SwsContext* scale = nullptr;
+  AVFrame* frame = nullptr;
+  AVPacket* packet = nullptr;
+  // A write error inside the muxer arrives here through the callbacks; it is
+  // thrown again once FFmpeg has returned.
+  std::string ioError;
+
+  explicit State(orvtools::OutputFile& f) : file(f) {}
+  ~State() {
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    sws_freeContext(scale);
+    avcodec_free_context(&codec);
+    if (format) avformat_free_context(format);
+    if (io) av_free(io->buffer);
+    avio_context_free(&io);
+  }
+
+  void Check(int code, const char* doing) {
+    if (!ioError.empty()) throw std::runtime_error(ioError);
+    if (code < 0) throw std::runtime_error(what + ": " + doing + ": " + AvError(code));
+  }
+
+  static int WritePacket(void* opaque, uint8_t* data, int size) {
+    auto* s = static_cast<State*>(opaque);
+    try {
+      s->file.Write(data, size_t(size));
+      return size;
+    } catch (const std::exception& e) {
+      s->ioError = e.what();
+      return AVERROR(EIO);
+    }
+  }
+  static int64_t SeekTo(void* opaque, int64_t offset, int whence) {
+    auto* s = static_cast<State*>(opaque);
+    try {
+      if (whence == AVSEEK_SIZE) return s->file.Size();
+      return s->file.Seek(offset, whence & ~AVSEEK_FORCE);
+    } catch (const std::exception& e) {
+      s->ioError = e.what();
+      return AVERROR(EIO);
+    }
+  }
+
+  // Sends a frame (or, with none, the end) and writes every packet ready.
+  void Drain(AVFrame* input) {
+    Check(avcodec_send_frame(codec, input), "encoding");
+    for (;; orvtools::CheckStop()) {
+      const int got = avcodec_receive_packet(codec, packet);
+      if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return;
+      Check(got, "encoding");
+      // A frame lasts one frame time; the last one's sets the file's duration.
+      if (packet->duration == 0) packet->duration = 1;
+      av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+      packet->stream_index = stream->index;
+      Check(av_interleaved_write_frame(format, packet), "writing");
+    }
+  }
+};
+
+VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t height, int32_t fps,
+                           bool lossless)
+    : state_(std::make_unique<State>(file)) {
+  State& s = *state_;
+  // The encoders' own reports (settings, statistics) are not for the user;
+  // what goes wrong comes back as an error code and is reported by us.
+  av_log_set_level(AV_LOG_ERROR);
+  const Kind kind = KindFor(file.path(), lossless);
+  static constexpr const char* kCodec[] = {"libx264", "libx264rgb", "libvpx-vp9", "ffv1"};
+  static constexpr const char* kWhat[] = {"H.264", "H.264 RGB", "VP9", "FFV1"};
+  static constexpr const char* kFormat[] = {"mp4", "mp4", "webm", "matroska"};
+  s.what = file.path() + " (" + kWhat[int(kind)] + ")";
+  s.width = width;
+  s.height = height;
+  int32_t codedW = width, codedH = height;
+  VideoFrameSize(file.path(), lossless, codedW, codedH);
+  s.padded = codedW != width || codedH != height;
+
+  const AVCodec* encoder = avcodec_find_encoder_by_name(kCodec[int(kind)]);
+  if (!encoder)
+    throw std::runtime_error(s.what + ": this FFmpeg has no " + kCodec[int(kind)] + " encoder");
+  s.Check(avformat_alloc_output_context2(&s.format, nullptr, kFormat[int(kind)], nullptr),
+          "starting the container");
+  s.codec = avcodec_alloc_context3(encoder);
+  s.frame = av_frame_alloc();
+  s.packet = av_packet_alloc();
+  if (!s.codec || !s.frame || !s.packet) throw std::bad_alloc();
+
+  AVCodecContext* c = s.codec;
+  c->width = codedW;
+  c->height = codedH;
+  c->time_base = AVRational{1, fps};
+  c->framerate = AVRational{fps, 1};
+  c->sample_aspect_ratio = AVRational{1, 1};
+  AVPixelFormat input = AV_PIX_FMT_RGB24;
+  switch (kind) {
+    case Kind::kH264:
+    case Kind::kVp9:
+      c->pix_fmt = AV_PIX_FMT_YUV420P;
+      // BT.709 in the limited range, said in the stream, so that players
+      // turn it back into the same colours.
+      c->color_range = AVCOL_RANGE_MPEG;
+      c->colorspace = AVCOL_SPC_BT709;
+      c->color_primaries = AVCOL_PRI_BT709;
+      c->color_trc = AVCOL_TRC_BT709;
+      if (kind == Kind::kH264) {
+        av_opt_set(c->priv_data, "preset", "veryfast", 0);
+        av_opt_set(c->priv_data, "crf", "18", 0);
+      } else {
+        // The default (good) mode takes about seven times as long.
+        av_opt_set(c->priv_data, "deadline", "realtime", 0);
+        av_opt_set(c->priv_data, "cpu-used", "8", 0);
+        av_opt_set(c->priv_data, "row-mt", "1", 0);
+        av_opt_set(c->priv_data, "crf", "24", 0);
+        c->bit_rate = 0;
+      }
+      break;
+    case Kind::kH264Rgb:
+      c->pix_fmt = AV_PIX_FMT_RGB24;
+      av_opt_set(c->priv_data, "preset", "veryfast", 0);
+      av_opt_set(c->priv_data, "qp", "0", 0);
+      break;
+    case Kind::kFfv1:
+      c->pix_fmt = AV_PIX_FMT_BGR0;
+      c->level = 3;
+      break;
+  }
+  if (s.format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  s.Check(avcodec_open2(c, encoder, nullptr), "opening the encoder");
+
+  s.stream = avformat_new_stream(s.format, nullptr);
+  if (!s.stream) throw std::bad_alloc();
+  s.stream->time_base = c->time_base;
+  s.stream->avg_frame_rate = c->framerate;
+  s.Check(avcodec_parameters_from_context(s.stream->codecpar, c), "describing the stream");
+
+  constexpr int kBuffer = 1 << 16;
+  auto* buffer = static_cast<uint8_t*>(av_malloc(kBuffer));
+  s.io = buffer ? avio_alloc_context(buffer, kBuffer, 1, &s, nullptr, &State::WritePacket,
+                                     &State::SeekTo)
+                : nullptr;
+  if (!s.io) {
+    av_free(buffer);
+    throw std::bad_alloc();
+  }
+  s.format->pb = s.io;
+  s.format->flags |= AVFMT_FLAG_CUSTOM_IO;
+  s.Check(avformat_write_header(s.format, nullptr), "writing the header");
+
+  s.frame->format = c->pix_fmt;
+  s.frame->width = codedW;
+  s.frame->height = codedH;
+  s.frame->color_range = c->color_range;
+  s.frame->colorspace = c->colorspace;
+  s.Check(av_frame_get_buffer(s.frame, 0), "allocating a frame");
+  if (c->pix_fmt != input) {
+    s.scale = sws_getContext(codedW, codedH, input, codedW, codedH, c->pix_fmt,
+                             SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr,
+                             nullptr);
+    if (!s.scale) throw std::runtime_error(s.what + ": no conversion to the encoder's pixels");
+    if (Subsampled(kind)) {
+      int* inv;
+      int* table;
+      int srcRange, dstRange, brightness, contrast, saturation;
+      sws_getColorspaceDetails(s.scale, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
+                               &saturation);
+      const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+      sws_setColorspaceDetails(s.scale, bt709, 1, bt709, 0, brightness, contrast, saturation);
+    }
+  }
+  if (s.padded) s.evened = Picture(codedW, codedH);
+}
+
+VideoEncoder::~VideoEncoder() = default;
+
+void VideoEncoder::Add(const Picture& picture) {
+  State& s = *state_;
+  if (picture.width != s.width || picture.height != s.height)
+    throw std::logic_error("video frame of the wrong size");
+  orvtools::CheckStop();
+  const Picture* source = &picture;
+  if (s.padded) {
+    // The extra column and row repeat the picture's last ones.
+    Picture& e = s.evened;
+    for (int32_t y = 0; y < e.height; ++y) {
+      const uint8_t* row = picture.At(0, std::min(y, picture.height - 1));
+      std::copy_n(row, size_t(picture.width) * 3, e.At(0, y));
+      if (e.width > picture.width)
+        std::copy_n(row + (picture.width - 1) * 3, 3, e.At(picture.width, y));
+    }
+    source = &e;
+  }
+  s.Check(av_frame_make_writable(s.frame), "allocating a frame");
+  const uint8_t* planes[1] = {source->rgb.data()};
+  const int strides[1] = {source->width * 3};
+  if (s.scale) {
+    sws_scale(s.scale, planes, strides, 0, source->height, s.frame->data, s.frame->linesize);
+  } else {
+    for (int32_t y = 0; y < source->height; ++y)
+      std::copy_n(source->At(0, y), size_t(strides[0]),
+                  s.frame->data[0] + y * s.frame->linesize[0]);
+  }
+  s.frame->pts = s.next++;
+  s.Drain(s.frame);
+}
+
+void VideoEncoder::Finish() {
+  State& s = *state_;
+  s.Drain(nullptr);
+  s.Check(av_write_trailer(s.format), "completing the file");
+  avio_flush(s.io);
+  s.Check(s.io->error, "writing");
+}
+
+#endif
+
+}  // namespace orvplay
