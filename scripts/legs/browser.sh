@@ -1,0 +1,13 @@
+# orvplay's gallery in Debian's Chromium, headless: every video loads with the
+# expected duration and size, every image decodes, no console errors. The page
+# and a screenshot of it stay in build/browser/.
+leg_browser() {
+  need_packages cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev \
+    "${video_packages[@]}" chromium python3
+  configure_and_build build "${native_cmake_args[@]}"
+  rm -rf build/browser
+  mkdir -p build/browser
+  build/bin/orvplay --all --duration 1000 --fps 25 --out-dir build/browser/gallery
+  python3 tests/browser/gallery_check.py build/browser/gallery/index.html \
+    build/browser/gallery.png --width 640 --height 360 --duration 1000 --fps 25 --videos 6
+}
