@@ -193,6 +193,7 @@ VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t he
   c->time_base = AVRational{1, fps};
   c->framerate = AVRational{fps, 1};
   c->sample_aspect_ratio = AVRational{1, 1};
+  c->thread_count = 0;  // as many as there are processors
   AVPixelFormat input = AV_PIX_FMT_RGB24;
   switch (kind) {
     case Kind::kH264:
@@ -204,14 +205,19 @@ VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t he
       c->colorspace = AVCOL_SPC_BT709;
       c->color_primaries = AVCOL_PRI_BT709;
       c->color_trc = AVCOL_TRC_BT709;
+      // Neither encoder looks ahead or holds frames back: each frame is
+      // encoded as it comes, so memory stays that of a few frames (a 4096 x
+      // 4096 picture is 25 MB a frame) however long the video.
       if (kind == Kind::kH264) {
         av_opt_set(c->priv_data, "preset", "veryfast", 0);
+        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
         av_opt_set(c->priv_data, "crf", "18", 0);
       } else {
         // The default (good) mode takes about seven times as long.
         av_opt_set(c->priv_data, "deadline", "realtime", 0);
         av_opt_set(c->priv_data, "cpu-used", "8", 0);
         av_opt_set(c->priv_data, "row-mt", "1", 0);
+        av_opt_set(c->priv_data, "lag-in-frames", "0", 0);
         av_opt_set(c->priv_data, "crf", "24", 0);
         c->bit_rate = 0;
       }
