@@ -18,6 +18,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <span>
 #include <sstream>
 #include <thread>
 
@@ -218,11 +219,13 @@ TEST_F(OrvplayTest, TransitionsAreFoundBySymbolOrDisplayNameInAnyCase) {
 
 // ---- bad input ----
 
+struct Mistake {
+  std::vector<std::string> args;
+  const char* message;
+};
+
 TEST_F(OrvplayTest, CommandLineMistakesAreNamed) {
-  const struct {
-    std::vector<std::string> args;
-    const char* message;
-  } cases[] = {
+  const Mistake cases[] = {
       {{"OrvFade", "--depth", "12", "--no-output"}, "--depth: '12' is not one of 8, 16, 24, 32"},
       {{"OrvFade", "--depth", "x", "--no-output"}, "--depth: 'x' is not one of 8, 16, 24, 32"},
       {{"OrvFade", "--duration", "0", "--no-output"}, "--duration must be from 1 to"},
@@ -274,10 +277,7 @@ TEST_F(OrvplayTest, CommandLineMistakesAreNamed) {
        "--duration 600000 is too long for a 640x360 picture with chunk 4096"},
   };
   // orvhost reads its command line the same way.
-  const struct {
-    std::vector<std::string> args;
-    const char* message;
-  } hostCases[] = {
+  const Mistake hostCases[] = {
       {{"options", "--color", "4294967297"},
        "--color must be from -2147483648 to 4294967295, not 4294967297"},
       {{"options", "--color"}, "--color needs a value"},
@@ -300,22 +300,18 @@ TEST_F(OrvplayTest, CommandLineMistakesAreNamed) {
       {{"thumbnail", "--out", ".png"}, "--out .png: the name needs a stem"},
       {{"thumbnail"}, "thumbnail needs --out FILE.png"},
   };
-  for (const auto& c : cases) {
-    std::string joined;
-    for (const auto& a : c.args) joined += a + " ";
-    SCOPED_TRACE("orvplay " + joined);
-    const Result r = Run(c.args);
-    EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, "");
-  }
-  for (const auto& c : hostCases) {
-    std::string joined;
-    for (const auto& a : c.args) joined += a + " ";
-    SCOPED_TRACE("orvhost " + joined);
-    const Result r = Host(c.args);
-    EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  for (const auto& [program, table] :
+       {std::pair{ORVPLAY_PATH, std::span<const Mistake>(cases)},
+        std::pair{ORVHOST_PATH, std::span<const Mistake>(hostCases)}}) {
+    for (const Mistake& c : table) {
+      std::string joined = program;
+      for (const auto& a : c.args) joined += " " + a;
+      SCOPED_TRACE(joined);
+      const Result r = Exec(program, c.args);
+      EXPECT_EQ(r.code, 2);
+      EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+      EXPECT_EQ(r.out, "");
+    }
   }
   EXPECT_EQ(Files(), std::vector<std::string>{}) << "a failed run left files behind";
   // The colour option is the raw media word: any 32-bit value, signed or not.
@@ -600,40 +596,22 @@ TEST_F(OrvplayTest, AWriteThatFailsExitsOneAndLeavesNoFile) {
   const auto before = Snapshot();
   // dash counts ulimit -f in blocks of 512 bytes: 8 KiB.
   const std::string limit = "trap '' XFSZ; ulimit -f 16;";
-  const char* const kFull = "No space left on device";
+  const std::string full = "No space left on device", out = "standard output: " + full;
   const struct {
     const char* program;
     std::vector<std::string> args;
     std::string setup, out, message;
     bool onTmpfs;
   } cases[] = {
-      {ORVPLAY_PATH,
-       {"--list"},
-       "",
-       "/dev/full",
-       "cannot write to standard output: " + std::string(kFull),
-       false},
-      {ORVHOST_PATH,
-       {"classes"},
-       "",
-       "/dev/full",
-       "cannot write to standard output: " + std::string(kFull),
-       false},
-      {ORVHOST_PATH,
-       {"thumbnail", "--out", "/dev/full"},
-       "",
-       "",
-       "cannot write /dev/full: " + std::string(kFull),
-       false},
-      {ORVPLAY_PATH,
-       {"OrvFade", "--out", "sheet.png"},
-       limit,
-       "",
-       "cannot write sheet.png: File too large",
-       false},
+      // clang-format off
+      {ORVPLAY_PATH, {"--list"}, "", "/dev/full", out, false},
+      {ORVHOST_PATH, {"classes"}, "", "/dev/full", out, false},
+      {ORVHOST_PATH, {"thumbnail", "--out", "/dev/full"}, "", "", "/dev/full: " + full, false},
+      {ORVPLAY_PATH, {"OrvFade", "--out", "sheet.png"}, limit, "", "sheet.png: File too large", false},
       {ORVPLAY_PATH, {"--all", "--out-dir", "gallery"}, limit, "", "File too large", false},
-      {ORVPLAY_PATH, {"OrvFade", "--frames", "small/f"}, "", "", kFull, true},
-      {ORVPLAY_PATH, {"--all", "--out-dir", "small/g"}, "", "", kFull, true},
+      {ORVPLAY_PATH, {"OrvFade", "--frames", "small/f"}, "", "", full, true},
+      {ORVPLAY_PATH, {"--all", "--out-dir", "small/g"}, "", "", full, true},
+      // clang-format on
   };
   for (const auto& c : cases) {
     if (c.onTmpfs && !small.mounted) continue;
