@@ -625,7 +625,7 @@ TEST_F(OrvplayTest, AWriteThatFailsExitsOneAndLeavesNoFile) {
   }
   // A read-only folder stops even an endless run before it starts.
   if (small.mounted)
-    ASSERT_EQ(::mount(nullptr, small.at.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    ASSERT_EQ(::mount("tmpfs", small.at.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=256k"), 0);
   else
     fs::permissions(small.at, fs::perms::owner_read | fs::perms::owner_exec);
   if (::geteuid() == 0 && !small.mounted) return;  // root writes anyway
