@@ -148,13 +148,13 @@ void Mix555Avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, u
 
 void Transpose3Avx2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
                     ptrdiff_t rows, ptrdiff_t columns) {
-  TransposeBlocks<3, 8, 16, Block8x8Of3>(src, srcStride, dst, dstStride, rows, columns,
+  TransposeBlocks<3, 8, 64, Block8x8Of3>(src, srcStride, dst, dstStride, rows, columns,
                                          Transpose3C);
 }
 
 void Transpose4Avx2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
                     ptrdiff_t rows, ptrdiff_t columns) {
-  TransposeBlocks<4, 8, 16, Block8x8>(src, srcStride, dst, dstStride, rows, columns, Transpose4C);
+  TransposeBlocks<4, 8, 64, Block8x8>(src, srcStride, dst, dstStride, rows, columns, Transpose4C);
 }
 
 }  // namespace

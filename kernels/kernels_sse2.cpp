@@ -111,14 +111,14 @@ void Mix555Sse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, u
 
 void Transpose4Sse2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
                     ptrdiff_t rows, ptrdiff_t columns) {
-  TransposeBlocks<4, 4, 16, Block4x4>(src, srcStride, dst, dstStride, rows, columns, Transpose4C);
+  TransposeBlocks<4, 4, 64, Block4x4>(src, srcStride, dst, dstStride, rows, columns, Transpose4C);
 }
 
 }  // namespace
 
 void Transpose2Sse2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
                     ptrdiff_t rows, ptrdiff_t columns) {
-  TransposeBlocks<2, 8, 32, Block8x8>(src, srcStride, dst, dstStride, rows, columns, Transpose2C);
+  TransposeBlocks<2, 8, 64, Block8x8>(src, srcStride, dst, dstStride, rows, columns, Transpose2C);
 }
 
 const KernelSet kKernelSetSse2 = {"sse2",         SimdLevel::kSse2, MixBytesSse2,  Mix555Sse2,
