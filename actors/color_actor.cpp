@@ -21,16 +21,38 @@ Masks MasksOf(int32_t colorChoice) {
 
 using Color = ColorFields;
 
-// The tinted copy of the end frame over the rectangle. The widened columns
-// around it keep the end frame, which the start frame holds there too, so
-// that mixing leaves them as they are.
-void TintRectangle(const FrameCapture& c, uint8_t* tinted, int32_t colorChoice, const HostRect& r) {
+// Takes the end frame and makes its tinted copy in the same pass, a row at a
+// time while the row is still in the cache. The copy is tinted over the
+// rectangle; the widened columns around it keep the end frame, which the
+// start frame holds there too, so that mixing leaves them as they are.
+struct TintedTake {
+  Color* fields;
+  HostRect rect;
+};
+
+void TakeTinted(const FrameCapture& c, uint8_t* to, bool endFrame, void* context) {
+  const auto& take = *static_cast<const TintedTake*>(context);
+  Color& f = *take.fields;
+  if (endFrame)
+    f.tintedPixels = static_cast<uint8_t*>(
+        AllocatePixels(int64_t{c.captureColumns} * c.captureRows * c.bytesPerPixel));
+  if (!endFrame || !f.tintedPixels) {
+    TakeRows(c, to, 0, c.captureRows);
+    return;
+  }
+  const HostRect r = ClipToImage(c, take.rect);
   const int64_t length = int64_t{c.captureColumns} * c.bytesPerPixel;
-  std::memcpy(tinted, c.endPixels, static_cast<size_t>(length * c.captureRows));
   const int64_t from = int64_t{r.left - c.alignedLeft} * c.bytesPerPixel;
-  for (int64_t i = 0; i < c.captureRows; ++i)
-    TintCopy(c.endPixels + i * length + from, tinted + i * length + from, colorChoice,
-             r.right - r.left, 1, c.bytesPerPixel);
+  const int64_t tinted = int64_t{r.right - r.left} * c.bytesPerPixel;
+  for (int64_t i = 0; i < c.captureRows; ++i) {
+    TakeRows(c, to, i, i + 1);
+    const uint8_t* row = to + i * length;
+    uint8_t* copy = f.tintedPixels + i * length;
+    std::memcpy(copy, row, static_cast<size_t>(from));
+    TintCopy(row + from, copy + from, f.colorChoice, r.right - r.left, 1, c.bytesPerPixel);
+    std::memcpy(copy + from + tinted, row + from + tinted,
+                static_cast<size_t>(length - from - tinted));
+  }
 }
 
 // The end frame back into the offscreen image, every buffer freed.
@@ -53,15 +75,9 @@ HResult ORV_CALL Cue(InterfaceObject* self, HostGC* window, HostGC* offscreen, c
   Color& f = FieldsOf<Color>(self);
   FrameCapture& c = f.capture;
   Settle(f);  // what an earlier Cue took
-  CaptureFrames(c, window, offscreen, *rect, params);
-  if (HasFrames(c)) {
-    f.tintedPixels = static_cast<uint8_t*>(
-        AllocatePixels(int64_t{c.captureColumns} * c.captureRows * c.bytesPerPixel));
-    if (f.tintedPixels)
-      TintRectangle(c, f.tintedPixels, f.colorChoice, ClipToImage(c, *rect));
-    else
-      DropFrames(c);
-  }
+  TintedTake take{&f, *rect};
+  CaptureFrames(c, window, offscreen, *rect, params, TakeTinted, &take);
+  if (HasFrames(c) && !f.tintedPixels) DropFrames(c);
   f.kernel = ChooseFadeKernel(f.cpuFeatures, c.depth);
   return orv::kOk;
 }

@@ -42,17 +42,6 @@ int64_t RowInside(const FrameCapture& c, int64_t i, int64_t room) {
   return std::clamp<int64_t>(room - i * c.rowBytes, 0, RowLength(c));
 }
 
-// Copies every target row into a buffer; bytes past the block read as 0.
-void CopyFromTarget(const FrameCapture& c, uint8_t* to, int64_t room) {
-  const int64_t length = RowLength(c);
-  for (int64_t i = 0; i < c.captureRows; ++i) {
-    const int64_t inside = RowInside(c, i, room);
-    uint8_t* row = to + i * length;
-    std::memcpy(row, c.targetPixels + i * c.rowBytes, static_cast<size_t>(inside));
-    std::memset(row + inside, 0, static_cast<size_t>(length - inside));
-  }
-}
-
 // The widened span of every row: alignedLeft and captureColumns, such that a
 // row is a whole number of 8-byte units (at 3 bytes per pixel, of 8 pixels).
 // The span never starts before column 0, where the block's first memory row
@@ -95,8 +84,23 @@ TargetRoom RoomOf(const FrameCapture& c) {
   return {(int64_t{c.imageHeight} - c.rowStart) * c.rowBytes - left, c.rowBytes - left};
 }
 
+void TakeRows(const FrameCapture& c, uint8_t* to, int64_t first, int64_t end) {
+  const int64_t length = RowLength(c);
+  const int64_t room = RoomOf(c).block;
+  for (int64_t i = first; i < end; ++i) {
+    const int64_t inside = RowInside(c, i, room);
+    uint8_t* row = to + i * length;
+    std::memcpy(row, c.targetPixels + i * c.rowBytes, static_cast<size_t>(inside));
+    std::memset(row + inside, 0, static_cast<size_t>(length - inside));
+  }
+}
+
+bool RowsInsideBlock(const FrameCapture& c) {
+  return c.captureRows <= 0 || RowInside(c, c.captureRows - 1, RoomOf(c).block) == RowLength(c);
+}
+
 void CaptureFrames(FrameCapture& c, HostGC* window, HostGC* offscreen, const HostRect& rect,
-                   const TransitionParams*) {
+                   const TransitionParams*, TakeFrame take, void* context) {
   c = FrameCapture{};
   NativeInfo windowInfo{}, offscreenInfo{};
   int32_t depth = 0;
@@ -144,11 +148,16 @@ void CaptureFrames(FrameCapture& c, HostGC* window, HostGC* offscreen, const Hos
   c.windowDC = windowInfo.dc;
   c.offscreenDC = offscreenInfo.dc;
 
-  const int64_t room = RoomOf(c).block;
-  CopyFromTarget(c, c.endPixels, room);
+  auto takeFrame = [&](uint8_t* to, bool endFrame) {
+    if (take)
+      take(c, to, endFrame, context);
+    else
+      TakeRows(c, to, 0, c.captureRows);
+  };
+  takeFrame(c.endPixels, true);
   BitBlt(c.offscreenDC, r.left, r.top, c.rectWidth, c.rectHeight, c.windowDC, r.left, r.top,
          SRCCOPY);
-  CopyFromTarget(c, c.startPixels, room);
+  takeFrame(c.startPixels, false);
 }
 
 void FreeFrames(FrameCapture& c) {

@@ -48,8 +48,23 @@ ORV_LAYOUT32(offsetof(FrameCapture, started) == 84, "FrameCapture field 22");
 // rectangle's row widened to whole 8-byte units. Above 8 bits per pixel and
 // with a non-empty rectangle whose buffers can be had, the record holds both
 // frames (HasFrames); otherwise the transition plays as a cut.
+//
+// take, when given, moves each frame out of the offscreen image into its
+// buffer instead of TakeRows (the end frame first, with endFrame set, the
+// start frame once the window's rectangle is in the image): an actor that
+// keeps its frames in another form makes that form in the same pass.
+using TakeFrame = void (*)(const FrameCapture& capture, uint8_t* to, bool endFrame, void* context);
 void CaptureFrames(FrameCapture& capture, HostGC* window, HostGC* offscreen, const HostRect& rect,
-                   const TransitionParams* params);
+                   const TransitionParams* params, TakeFrame take = nullptr,
+                   void* context = nullptr);
+
+// Copies target rows first..end-1 into buffer rows of to, as they lie in the
+// offscreen image; bytes past the pixel block read as 0.
+void TakeRows(const FrameCapture& capture, uint8_t* to, int64_t first, int64_t end);
+
+// Every buffer row's span lies inside the pixel block: the rows can be read
+// straight out of the image.
+bool RowsInsideBlock(const FrameCapture& capture);
 
 // Puts the end frame back into the offscreen image, frees the buffers and has
 // the host show rect in the window. Returns the host's Blit result.

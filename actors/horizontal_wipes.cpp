@@ -29,22 +29,54 @@ void TurnToColumns(uint8_t* frame, uint8_t* work, const FrameCapture& c) {
 }
 
 // Back to row order, the end frame into the offscreen image and every buffer
-// freed: the end frame is turned back into the working image, the record is
-// restored, and the rows go into the offscreen image from there (the end
-// buffer, about to be freed, need not hold them first).
+// freed. Where every row's span lies inside its own memory row, the end frame
+// is turned straight into the image; otherwise it is turned back into the
+// working image and the rows go into the image from there, cut as CopyRows
+// cuts them (the end buffer, about to be freed, need not hold them first).
 template <bool kLeft>
 void Settle(Wipe& f) {
   FrameCapture& c = f.capture;
   if (HasFrames(c)) {
     if (kLeft) std::swap(c.startPixels, c.endPixels);
-    TransposeToColumns(c.endPixels, f.columnPixels, c.captureColumns, c.captureRows,
-                       c.bytesPerPixel);
-    c = f.savedCapture;
-    CopyRows(c, f.columnPixels, 0, c.captureRows, RoomOf(c));
+    const FrameCapture& s = f.savedCapture;
+    if (RowsInsideBlock(s) && int64_t{s.captureColumns} * s.bytesPerPixel <= RoomOf(s).row) {
+      TransposeFromColumns(c.endPixels, s.targetPixels, s.captureRows, s.captureColumns,
+                           s.bytesPerPixel, s.rowBytes);
+      c = s;
+    } else {
+      TransposeToColumns(c.endPixels, f.columnPixels, c.captureColumns, c.captureRows,
+                         c.bytesPerPixel);
+      c = s;
+      CopyRows(c, f.columnPixels, 0, c.captureRows, RoomOf(c));
+    }
   }
   FreePixels(f.columnPixels);
   f.columnPixels = nullptr;
   FreeFrames(c);
+}
+
+// Takes each frame straight into column order where every row lies inside
+// the pixel block, and otherwise as rows, which Cue then turns. Taking the
+// end frame also makes the working image, unless the frames cannot be turned
+// at all.
+struct ColumnTake {
+  Wipe* fields;
+  bool turned;
+};
+
+void TakeColumns(const FrameCapture& c, uint8_t* to, bool endFrame, void* context) {
+  auto& take = *static_cast<ColumnTake*>(context);
+  Wipe& f = *take.fields;
+  if (endFrame) {
+    if (c.bytesPerPixel != 2 || c.rowBytes < kWidest16BitRow)
+      f.columnPixels = static_cast<uint8_t*>(AllocatePixels(FrameBytes(c)));
+    take.turned = f.columnPixels && RowsInsideBlock(c);
+  }
+  if (take.turned)
+    TransposeRowsToColumns(c.targetPixels, c.rowBytes, to, c.captureColumns, c.captureRows,
+                           c.bytesPerPixel);
+  else
+    TakeRows(c, to, 0, c.captureRows);
 }
 
 template <bool kLeft>
@@ -53,24 +85,25 @@ HResult ORV_CALL Cue(InterfaceObject* self, HostGC* window, HostGC* offscreen, c
   Wipe& f = FieldsOf<Wipe>(self);
   FrameCapture& c = f.capture;
   Settle<kLeft>(f);  // what an earlier Cue took
-  CaptureFrames(c, window, offscreen, *rect, params);
+  ColumnTake take{&f, false};
+  CaptureFrames(c, window, offscreen, *rect, params, TakeColumns, &take);
   f.kernel = ChooseBandKernel(f.cpuFeatures, c.depth);
   ChooseBand(params->chunkSize, &f.bandSelector, &f.bandHeight);
   f.revealEdge = 0;
   if (!HasFrames(c)) return orv::kOk;
-  if (c.bytesPerPixel == 2 && c.rowBytes >= kWidest16BitRow) {
-    DropFrames(c);
-    return orv::kOk;
-  }
-  f.columnPixels = static_cast<uint8_t*>(AllocatePixels(FrameBytes(c)));
+  // 16-bit rows too long to write back, or no room for the working image.
   if (!f.columnPixels) {
     DropFrames(c);
     return orv::kOk;
   }
-  // The end frame first, so that the working image ends up holding the start
-  // frame, which the offscreen image shows after the capture.
-  TurnToColumns(c.endPixels, f.columnPixels, c);
-  TurnToColumns(c.startPixels, f.columnPixels, c);
+  // The working image starts as the start frame, which the offscreen image
+  // shows after the capture.
+  if (take.turned) {
+    std::memcpy(f.columnPixels, c.startPixels, static_cast<size_t>(FrameBytes(c)));
+  } else {
+    TurnToColumns(c.endPixels, f.columnPixels, c);
+    TurnToColumns(c.startPixels, f.columnPixels, c);
+  }
   f.savedCapture = c;
   c.captureColumns = f.savedCapture.captureRows;
   c.captureRows = f.savedCapture.captureColumns;

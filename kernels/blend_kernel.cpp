@@ -132,11 +132,17 @@ void BandRows32Mmx(FrameCapture c, int32_t, int32_t bandHeight, int32_t bandPosi
 
 void TransposeToColumns(const uint8_t* source, uint8_t* destination, int32_t columns, int32_t rows,
                         int32_t bytesPerPixel) {
+  TransposeRowsToColumns(source, static_cast<ptrdiff_t>(columns) * bytesPerPixel, destination,
+                         columns, rows, bytesPerPixel);
+}
+
+void TransposeRowsToColumns(const uint8_t* source, ptrdiff_t sourceRowBytes, uint8_t* destination,
+                            int32_t columns, int32_t rows, int32_t bytesPerPixel) {
   if (columns <= 0 || rows <= 0) return;
   const TransposeFn transpose = TransposeFor(ActiveKernelSet(), bytesPerPixel);
   if (transpose == nullptr) return;
-  transpose(source, static_cast<ptrdiff_t>(columns) * bytesPerPixel, destination,
-            static_cast<ptrdiff_t>(rows) * bytesPerPixel, rows, columns);
+  transpose(source, sourceRowBytes, destination, static_cast<ptrdiff_t>(rows) * bytesPerPixel, rows,
+            columns);
 }
 
 // The row distance as each pixel size takes it: 4-byte pixels round it down

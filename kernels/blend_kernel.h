@@ -2,6 +2,7 @@
 // horizontal wipes and the processor test that picks between forms.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "actors/frame_capture.h"
@@ -28,6 +29,9 @@ void BandRows32Mmx(FrameCapture c, int32_t, int32_t bandHeight, int32_t bandPosi
 // Column order: destination row j, position i = source row i, position j.
 void TransposeToColumns(const uint8_t* source, uint8_t* destination, int32_t columns, int32_t rows,
                         int32_t bytesPerPixel);
+// The same from source rows sourceRowBytes apart, such as an image's rows.
+void TransposeRowsToColumns(const uint8_t* source, ptrdiff_t sourceRowBytes, uint8_t* destination,
+                            int32_t columns, int32_t rows, int32_t bytesPerPixel);
 // Source row k becomes target column k; its pixel i lands on memory row i.
 void TransposeFromColumns(const uint8_t* source, uint8_t* destination, int32_t count, int32_t n,
                           int32_t bytesPerPixel, int32_t step);

@@ -16,13 +16,14 @@ namespace {
 
 constexpr ptrdiff_t kGuard = 64;
 
-// Destination pixel (row j, position i) = source pixel (row i, position j).
-void ReferenceToColumns(const uint8_t* source, uint8_t* destination, int32_t columns, int32_t rows,
-                        int32_t bpp) {
+// Destination pixel (row j, position i) = source pixel (row i, position j),
+// source rows sourceRowBytes apart.
+void ReferenceToColumns(const uint8_t* source, ptrdiff_t sourceRowBytes, uint8_t* destination,
+                        int32_t columns, int32_t rows, int32_t bpp) {
   for (int32_t i = 0; i < rows; ++i) {
     for (int32_t j = 0; j < columns; ++j) {
       std::memcpy(destination + (static_cast<ptrdiff_t>(j) * rows + i) * bpp,
-                  source + (static_cast<ptrdiff_t>(i) * columns + j) * bpp, bpp);
+                  source + i * sourceRowBytes + static_cast<ptrdiff_t>(j) * bpp, bpp);
     }
   }
 }
@@ -109,6 +110,8 @@ TEST(Transpositions, RoundTripsGiveTheBufferBack) {
   });
 }
 
+// Packed source rows, and (TransposeRowsToColumns) rows further apart, as an
+// image's are, with the last row ending at the end of the source memory.
 TEST(Transpositions, ToColumnsMatchesTheReference) {
   Rng rng(22);
   ForEachKernelSet([&](const KernelSet& set) {
@@ -116,14 +119,22 @@ TEST(Transpositions, ToColumnsMatchesTheReference) {
       const int32_t bpp = rng.Between(2, 4);
       const int32_t columns = rng.Between(1, 70);
       const int32_t rows = rng.Between(1, 70);
+      const ptrdiff_t gap = round % 2 ? rng.Between(1, 40) : 0;
+      const ptrdiff_t sourceRowBytes = columns * bpp + gap;
       const auto bytes = static_cast<size_t>(columns * rows * bpp);
-      GuardedBytes source(bytes);
-      rng.Fill(source.data(), bytes);
-      const std::vector<uint8_t> sourceCopy(source.data(), source.data() + bytes);
+      const auto sourceBytes = static_cast<size_t>((rows - 1) * sourceRowBytes + columns * bpp);
+      GuardedBytes source(sourceBytes);
+      rng.Fill(source.data(), sourceBytes);
+      const std::vector<uint8_t> sourceCopy(source.data(), source.data() + sourceBytes);
       std::vector<uint8_t> target = RandomBytes(rng, bytes + 2 * kGuard);
       std::vector<uint8_t> expected = target;
-      ReferenceToColumns(source.data(), expected.data() + kGuard, columns, rows, bpp);
-      TransposeToColumns(source.data(), target.data() + kGuard, columns, rows, bpp);
+      ReferenceToColumns(source.data(), sourceRowBytes, expected.data() + kGuard, columns, rows,
+                         bpp);
+      if (gap == 0)
+        TransposeToColumns(source.data(), target.data() + kGuard, columns, rows, bpp);
+      else
+        TransposeRowsToColumns(source.data(), sourceRowBytes, target.data() + kGuard, columns, rows,
+                               bpp);
       ASSERT_TRUE(SameBytes("destination", expected, target.data(), kGuard, rows * bpp))
           << Sizes(set, columns, rows, bpp);
       ASSERT_TRUE(SameBytes("source", sourceCopy, source.data(), 0, 0))
