@@ -1,7 +1,9 @@
 // Every transition step as the host runs it: the loaded module, the stand-in
 // host, an actor made by a placed member, cued, stepped and finished on a
 // 1920 x 1080 stage at 16, 24 and 32 bits, over the whole stage and over a
-// 1280 x 720 rectangle at an odd offset (suffix /720p).
+// 1280 x 720 rectangle at an odd offset (suffix /720p), and over the whole of
+// smaller and larger stages, for how the cost grows with the pixel count
+// (suffix /stage<width>x<height>: 320 x 240 up to 7680 x 4320).
 //
 //   step/<symbol>/<depth>/cue       Cue: both frames captured, and what the
 //                                   transition prepares (tint, column order)
@@ -72,8 +74,6 @@ namespace {
 using orvbench::Now;
 using orvbench::ReadBytes;
 
-constexpr int32_t kStageWidth = 1920;
-constexpr int32_t kStageHeight = 1080;
 constexpr int32_t kDuration = 2000;
 constexpr int32_t kChunk = 64;  // a 64-row band
 constexpr int32_t kBand = 64;
@@ -96,13 +96,20 @@ constexpr Transition kTransitions[] = {
     {"OrvColor", Kind::kColor},
 };
 
+// A stage and the rectangle the transition plays over.
 struct Area {
   const char* suffix;
+  int32_t width, height;
   HostRect rect;
 };
 constexpr Area kAreas[] = {
-    {"", {0, 0, kStageHeight, kStageWidth}},
-    {"/720p", {181, 301, 181 + 720, 301 + 1280}},
+    {"", 1920, 1080, {0, 0, 1080, 1920}},
+    {"/720p", 1920, 1080, {181, 301, 181 + 720, 301 + 1280}},
+    {"/stage320x240", 320, 240, {0, 0, 240, 320}},
+    {"/stage640x480", 640, 480, {0, 0, 480, 640}},
+    {"/stage1280x720", 1280, 720, {0, 0, 720, 1280}},
+    {"/stage3840x2160", 3840, 2160, {0, 0, 2160, 3840}},
+    {"/stage7680x4320", 7680, 4320, {0, 0, 4320, 7680}},
 };
 
 constexpr std::align_val_t kCacheLine{64};
@@ -152,11 +159,12 @@ Lines LinesOf(Kind kind, int64_t n) {
 // (they make and free them): there the floor has its own of the same sizes.
 class Floor {
  public:
-  Floor(int32_t depth, const HostRect& rect, uint8_t* offscreen, uint8_t* window)
+  Floor(int32_t depth, const Area& area, uint8_t* offscreen, uint8_t* window)
       : bpp_(depth / 8),
-        imageRowBytes_((size_t{kStageWidth} * bpp_ + 3) / 4 * 4),
-        rows_(rect.bottom - rect.top),
-        columns_(rect.right - rect.left),
+        imageRowBytes_((size_t(area.width) * bpp_ + 3) / 4 * 4),
+        imageHeight_(area.height),
+        rows_(area.rect.bottom - area.rect.top),
+        columns_(area.rect.right - area.rect.left),
         rowLength_(size_t(columns_) * bpp_),
         frameBytes_(rowLength_ * rows_),
         ownA_(Allocate(frameBytes_, 1)),
@@ -165,8 +173,8 @@ class Floor {
         a_(ownA_.get()),
         b_(ownB_.get()),
         work_(ownWork_.get()),
-        x_(offscreen + RectOffset(rect)),
-        y_(window + RectOffset(rect)) {}
+        x_(offscreen + RectOffset(area.rect)),
+        y_(window + RectOffset(area.rect)) {}
 
   // The actor's buffers from now on; a null work keeps the floor's own.
   void Use(uint8_t* a, uint8_t* b, uint8_t* work) {
@@ -224,7 +232,7 @@ class Floor {
 
  private:
   size_t RectOffset(const HostRect& rect) const {
-    return size_t(kStageHeight - rect.bottom) * imageRowBytes_ + size_t(rect.left) * bpp_;
+    return size_t(imageHeight_ - rect.bottom) * imageRowBytes_ + size_t(rect.left) * bpp_;
   }
 
   // The rectangle from the offscreen image to the window.
@@ -251,6 +259,7 @@ class Floor {
 
   int32_t bpp_;
   size_t imageRowBytes_;
+  int32_t imageHeight_;
   int32_t rows_, columns_;
   size_t rowLength_, frameBytes_;
   Bytes ownA_, ownB_, ownWork_;
@@ -314,12 +323,12 @@ const orvhost::Dict& EntryOf(orvhost::Host& host, const std::string& symbol) {
 
 // A placed member, the window and the offscreen image of one benchmark.
 struct StepStage {
-  StepStage(const Transition& t, int32_t depth, const HostRect& r)
-      : host(SharedHost()), rect(r), params{kChunk, kDuration, 0, 0} {
+  StepStage(const Transition& t, int32_t depth, const Area& area)
+      : host(SharedHost()), rect(area.rect), params{kChunk, kDuration, 0, 0} {
     Check(member.Place(host, EntryOf(host, t.symbol)), "Place");
-    window = host.NewSurface("window", kStageWidth, kStageHeight, depth);
-    offscreen = host.NewSurface("offscreen", kStageWidth, kStageHeight, depth);
-    const size_t bytes = size_t(window->rowBytes) * kStageHeight;
+    window = host.NewSurface("window", area.width, area.height, depth);
+    offscreen = host.NewSurface("offscreen", area.width, area.height, depth);
+    const size_t bytes = size_t(window->rowBytes) * area.height;
     for (size_t i = 0; i < bytes; ++i) {
       window->pixels[i] = static_cast<uint8_t>(i * 7 + 1);
       offscreen->pixels[i] = static_cast<uint8_t>(i * 13 + 2);
@@ -361,10 +370,10 @@ struct Job {
   double time = 0;
 };
 
-void RunStep(benchmark::State& state, const Transition& t, int32_t depth, const HostRect& rect,
+void RunStep(benchmark::State& state, const Transition& t, int32_t depth, const Area& area,
              Phase phase) {
-  StepStage stage(t, depth, rect);
-  Floor floor(depth, rect, stage.offscreen->pixels, stage.window->pixels);
+  StepStage stage(t, depth, area);
+  Floor floor(depth, area, stage.offscreen->pixels, stage.window->pixels);
   int64_t moved = 0;
   auto runFloor = [&] {
     switch (phase) {
@@ -465,9 +474,9 @@ void RegisterStepBenchmarks() {
           const std::string name = std::string("step/") + t.symbol + "/" + std::to_string(depth) +
                                    "/" + phaseName + area.suffix;
           const Phase p = phase;
-          const HostRect rect = area.rect;
-          benchmark::RegisterBenchmark(name.c_str(), [&t, depth, rect, p](benchmark::State& state) {
-            RunStep(state, t, depth, rect, p);
+          benchmark::RegisterBenchmark(name.c_str(), [&t, depth, &area,
+                                                      p](benchmark::State& state) {
+            RunStep(state, t, depth, area, p);
           })->Unit(benchmark::kMicrosecond);
         }
       }
