@@ -33,10 +33,6 @@ HostRect Clip(const HostRect& r, int32_t width, int32_t height) {
 
 bool IsEmpty(const HostRect& r) { return r.bottom <= r.top || r.right <= r.left; }
 
-int64_t RowLength(const FrameCapture& c) {
-  return static_cast<int64_t>(c.captureColumns) * c.bytesPerPixel;
-}
-
 // Bytes of buffer row i that lie inside the pixel block.
 int64_t RowInside(const FrameCapture& c, int64_t i, int64_t room) {
   return std::clamp<int64_t>(room - i * c.rowBytes, 0, RowLength(c));

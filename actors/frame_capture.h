@@ -78,6 +78,11 @@ void DropFrames(FrameCapture& capture);
 // Frees the buffers without touching the image (an actor released unfinished).
 void FreeFrames(FrameCapture& capture);
 
+// Bytes in a buffer row: captureColumns pixels.
+inline int64_t RowLength(const FrameCapture& capture) {
+  return int64_t{capture.captureColumns} * capture.bytesPerPixel;
+}
+
 inline bool HasFrames(const FrameCapture& capture) {
   return capture.startBlock != nullptr && capture.endBlock != nullptr;
 }

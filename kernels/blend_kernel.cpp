@@ -20,16 +20,17 @@ using orv::kernels::ActiveKernelSet;
 using orv::kernels::KernelSet;
 using orv::kernels::TransposeFn;
 
-enum class Fields { kBytes, k555 };
+// How the bytes of a row divide into fields: each byte one, or 5-5-5 pixels.
+enum class Layout { kBytes, k555 };
 
 // Weights outside 0..256 would overflow the fields; hold them to the range.
 uint32_t FadeWeight(int32_t weight) {
   return weight < 0 ? 0u : weight > 256 ? 256u : static_cast<uint32_t>(weight);
 }
 
-void MixRow(const KernelSet& set, Fields fields, const uint8_t* a, const uint8_t* b, uint8_t* out,
+void MixRow(const KernelSet& set, Layout layout, const uint8_t* a, const uint8_t* b, uint8_t* out,
             ptrdiff_t bytes, uint32_t w) {
-  if (fields == Fields::kBytes) {
+  if (layout == Layout::kBytes) {
     set.mixBytes(a, b, out, bytes, w);
   } else {
     set.mix555(a, b, out, bytes / 2, w);
@@ -40,25 +41,24 @@ void MixRow(const KernelSet& set, Fields fields, const uint8_t* a, const uint8_t
 // which may be less than a row's length; rows go in increasing order, so on
 // overlap the later row's bytes remain. `mixed` leading bytes of each row are
 // mixed: the whole steps of the form.
-void FadeRows(const FrameCapture& c, ptrdiff_t sourceRow, ptrdiff_t mixed, Fields fields,
+void FadeRows(const FrameCapture& c, ptrdiff_t sourceRow, ptrdiff_t mixed, Layout layout,
               uint32_t w) {
   if (mixed <= 0) return;
   const KernelSet& set = ActiveKernelSet();
   for (int32_t r = 0; r < c.captureRows; ++r) {
-    MixRow(set, fields, c.startPixels + r * sourceRow, c.endPixels + r * sourceRow,
+    MixRow(set, layout, c.startPixels + r * sourceRow, c.endPixels + r * sourceRow,
            c.targetPixels + static_cast<ptrdiff_t>(r) * c.rowBytes, mixed, w);
   }
 }
 
-ptrdiff_t RowLength(const FrameCapture& c) {
-  return static_cast<ptrdiff_t>(c.captureColumns) * c.bytesPerPixel;
-}
+// A buffer row's length as the kernels' pointer steps take it.
+ptrdiff_t LengthOf(const FrameCapture& c) { return static_cast<ptrdiff_t>(RowLength(c)); }
 
 // Band index i covers buffer row bandPosition + i at row weight i >> bandSelector,
 // for i from 0 (or the first index on row 0) to bandHeight (or the last
 // index on the last row). Each row is mixed over its whole length, also when
 // that is not a whole number of steps.
-void BandRowsOf(const FrameCapture& c, Fields fields, int32_t bandHeight, int32_t bandPosition,
+void BandRowsOf(const FrameCapture& c, Layout layout, int32_t bandHeight, int32_t bandPosition,
                 int32_t bandSelector) {
   const int64_t position = bandPosition;
   int64_t last = bandHeight;
@@ -66,7 +66,7 @@ void BandRowsOf(const FrameCapture& c, Fields fields, int32_t bandHeight, int32_
   if (last < 0) return;
   const int64_t first = position >= 0 ? 0 : -position;
   if (first > last) return;
-  const ptrdiff_t length = RowLength(c);
+  const ptrdiff_t length = LengthOf(c);
   if (length <= 0) return;
   const unsigned shift = static_cast<unsigned>(bandSelector) & 31u;
   const KernelSet& set = ActiveKernelSet();
@@ -74,7 +74,7 @@ void BandRowsOf(const FrameCapture& c, Fields fields, int32_t bandHeight, int32_
     const ptrdiff_t r = static_cast<ptrdiff_t>(position + i);
     // A band taller than 32 << bandSelector would climb past 32; hold it there.
     const int64_t m = (i >> shift) < 32 ? (i >> shift) : 32;
-    MixRow(set, fields, c.endPixels + r * length, c.startPixels + r * length,
+    MixRow(set, layout, c.endPixels + r * length, c.startPixels + r * length,
            c.targetPixels + r * c.rowBytes, length, static_cast<uint32_t>(m) * 8);
   }
 }
@@ -96,38 +96,38 @@ TransposeFn TransposeFor(const KernelSet& set, int32_t bytesPerPixel) {
 
 void FadeRows16(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t) {
   const ptrdiff_t sourceRow = static_cast<ptrdiff_t>(c.captureColumns) * 2;
-  FadeRows(c, sourceRow, (c.captureColumns >> 1) * 4, Fields::k555, FadeWeight(weight) & ~7u);
+  FadeRows(c, sourceRow, (c.captureColumns >> 1) * 4, Layout::k555, FadeWeight(weight) & ~7u);
 }
 
 void FadeRows32(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t) {
-  const ptrdiff_t length = RowLength(c);
-  FadeRows(c, length, length / 4 * 4, Fields::kBytes, FadeWeight(weight));
+  const ptrdiff_t length = LengthOf(c);
+  FadeRows(c, length, length / 4 * 4, Layout::kBytes, FadeWeight(weight));
 }
 
 void FadeRows16Mmx(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t) {
-  const ptrdiff_t length = RowLength(c);
-  FadeRows(c, length, length / 8 * 8, Fields::k555, FadeWeight(weight));
+  const ptrdiff_t length = LengthOf(c);
+  FadeRows(c, length, length / 8 * 8, Layout::k555, FadeWeight(weight));
 }
 
 void FadeRows32Mmx(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t) {
-  const ptrdiff_t length = RowLength(c);
-  FadeRows(c, length, length / 8 * 8, Fields::kBytes, FadeWeight(weight));
+  const ptrdiff_t length = LengthOf(c);
+  FadeRows(c, length, length / 8 * 8, Layout::kBytes, FadeWeight(weight));
 }
 
 void BandRows(FrameCapture c, int32_t, int32_t bandHeight, int32_t bandPosition,
               int32_t bandSelector) {
-  const Fields fields = c.depth >= 24 ? Fields::kBytes : Fields::k555;
-  BandRowsOf(c, fields, bandHeight, bandPosition, bandSelector);
+  const Layout layout = c.depth >= 24 ? Layout::kBytes : Layout::k555;
+  BandRowsOf(c, layout, bandHeight, bandPosition, bandSelector);
 }
 
 void BandRows16Mmx(FrameCapture c, int32_t, int32_t bandHeight, int32_t bandPosition,
                    int32_t bandSelector) {
-  BandRowsOf(c, Fields::k555, bandHeight, bandPosition, bandSelector);
+  BandRowsOf(c, Layout::k555, bandHeight, bandPosition, bandSelector);
 }
 
 void BandRows32Mmx(FrameCapture c, int32_t, int32_t bandHeight, int32_t bandPosition,
                    int32_t bandSelector) {
-  BandRowsOf(c, Fields::kBytes, bandHeight, bandPosition, bandSelector);
+  BandRowsOf(c, Layout::kBytes, bandHeight, bandPosition, bandSelector);
 }
 
 void TransposeToColumns(const uint8_t* source, uint8_t* destination, int32_t columns, int32_t rows,
@@ -141,8 +141,8 @@ void TransposeRowsToColumns(const uint8_t* source, ptrdiff_t sourceRowBytes, uin
   if (columns <= 0 || rows <= 0) return;
   const TransposeFn transpose = TransposeFor(ActiveKernelSet(), bytesPerPixel);
   if (transpose == nullptr) return;
-  transpose(source, sourceRowBytes, destination, static_cast<ptrdiff_t>(rows) * bytesPerPixel, rows,
-            columns);
+  transpose(source, sourceRowBytes, destination, static_cast<ptrdiff_t>(rows) * bytesPerPixel,
+            columns, rows);
 }
 
 // The row distance as each pixel size takes it: 4-byte pixels round it down
@@ -161,8 +161,8 @@ void TransposeFromColumns(const uint8_t* source, uint8_t* destination, int32_t c
   // Target rows closer than a source row's column span overlap; there the
   // plain order decides which pixel remains.
   if (count > 1 && (stride < 0 ? -stride : stride) < span) {
-    orv::kernels::TransposeInOrder(source, sourceRow, destination, stride, n, count, bytesPerPixel);
+    orv::kernels::TransposeInOrder(source, sourceRow, destination, stride, count, n, bytesPerPixel);
     return;
   }
-  transpose(source, sourceRow, destination, stride, n, count);
+  transpose(source, sourceRow, destination, stride, count, n);
 }

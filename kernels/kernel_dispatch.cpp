@@ -1,66 +1,83 @@
 #include "kernels/kernel_dispatch.h"
 
-#include <array>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace orv::kernels {
 
 namespace {
 
-constexpr std::array kCompiledSets = {
-    &kKernelSetC,
-#if defined(ORV_KERNELS_X86)
-    &kKernelSetMmx,
-    &kKernelSetSse2,
-    &kKernelSetAvx2,
-#endif
+// The portable set and every rung, each rung resolved against the one below.
+struct Ladder {
+  std::vector<KernelSet> resolved;
+  std::vector<const KernelSet*> sets;
+  std::vector<bool (*)()> runs;  // null for the portable set, which runs everywhere
 };
 
-struct Runnable {
-  std::array<const KernelSet*, kCompiledSets.size()> sets{};
-  size_t count = 0;
-};
-
-Runnable FindRunnable() {
-  const SimdLevel cpu = CpuSimdLevel();
-  const SimdLevel cap = SimdCapFromText(std::getenv("ORV_SIMD"));
-  Runnable runnable;
-  for (const KernelSet* set : kCompiledSets) {
-    if (set->level <= cpu && set->level <= cap) runnable.sets[runnable.count++] = set;
+Ladder BuildLadder() {
+  Ladder ladder;
+  const std::span<const KernelRung> rungs = ArchitectureRungs();
+  ladder.resolved.reserve(rungs.size() + 1);  // no reallocation: `sets` points into it
+  ladder.resolved.push_back(kKernelSetC);
+  ladder.runs.push_back(nullptr);
+  for (const KernelRung& rung : rungs) {
+    ladder.resolved.push_back(FillFrom(*rung.set, ladder.resolved.back()));
+    ladder.runs.push_back(rung.runs);
   }
-  return runnable;
+  for (const KernelSet& set : ladder.resolved) ladder.sets.push_back(&set);
+  return ladder;
 }
 
-const Runnable& TheRunnable() {
-  static const Runnable runnable = FindRunnable();
-  return runnable;
+const Ladder& TheLadder() {
+  static const Ladder ladder = BuildLadder();
+  return ladder;
+}
+
+size_t CountRunnable() {
+  const Ladder& ladder = TheLadder();
+  size_t count = 1;
+  while (count < ladder.sets.size() && ladder.runs[count]()) ++count;
+  return count;
 }
 
 const KernelSet* forcedSet = nullptr;
 
 }  // namespace
 
-SimdLevel SimdCapFromText(const char* text) {
-  struct Name {
-    const char* text;
-    SimdLevel level;
-  };
-  static constexpr Name kNames[] = {{"c", SimdLevel::kC},
-                                    {"mmx", SimdLevel::kMmx},
-                                    {"sse2", SimdLevel::kSse2},
-                                    {"avx2", SimdLevel::kAvx2}};
-  if (text != nullptr) {
-    for (const Name& name : kNames) {
-      if (std::strcmp(text, name.text) == 0) return name.level;
-    }
+KernelSet FillFrom(const KernelSet& own, const KernelSet& below) {
+  KernelSet set = own;
+  if (set.mixBytes == nullptr) set.mixBytes = below.mixBytes;
+  if (set.mix555 == nullptr) set.mix555 = below.mix555;
+  if (set.transpose2 == nullptr) set.transpose2 = below.transpose2;
+  if (set.transpose3 == nullptr) set.transpose3 = below.transpose3;
+  if (set.transpose4 == nullptr) set.transpose4 = below.transpose4;
+  return set;
+}
+
+std::span<const KernelSet* const> CompiledKernelSets() { return TheLadder().sets; }
+
+size_t SimdCapFromText(const char* text) {
+  if (text == nullptr) return kNoCap;
+  const std::span<const KernelSet* const> sets = CompiledKernelSets();
+  for (size_t i = 0; i < sets.size(); ++i) {
+    if (std::strcmp(text, sets[i]->name) == 0) return i;
   }
-  return SimdLevel::kAvx2;
+  return kNoCap;
+}
+
+size_t SetsTheProcessorRuns() {
+  static const size_t count = CountRunnable();
+  return count;
 }
 
 std::span<const KernelSet* const> RunnableKernelSets() {
-  const Runnable& runnable = TheRunnable();
-  return {runnable.sets.data(), runnable.count};
+  static const size_t count = [] {
+    const size_t cap = SimdCapFromText(std::getenv("ORV_SIMD"));
+    const size_t runs = SetsTheProcessorRuns();
+    return cap < runs ? cap + 1 : runs;
+  }();
+  return CompiledKernelSets().first(count);
 }
 
 const KernelSet& ActiveKernelSet() {

@@ -1,23 +1,48 @@
-// The one place that chooses the kernel set: the highest SIMD level that is
-// compiled in, that the processor runs and that the environment variable
-// ORV_SIMD ("c", "mmx", "sse2" or "avx2") allows. Chosen once, on first use.
+// The one place that chooses the kernel set. The sets form a ladder: the
+// portable set, then the SIMD sets of this processor architecture, lowest
+// first (ArchitectureRungs). Each rung takes the kernels it leaves empty from
+// the rung below, resolved once here. The kernels run with the highest rung
+// that the processor runs, with every rung below it, and that the environment
+// variable ORV_SIMD allows: ORV_SIMD names the highest set to use ("c",
+// "mmx", ...), for ruling a suspect set out. Chosen once, on first use.
 // Tests and benchmarks walk the runnable sets and select each in turn.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <span>
 
 #include "kernels/kernel_set.h"
 
 namespace orv::kernels {
 
-// Highest level the processor runs (for AVX2 the operating system must save
-// the wide registers too); kC on processors other than x86.
-SimdLevel CpuSimdLevel();
+// One rung of an architecture's ladder: a set as its file defines it, and
+// the processor test for it (built without SIMD flags).
+struct KernelRung {
+  const KernelSet* set;
+  bool (*runs)();
+};
 
-// The cap named by ORV_SIMD's text; no cap (kAvx2) for null or an unknown name.
-SimdLevel SimdCapFromText(const char* text);
+// This architecture's SIMD rungs, lowest first; none where there are no SIMD
+// sets. Each architecture defines it in its own folder.
+std::span<const KernelRung> ArchitectureRungs();
 
-// Compiled in, run by this processor and within the ORV_SIMD cap; lowest first.
+// `own` with its empty slots filled from `below`.
+KernelSet FillFrom(const KernelSet& own, const KernelSet& below);
+
+// Every set compiled in, resolved, lowest first; the portable set first.
+std::span<const KernelSet* const> CompiledKernelSets();
+
+// The ORV_SIMD cap: the position among CompiledKernelSets of the set the text
+// names; kNoCap for null or a name that no compiled set has.
+inline constexpr size_t kNoCap = SIZE_MAX;
+size_t SimdCapFromText(const char* text);
+
+// How many of the compiled sets, from the bottom, the processor runs (each
+// with all below it); at least 1, the portable set.
+size_t SetsTheProcessorRuns();
+
+// The compiled sets the processor runs, within the ORV_SIMD cap; lowest first.
 std::span<const KernelSet* const> RunnableKernelSets();
 
 // The set every kernel of blend_kernel.h runs with.

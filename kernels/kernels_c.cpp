@@ -1,6 +1,7 @@
-// Portable row primitives: 32-bit SWAR words, two multiplies per word, and
+// The portable set: 32-bit SWAR words, two multiplies per word, and
 // cache-tiled transpositions. Every processor runs these; the SIMD sets use
-// them for the odd ends of rows and tiles.
+// them for the odd ends of rows and tiles, and whole where they have nothing
+// faster.
 #include <algorithm>
 #include <cstring>
 
@@ -42,8 +43,8 @@ uint32_t Mix555Pixel(uint32_t a, uint32_t b, uint32_t w) {
          MixField((a >> 10) & 31, (b >> 10) & 31, w) << 10;
 }
 
-// Pixels are opaque runs of kBytes bytes; 3-byte pixels move as a 2-byte and a
-// 1-byte move, never touching the byte after them.
+// Pixels are opaque runs of kBytes bytes, moved as they are: a 3-byte pixel
+// is one 3-byte copy, which never touches the byte after it.
 template <int kBytes>
 void MovePixel(uint8_t* d, const uint8_t* s) {
   std::memcpy(d, s, kBytes);
@@ -53,7 +54,7 @@ void MovePixel(uint8_t* d, const uint8_t* s) {
 // cache while the tile is moved, instead of one cache line per pixel written.
 template <int kBytes>
 void TransposeTiled(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
-                    ptrdiff_t rows, ptrdiff_t columns) {
+                    ptrdiff_t columns, ptrdiff_t rows) {
   constexpr ptrdiff_t kTile = 16;
   for (ptrdiff_t i0 = 0; i0 < rows; i0 += kTile) {
     const ptrdiff_t i1 = std::min(rows, i0 + kTile);
@@ -70,7 +71,7 @@ void TransposeTiled(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdi
 
 template <int kBytes>
 void TransposeRowByRow(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
-                       ptrdiff_t rows, ptrdiff_t columns) {
+                       ptrdiff_t columns, ptrdiff_t rows) {
   for (ptrdiff_t i = 0; i < rows; ++i) {
     const uint8_t* s = src + i * srcStride;
     uint8_t* d = dst + i * kBytes;
@@ -127,38 +128,42 @@ void Mix555C(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint
 }
 
 void Transpose2C(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
-                 ptrdiff_t rows, ptrdiff_t columns) {
-  TransposeTiled<2>(src, srcStride, dst, dstStride, rows, columns);
+                 ptrdiff_t columns, ptrdiff_t rows) {
+  TransposeTiled<2>(src, srcStride, dst, dstStride, columns, rows);
 }
 
 void Transpose3C(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
-                 ptrdiff_t rows, ptrdiff_t columns) {
-  TransposeTiled<3>(src, srcStride, dst, dstStride, rows, columns);
+                 ptrdiff_t columns, ptrdiff_t rows) {
+  TransposeTiled<3>(src, srcStride, dst, dstStride, columns, rows);
 }
 
 void Transpose4C(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
-                 ptrdiff_t rows, ptrdiff_t columns) {
-  TransposeTiled<4>(src, srcStride, dst, dstStride, rows, columns);
+                 ptrdiff_t columns, ptrdiff_t rows) {
+  TransposeTiled<4>(src, srcStride, dst, dstStride, columns, rows);
 }
 
 void TransposeInOrder(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
-                      ptrdiff_t rows, ptrdiff_t columns, int32_t bytesPerPixel) {
+                      ptrdiff_t columns, ptrdiff_t rows, int32_t bytesPerPixel) {
   switch (bytesPerPixel) {
     case 2:
-      TransposeRowByRow<2>(src, srcStride, dst, dstStride, rows, columns);
+      TransposeRowByRow<2>(src, srcStride, dst, dstStride, columns, rows);
       break;
     case 3:
-      TransposeRowByRow<3>(src, srcStride, dst, dstStride, rows, columns);
+      TransposeRowByRow<3>(src, srcStride, dst, dstStride, columns, rows);
       break;
     case 4:
-      TransposeRowByRow<4>(src, srcStride, dst, dstStride, rows, columns);
+      TransposeRowByRow<4>(src, srcStride, dst, dstStride, columns, rows);
       break;
     default:
       break;
   }
 }
 
-const KernelSet kKernelSetC = {"c",         SimdLevel::kC, MixBytesC,  Mix555C,
-                               Transpose2C, Transpose3C,   Transpose4C};
+const KernelSet kKernelSetC = {.name = "c",
+                               .mixBytes = MixBytesC,
+                               .mix555 = Mix555C,
+                               .transpose2 = Transpose2C,
+                               .transpose3 = Transpose3C,
+                               .transpose4 = Transpose4C};
 
 }  // namespace orv::kernels

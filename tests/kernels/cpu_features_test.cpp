@@ -1,5 +1,9 @@
-// The processor test and the choice of kernel set.
+// The processor test and the ladder of kernel sets: the rules the ladder
+// keeps, whatever sets it holds.
 #include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
 
 #include "kernel_test_support.h"
 
@@ -11,67 +15,112 @@ using namespace orv::kernels;
 
 namespace {
 
-TEST(ProcessorTest, HasMmxAnswersFromTheFeatureBit) {
+// HasMmx and the pair ReadCpuFeatures makes of it, against the feature bit
+// as the compiler's own header reads it.
+TEST(ProcessorTest, MmxFromTheFeatureBit) {
+  int32_t want = 0;
 #if defined(__i386__) || defined(__x86_64__)
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  const bool cpuid = __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0;
-  EXPECT_EQ(HasMmx(), cpuid && (edx & bit_MMX) != 0 ? 1 : 0);
-#else
-  EXPECT_EQ(HasMmx(), 0);
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (edx & bit_MMX) != 0) want = 1;
 #endif
-}
-
-TEST(ProcessorTest, CpuFeaturesWrapTheAnswer) {
+  EXPECT_EQ(HasMmx(), want);
   const CpuFeatures features = ReadCpuFeatures();
-  EXPECT_EQ(features.mmx, HasMmx() != 0 ? 1 : 0);
+  EXPECT_EQ(features.mmx, want);
   EXPECT_EQ(features.tested, 1);
 }
 
-TEST(ProcessorTest, SimdLevelMatchesTheCompilersQuery) {
+// Whether the processor runs an x86 set, by its name, as the compiler's
+// processor query answers (it checks the operating system's register saving
+// for the AVX sets too). A set without an answer here fails the test below.
 #if defined(__i386__) || defined(__x86_64__)
+int CompilerSaysRuns(const std::string& name) {
   __builtin_cpu_init();
-  SimdLevel want = SimdLevel::kC;
-  if (__builtin_cpu_supports("mmx")) want = SimdLevel::kMmx;
-  if (__builtin_cpu_supports("sse2")) want = SimdLevel::kSse2;
-  if (__builtin_cpu_supports("avx2")) want = SimdLevel::kAvx2;
-  EXPECT_EQ(CpuSimdLevel(), want);
-#else
-  EXPECT_EQ(CpuSimdLevel(), SimdLevel::kC);
+  if (name == "mmx") return __builtin_cpu_supports("mmx") ? 1 : 0;
+  if (name == "sse2") return __builtin_cpu_supports("sse2") ? 1 : 0;
+  if (name == "ssse3") return __builtin_cpu_supports("ssse3") ? 1 : 0;
+  if (name == "sse4.1") return __builtin_cpu_supports("sse4.1") ? 1 : 0;
+  if (name == "avx") return __builtin_cpu_supports("avx") ? 1 : 0;
+  if (name == "avx2") return __builtin_cpu_supports("avx2") ? 1 : 0;
+  return -1;
+}
 #endif
-}
 
-TEST(KernelChoice, SimdCapNames) {
-  EXPECT_EQ(SimdCapFromText("c"), SimdLevel::kC);
-  EXPECT_EQ(SimdCapFromText("mmx"), SimdLevel::kMmx);
-  EXPECT_EQ(SimdCapFromText("sse2"), SimdLevel::kSse2);
-  EXPECT_EQ(SimdCapFromText("avx2"), SimdLevel::kAvx2);
-  EXPECT_EQ(SimdCapFromText(nullptr), SimdLevel::kAvx2);
-  EXPECT_EQ(SimdCapFromText("avx512"), SimdLevel::kAvx2);
-}
-
-// From the portable set up, each runnable within the processor and the cap;
-// the kernels use the highest unless told otherwise.
-TEST(KernelChoice, RunnableSetsAndTheActiveOne) {
-  const auto sets = RunnableKernelSets();
-  ASSERT_FALSE(sets.empty());
-  EXPECT_EQ(sets.front(), &kKernelSetC);
-  const SimdLevel cap = SimdCapFromText(std::getenv("ORV_SIMD"));
-  for (size_t i = 0; i < sets.size(); ++i) {
-    EXPECT_LE(sets[i]->level, CpuSimdLevel()) << sets[i]->name;
-    EXPECT_LE(sets[i]->level, cap) << sets[i]->name;
-    if (i > 0) {
-      EXPECT_GT(sets[i]->level, sets[i - 1]->level) << sets[i]->name;
-    }
-  }
+// The processor runs the sets from the portable one up to the first whose
+// processor test fails, as the compiler sees it.
+TEST(KernelLadder, TheProcessorRunsAPrefix) {
+  const auto sets = CompiledKernelSets();
+  size_t want = 1;
 #if defined(__i386__) || defined(__x86_64__)
-  // Every level up to the lower of processor and cap is there.
-  const SimdLevel top = CpuSimdLevel() < cap ? CpuSimdLevel() : cap;
-  EXPECT_EQ(sets.back()->level, top);
-  EXPECT_EQ(sets.size(), static_cast<size_t>(top) + 1);
+  while (want < sets.size()) {
+    const int runs = CompilerSaysRuns(sets[want]->name);
+    ASSERT_GE(runs, 0) << "no independent answer for set " << sets[want]->name;
+    if (runs == 0) break;
+    ++want;
+  }
+#else
+  want = sets.size();
 #endif
+  EXPECT_EQ(SetsTheProcessorRuns(), want);
+}
+
+// The portable set first; every set named uniquely and every slot filled,
+// whatever the set's own file left empty.
+TEST(KernelLadder, EverySetIsWhole) {
+  const auto sets = CompiledKernelSets();
+  ASSERT_FALSE(sets.empty());
+  EXPECT_STREQ(sets.front()->name, "c");
+  EXPECT_EQ(sets.front()->mixBytes, MixBytesC);
+  std::set<std::string> names;
+  for (const KernelSet* set : sets) {
+    ASSERT_NE(set->name, nullptr);
+    EXPECT_TRUE(names.insert(set->name).second) << set->name;
+    EXPECT_TRUE(set->mixBytes && set->mix555 && set->transpose2 && set->transpose3 &&
+                set->transpose4)
+        << set->name;
+  }
+  EXPECT_EQ(ArchitectureRungs().size() + 1, sets.size());
+}
+
+// A slot a set fills is its own; an empty one is the set's below.
+TEST(KernelLadder, EmptySlotsComeFromTheSetBelow) {
+  const KernelSet below = kKernelSetC;
+  const KernelSet own{.name = "own", .mix555 = Mix555C, .transpose3 = Transpose2C};
+  const KernelSet filled = FillFrom(own, below);
+  EXPECT_STREQ(filled.name, "own");
+  EXPECT_EQ(filled.mixBytes, below.mixBytes);
+  EXPECT_EQ(filled.mix555, Mix555C);
+  EXPECT_EQ(filled.transpose2, below.transpose2);
+  EXPECT_EQ(filled.transpose3, Transpose2C);
+  EXPECT_EQ(filled.transpose4, below.transpose4);
+}
+
+// ORV_SIMD names a set by its own name; anything else caps nothing.
+TEST(KernelLadder, CapsByTheSetsNames) {
+  const auto sets = CompiledKernelSets();
+  for (size_t i = 0; i < sets.size(); ++i) EXPECT_EQ(SimdCapFromText(sets[i]->name), i);
+  EXPECT_EQ(SimdCapFromText(nullptr), kNoCap);
+  EXPECT_EQ(SimdCapFromText(""), kNoCap);
+  EXPECT_EQ(SimdCapFromText("no such set"), kNoCap);
+}
+
+// The runnable sets: from the portable one up to the lower of the
+// processor's top set and the cap; the kernels use the highest unless told
+// otherwise.
+TEST(KernelLadder, RunnableSetsAndTheActiveOne) {
+  const auto compiled = CompiledKernelSets();
+  const auto sets = RunnableKernelSets();
+  const size_t cap = SimdCapFromText(std::getenv("ORV_SIMD"));
+  ASSERT_FALSE(sets.empty());
+  for (size_t i = 0; i < sets.size(); ++i) EXPECT_EQ(sets[i], compiled[i]) << i;
+  // Within both bounds, and up to one of them.
+  EXPECT_LE(sets.size(), SetsTheProcessorRuns());
+  if (cap != kNoCap) {
+    EXPECT_LE(sets.size(), cap + 1);
+  }
+  EXPECT_TRUE(sets.size() == SetsTheProcessorRuns() || sets.size() == cap + 1);
   EXPECT_EQ(&ActiveKernelSet(), sets.back());
-  UseKernelSet(&kKernelSetC);
-  EXPECT_EQ(&ActiveKernelSet(), &kKernelSetC);
+  UseKernelSet(sets.front());
+  EXPECT_EQ(&ActiveKernelSet(), sets.front());
   UseKernelSet(nullptr);
   EXPECT_EQ(&ActiveKernelSet(), sets.back());
 }

@@ -20,7 +20,7 @@ using BlockFn = void (*)(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
 
 template <int kBytes, int kBlock, int kTile, BlockFn block>
 void TransposeBlocks(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
-                     ptrdiff_t rows, ptrdiff_t columns, TransposeFn edges) {
+                     ptrdiff_t columns, ptrdiff_t rows, TransposeFn edges) {
   const ptrdiff_t fullRows = rows - rows % kBlock;
   const ptrdiff_t fullColumns = columns - columns % kBlock;
   for (ptrdiff_t i0 = 0; i0 < fullRows; i0 += kTile) {
@@ -36,12 +36,12 @@ void TransposeBlocks(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrd
     }
   }
   if (fullColumns < columns) {
-    edges(src + fullColumns * kBytes, srcStride, dst + fullColumns * dstStride, dstStride, rows,
-          columns - fullColumns);
+    edges(src + fullColumns * kBytes, srcStride, dst + fullColumns * dstStride, dstStride,
+          columns - fullColumns, rows);
   }
   if (fullRows < rows) {
-    edges(src + fullRows * srcStride, srcStride, dst + fullRows * kBytes, dstStride,
-          rows - fullRows, fullColumns);
+    edges(src + fullRows * srcStride, srcStride, dst + fullRows * kBytes, dstStride, fullColumns,
+          rows - fullRows);
   }
 }
 

@@ -1,5 +1,5 @@
-// MMX row primitives: 8 bytes per step in four 16-bit lanes, for processors
-// that have MMX and nothing newer. Compiled with -mmmx only. (On x86-64 the
+// The MMX set: the two mixes, 8 bytes per step in four 16-bit lanes, for
+// processors that have MMX and nothing newer. Compiled with -mmmx only. (On x86-64 the
 // compiler carries these intrinsics out in SSE registers, which every 64-bit
 // processor has; the 32-bit build uses the MMX registers themselves.)
 #include <mmintrin.h>
@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "kernels/kernel_set.h"
+#include "kernels/x86/row_any.h"
 
 namespace orv::kernels {
 
@@ -20,15 +21,14 @@ __m64 Load64(const uint8_t* p) {
 
 void Store64(uint8_t* p, __m64 v) { std::memcpy(p, &v, 8); }
 
-// Per lane t = (a << 8) + (b - a) * w with the low 16 bits of the product and
-// a wrapping add: the true value is at most 65280, so it comes out exact.
-// Low lanes hold bytes 0, 2, 4, 6 (out t >> 8), high lanes bytes 1, 3, 5, 7
-// (a << 8 is the byte in place; out t & 0xFF00).
+// Whole steps of 8 bytes. Per lane t = (a << 8) + (b - a) * w with the low 16 bits of the product
+// and a wrapping add: the true value is at most 65280, so it comes out exact. Low lanes hold bytes
+// 0, 2, 4, 6 (out t >> 8), high lanes bytes 1, 3, 5, 7 (a << 8 is the byte in place; out t &
+// 0xFF00).
 void MixBytesMmx(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
   const __m64 weight = _mm_set1_pi16(static_cast<short>(w));
   const __m64 lowMask = _mm_set1_pi16(0x00FF);
-  ptrdiff_t i = 0;
-  for (; i + 8 <= n; i += 8) {
+  for (ptrdiff_t i = 0; i < n; i += 8) {
     const __m64 A = Load64(a + i);
     const __m64 B = Load64(b + i);
     const __m64 dl = _mm_sub_pi16(_mm_and_si64(B, lowMask), _mm_and_si64(A, lowMask));
@@ -38,10 +38,9 @@ void MixBytesMmx(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, 
     Store64(out + i, _mm_or_si64(_mm_srli_pi16(tl, 8), _mm_andnot_si64(lowMask, th)));
   }
   _mm_empty();
-  MixBytesC(a + i, b + i, out + i, n - i, w);
 }
 
-// One pixel per lane. Each field f (unit u = 1, 32, 1024) comes out as
+// Whole steps of 4 pixels, one pixel per lane. Each field f (unit u = 1, 32, 1024) comes out as
 // a + floor(d * w / 256) with d = b - a, so the pixel is the start pixel's
 // fields plus, per field, floor(d * w / 256) * u. The floor is the high half
 // of a 16-bit product worth 256 * d * w: (d << 8) * w for field 0, the
@@ -55,8 +54,7 @@ void Mix555Mmx(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, ui
   const __m64 m0 = _mm_set1_pi16(0x001F);
   const __m64 m1 = _mm_set1_pi16(0x03E0);
   const __m64 m2 = _mm_set1_pi16(0x7C00);
-  ptrdiff_t i = 0;
-  for (; i + 4 <= n; i += 4) {
+  for (ptrdiff_t i = 0; i < n; i += 4) {
     const __m64 A = Load64(a + 2 * i);
     const __m64 B = Load64(b + 2 * i);
     const __m64 d0 = _mm_slli_pi16(_mm_sub_pi16(_mm_and_si64(B, m0), _mm_and_si64(A, m0)), 8);
@@ -69,12 +67,12 @@ void Mix555Mmx(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, ui
     Store64(out + 2 * i, sum);
   }
   _mm_empty();
-  Mix555C(a + 2 * i, b + 2 * i, out + 2 * i, n - i, w);
 }
 
 }  // namespace
 
-const KernelSet kKernelSetMmx = {"mmx",       SimdLevel::kMmx, MixBytesMmx, Mix555Mmx,
-                                 Transpose2C, Transpose3C,     Transpose4C};
+extern const KernelSet kKernelSetMmx = {.name = "mmx",
+                                        .mixBytes = RowAny<1, 8, MixBytesMmx, MixBytesC>,
+                                        .mix555 = RowAny<2, 4, Mix555Mmx, Mix555C>};
 
 }  // namespace orv::kernels

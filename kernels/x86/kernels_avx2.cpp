@@ -1,11 +1,12 @@
-// AVX2 row primitives, 32 bytes per step, and 8 x 8 register transposes for
+// The AVX2 set: the two mixes, 32 bytes per step, and 8 x 8 register transposes for
 // 4- and 3-byte pixels. Compiled with -mavx2.
 #include <immintrin.h>
 
 #include <cstring>
 
 #include "kernels/kernel_set.h"
-#include "kernels/transpose_tiles.h"
+#include "kernels/x86/row_any.h"
+#include "kernels/x86/transpose_tiles.h"
 
 namespace orv::kernels {
 
@@ -32,9 +33,10 @@ __m256i MixBytes32(__m256i A, __m256i B, __m256i weights) {
   return _mm256_xor_si256(packed, bias);
 }
 
+// Whole steps of 32 bytes, two at a time where it can.
 void MixBytesAvx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
   if (w == 0 || w == 256) {  // one frame as it is; a weight of 256 fits no byte
-    if (n > 0) std::memcpy(out, w == 0 ? a : b, static_cast<size_t>(n));
+    std::memcpy(out, w == 0 ? a : b, static_cast<size_t>(n));
     return;
   }
   const __m256i weights = _mm256_set1_epi16(static_cast<short>(w << 8 | (256 - w)));
@@ -45,11 +47,7 @@ void MixBytesAvx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n,
     Store256(out + i, r0);
     Store256(out + i + 32, r1);
   }
-  if (i + 32 <= n) {
-    Store256(out + i, MixBytes32(Load256(a + i), Load256(b + i), weights));
-    i += 32;
-  }
-  MixBytesC(a + i, b + i, out + i, n - i, w);
+  if (i < n) Store256(out + i, MixBytes32(Load256(a + i), Load256(b + i), weights));
 }
 
 // One pixel per lane; see the MMX set for the per-field arithmetic.
@@ -69,6 +67,7 @@ __m256i Mix555x16(__m256i A, __m256i B, __m256i weight, __m256i weight8) {
   return _mm256_add_epi16(_mm256_add_epi16(start, e0), _mm256_add_epi16(e1, e2));
 }
 
+// Whole steps of 16 pixels, two at a time where it can.
 void Mix555Avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
   const __m256i weight = _mm256_set1_epi16(static_cast<short>(w));
   const __m256i weight8 = _mm256_set1_epi16(static_cast<short>(w * 8));
@@ -79,11 +78,9 @@ void Mix555Avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, u
     Store256(out + 2 * i, r0);
     Store256(out + 2 * i + 32, r1);
   }
-  if (i + 16 <= n) {
+  if (i < n) {
     Store256(out + 2 * i, Mix555x16(Load256(a + 2 * i), Load256(b + 2 * i), weight, weight8));
-    i += 16;
   }
-  Mix555C(a + 2 * i, b + 2 * i, out + 2 * i, n - i, w);
 }
 
 // Eight rows of eight dwords turned into eight columns. Within each 128-bit
@@ -147,19 +144,23 @@ void Mix555Avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, u
 }
 
 void Transpose3Avx2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
-                    ptrdiff_t rows, ptrdiff_t columns) {
-  TransposeBlocks<3, 8, 64, Block8x8Of3>(src, srcStride, dst, dstStride, rows, columns,
+                    ptrdiff_t columns, ptrdiff_t rows) {
+  TransposeBlocks<3, 8, 64, Block8x8Of3>(src, srcStride, dst, dstStride, columns, rows,
                                          Transpose3C);
 }
 
 void Transpose4Avx2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
-                    ptrdiff_t rows, ptrdiff_t columns) {
-  TransposeBlocks<4, 8, 64, Block8x8>(src, srcStride, dst, dstStride, rows, columns, Transpose4C);
+                    ptrdiff_t columns, ptrdiff_t rows) {
+  TransposeBlocks<4, 8, 64, Block8x8>(src, srcStride, dst, dstStride, columns, rows, Transpose4C);
 }
 
 }  // namespace
 
-const KernelSet kKernelSetAvx2 = {"avx2",         SimdLevel::kAvx2, MixBytesAvx2,  Mix555Avx2,
-                                  Transpose2Sse2, Transpose3Avx2,   Transpose4Avx2};
+// The 2-byte transposition is the SSE2 set's: nothing wider does it faster.
+extern const KernelSet kKernelSetAvx2 = {.name = "avx2",
+                                         .mixBytes = RowAny<1, 32, MixBytesAvx2, MixBytesC>,
+                                         .mix555 = RowAny<2, 16, Mix555Avx2, Mix555C>,
+                                         .transpose3 = Transpose3Avx2,
+                                         .transpose4 = Transpose4Avx2};
 
 }  // namespace orv::kernels

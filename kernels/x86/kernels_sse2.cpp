@@ -1,10 +1,11 @@
-// SSE2 row primitives: the lane arithmetic of the MMX set on 16 bytes per step,
+// The SSE2 set: the lane arithmetic of the MMX set on 16 bytes per step,
 // and 4 x 4 / 8 x 8 register transposes for 4- and 2-byte pixels. Compiled
 // with -msse2.
 #include <emmintrin.h>
 
 #include "kernels/kernel_set.h"
-#include "kernels/transpose_tiles.h"
+#include "kernels/x86/row_any.h"
+#include "kernels/x86/transpose_tiles.h"
 
 namespace orv::kernels {
 
@@ -25,6 +26,7 @@ __m128i MixBytes16(__m128i A, __m128i B, __m128i weight) {
   return _mm_or_si128(_mm_srli_epi16(tl, 8), _mm_andnot_si128(lowMask, th));
 }
 
+// Whole steps of 16 bytes, two at a time where it can.
 void MixBytesSse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
   const __m128i weight = _mm_set1_epi16(static_cast<short>(w));
   ptrdiff_t i = 0;
@@ -34,11 +36,7 @@ void MixBytesSse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n,
     Store128(out + i, r0);
     Store128(out + i + 16, r1);
   }
-  if (i + 16 <= n) {
-    Store128(out + i, MixBytes16(Load128(a + i), Load128(b + i), weight));
-    i += 16;
-  }
-  MixBytesC(a + i, b + i, out + i, n - i, w);
+  if (i < n) Store128(out + i, MixBytes16(Load128(a + i), Load128(b + i), weight));
 }
 
 // One pixel per lane; see the MMX set for the per-field arithmetic.
@@ -56,14 +54,13 @@ __m128i Mix555x8(__m128i A, __m128i B, __m128i weight, __m128i weight8) {
   return _mm_add_epi16(_mm_add_epi16(start, e0), _mm_add_epi16(e1, e2));
 }
 
+// Whole steps of 8 pixels.
 void Mix555Sse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
   const __m128i weight = _mm_set1_epi16(static_cast<short>(w));
   const __m128i weight8 = _mm_set1_epi16(static_cast<short>(w * 8));
-  ptrdiff_t i = 0;
-  for (; i + 8 <= n; i += 8) {
+  for (ptrdiff_t i = 0; i < n; i += 8) {
     Store128(out + 2 * i, Mix555x8(Load128(a + 2 * i), Load128(b + 2 * i), weight, weight8));
   }
-  Mix555C(a + 2 * i, b + 2 * i, out + 2 * i, n - i, w);
 }
 
 // 4 x 4 pixels of 4 bytes: rows r0..r3 in, columns out.
@@ -109,19 +106,22 @@ void Mix555Sse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, u
   }
 }
 
+void Transpose2Sse2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
+                    ptrdiff_t columns, ptrdiff_t rows) {
+  TransposeBlocks<2, 8, 64, Block8x8>(src, srcStride, dst, dstStride, columns, rows, Transpose2C);
+}
+
 void Transpose4Sse2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
-                    ptrdiff_t rows, ptrdiff_t columns) {
-  TransposeBlocks<4, 4, 64, Block4x4>(src, srcStride, dst, dstStride, rows, columns, Transpose4C);
+                    ptrdiff_t columns, ptrdiff_t rows) {
+  TransposeBlocks<4, 4, 64, Block4x4>(src, srcStride, dst, dstStride, columns, rows, Transpose4C);
 }
 
 }  // namespace
 
-void Transpose2Sse2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
-                    ptrdiff_t rows, ptrdiff_t columns) {
-  TransposeBlocks<2, 8, 64, Block8x8>(src, srcStride, dst, dstStride, rows, columns, Transpose2C);
-}
-
-const KernelSet kKernelSetSse2 = {"sse2",         SimdLevel::kSse2, MixBytesSse2,  Mix555Sse2,
-                                  Transpose2Sse2, Transpose3C,      Transpose4Sse2};
+extern const KernelSet kKernelSetSse2 = {.name = "sse2",
+                                         .mixBytes = RowAny<1, 16, MixBytesSse2, MixBytesC>,
+                                         .mix555 = RowAny<2, 8, Mix555Sse2, Mix555C>,
+                                         .transpose2 = Transpose2Sse2,
+                                         .transpose4 = Transpose4Sse2};
 
 }  // namespace orv::kernels
