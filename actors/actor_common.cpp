@@ -1,6 +1,7 @@
 #include "actors/actor_common.h"
 
 #include <algorithm>
+#include <cstring>
 
 StepTime TimeOfStep(const TransitionParams& params) {
   const int32_t done = params.elapsed > params.duration ? 1 : 0;
@@ -22,6 +23,41 @@ BlendKernel ChooseBandKernel(const CpuFeatures* cpu, int32_t depth) {
 void ChooseBand(int32_t chunkSize, int32_t* bandSelector, int32_t* bandHeight) {
   *bandSelector = chunkSize <= 32 ? 0 : chunkSize <= 64 ? 1 : chunkSize < 128 ? 2 : 3;
   *bandHeight = 32 << *bandSelector;
+}
+
+void MixRows(const FrameCapture& c, BlendKernel kernel, int32_t weight, int32_t bandHeight,
+             int32_t bandPosition, int32_t bandSelector, int32_t lastRow, const TargetRoom& room) {
+  const int64_t length = RowLength(c);
+  if (c.captureRows <= 0 || length <= 0) return;
+  // Rows 0..fit-1 have their spans inside the block.
+  const int64_t fit =
+      room.block < length
+          ? 0
+          : std::min<int64_t>(c.captureRows, (room.block - length) / c.rowBytes + 1);
+  // A span wider than its row reaches into the next row, where the following
+  // row's own span puts it right again; after the last row written, nothing
+  // would: that row goes through the scratch row too.
+  const bool guardLast = lastRow >= 0 && lastRow < c.captureRows - 1 && room.row < length;
+  const int64_t inPlace = guardLast ? std::min<int64_t>(fit, lastRow) : fit;
+  if (inPlace > 0) {
+    FrameCapture rows = c;
+    rows.captureRows = static_cast<int32_t>(inPlace);
+    kernel(rows, weight, bandHeight, bandPosition, bandSelector);
+  }
+  uint8_t* scratch = ScratchRow(c);
+  for (int64_t i = inPlace; i <= std::min(lastRow, c.captureRows - 1); ++i) {
+    if (i < fit && !(guardLast && i == lastRow)) continue;
+    uint8_t* target = c.targetPixels + i * c.rowBytes;
+    const auto own = static_cast<size_t>(std::min(RowInside(c, i, room.block), room.row));
+    FrameCapture row = c;
+    row.startPixels += i * length;
+    row.endPixels += i * length;
+    row.targetPixels = scratch;
+    row.captureRows = 1;
+    std::memcpy(scratch, target, own);
+    kernel(row, weight, bandHeight, static_cast<int32_t>(bandPosition - i), bandSelector);
+    std::memcpy(target, scratch, own);
+  }
 }
 
 int32_t RisingBandStep(const FrameCapture& c, const Band& band, int32_t* revealEdge,

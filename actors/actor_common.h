@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "actors/actor.h"
 
@@ -25,6 +26,27 @@ StepTime TimeOfStep(const TransitionParams& params);
 // step, which shows the end frame.
 inline bool EndsAtOnce(const TransitionParams& params, int32_t shortest) {
   return params.duration < shortest;
+}
+
+// The start of every step. done is 1 unless the step goes on. The first-step
+// rule: a capture without frames ends at once, drawing nothing. A transition
+// too short to divide ends at once too: settle() puts the end frame back and
+// frees the actor's buffers, and the rectangle is shown. Otherwise the step's
+// time, for the actor to draw.
+template <class Settle>
+std::optional<StepTime> BeginStep(FrameCapture& capture, const HostRect& rect,
+                                  const TransitionParams& params, int32_t shortest, int32_t* done,
+                                  Settle settle) {
+  *done = 1;
+  if (FirstStepEnds(capture)) return std::nullopt;
+  if (EndsAtOnce(params, shortest)) {
+    settle();
+    PresentStep(capture, rect);
+    return std::nullopt;
+  }
+  const StepTime step = TimeOfStep(params);
+  *done = step.done;
+  return step;
 }
 
 // Fade kernels: bit 0 of mmx picks the MMX forms, depth below 24 the 16-bit

@@ -34,14 +34,13 @@ void TakeTinted(const FrameCapture& c, uint8_t* to, bool endFrame, void* context
   const auto& take = *static_cast<const TintedTake*>(context);
   Color& f = *take.fields;
   if (endFrame)
-    f.tintedPixels = static_cast<uint8_t*>(
-        AllocatePixels(int64_t{c.captureColumns} * c.captureRows * c.bytesPerPixel));
+    f.tintedPixels = static_cast<uint8_t*>(AllocatePixels(RowLength(c) * c.captureRows));
   if (!endFrame || !f.tintedPixels) {
     TakeRows(c, to, 0, c.captureRows);
     return;
   }
   const HostRect r = ClipToImage(c, take.rect);
-  const int64_t length = int64_t{c.captureColumns} * c.bytesPerPixel;
+  const int64_t length = RowLength(c);
   const int64_t from = int64_t{r.left - c.alignedLeft} * c.bytesPerPixel;
   const int64_t tinted = int64_t{r.right - r.left} * c.bytesPerPixel;
   for (int64_t i = 0; i < c.captureRows; ++i) {
@@ -85,25 +84,18 @@ HResult ORV_CALL Cue(InterfaceObject* self, HostGC* window, HostGC* offscreen, c
 HResult ORV_CALL Continue(InterfaceObject* self, HostGC*, HostGC*, const HostRect* rect,
                           const TransitionParams* params, int32_t* done) {
   Color& f = FieldsOf<Color>(self);
-  *done = 1;
-  if (FirstStepEnds(f.capture)) return orv::kOk;
-  if (EndsAtOnce(*params, 2)) {
-    Settle(f);
-    PresentStep(f.capture, *rect);
-    return orv::kOk;
-  }
-  const StepTime step = TimeOfStep(*params);
-  *done = step.done;
-  const int64_t half = step.duration >> 1;
+  const auto step = BeginStep(f.capture, *rect, *params, 2, done, [&] { Settle(f); });
+  if (!step) return orv::kOk;
+  const int64_t half = step->duration >> 1;
   // First half: start frame to tinted copy; second half: tinted copy to end
   // frame. The stored capture keeps both frames.
   FrameCapture phase = f.capture;
-  int64_t u = step.t;
-  if (step.t <= half) {
+  int64_t u = step->t;
+  if (step->t <= half) {
     phase.endPixels = f.tintedPixels;
   } else {
     phase.startPixels = f.tintedPixels;
-    u = step.t - half;
+    u = step->t - half;
   }
   // An odd duration gives the second half one more unit than the first: hold
   // the weight at 256.

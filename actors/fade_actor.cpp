@@ -18,16 +18,9 @@ HResult ORV_CALL Cue(InterfaceObject* self, HostGC* window, HostGC* offscreen, c
 HResult ORV_CALL Continue(InterfaceObject* self, HostGC*, HostGC*, const HostRect* rect,
                           const TransitionParams* params, int32_t* done) {
   Fade& f = FieldsOf<Fade>(self);
-  *done = 1;
-  if (FirstStepEnds(f.capture)) return orv::kOk;
-  if (EndsAtOnce(*params, 1)) {
-    DropFrames(f.capture);
-    PresentStep(f.capture, *rect);
-    return orv::kOk;
-  }
-  const StepTime step = TimeOfStep(*params);
-  *done = step.done;
-  f.weight = static_cast<int32_t>(step.t * 256 / step.duration);
+  const auto step = BeginStep(f.capture, *rect, *params, 1, done, [&] { DropFrames(f.capture); });
+  if (!step) return orv::kOk;
+  f.weight = static_cast<int32_t>(step->t * 256 / step->duration);
   MixRows(f.capture, f.kernel, f.weight, 0, 0, 0, f.capture.captureRows - 1, RoomOf(f.capture));
   PresentStep(f.capture, *rect);
   return orv::kOk;

@@ -4,9 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "actors/actor.h"
-#include "actors/actor_common.h"
-
 namespace {
 
 constexpr int64_t kLargestBlock = INT32_MAX;
@@ -33,11 +30,6 @@ HostRect Clip(const HostRect& r, int32_t width, int32_t height) {
 
 bool IsEmpty(const HostRect& r) { return r.bottom <= r.top || r.right <= r.left; }
 
-// Bytes of buffer row i that lie inside the pixel block.
-int64_t RowInside(const FrameCapture& c, int64_t i, int64_t room) {
-  return std::clamp<int64_t>(room - i * c.rowBytes, 0, RowLength(c));
-}
-
 // The widened span of every row: alignedLeft and captureColumns, such that a
 // row is a whole number of 8-byte units (at 3 bytes per pixel, of 8 pixels).
 // The span never starts before column 0, where the block's first memory row
@@ -63,6 +55,14 @@ void ChooseSpan(FrameCapture& c, const HostRect& r) {
 }
 
 }  // namespace
+
+int64_t RowInside(const FrameCapture& c, int64_t i, int64_t block) {
+  return std::clamp<int64_t>(block - i * c.rowBytes, 0, RowLength(c));
+}
+
+uint8_t* ScratchRow(const FrameCapture& c) {
+  return AlignUp8(c.endBlock) + c.captureRows * RowLength(c);
+}
 
 void* AllocatePixels(int64_t bytes) {
   if (bytes <= 0 || bytes > kLargestBlock) return nullptr;
@@ -192,39 +192,4 @@ void CopyRows(const FrameCapture& c, const uint8_t* from, int32_t first, int32_t
   for (int64_t i = std::max(first, 0); i < std::min(end, c.captureRows); ++i)
     std::memcpy(c.targetPixels + i * c.rowBytes, from + i * length,
                 static_cast<size_t>(RowInside(c, i, room.block)));
-}
-
-void MixRows(const FrameCapture& c, BlendKernel kernel, int32_t weight, int32_t bandHeight,
-             int32_t bandPosition, int32_t bandSelector, int32_t lastRow, const TargetRoom& room) {
-  const int64_t length = RowLength(c);
-  if (c.captureRows <= 0 || length <= 0) return;
-  // Rows 0..fit-1 have their spans inside the block.
-  const int64_t fit =
-      room.block < length
-          ? 0
-          : std::min<int64_t>(c.captureRows, (room.block - length) / c.rowBytes + 1);
-  // A span wider than its row reaches into the next row, where the following
-  // row's own span puts it right again; after the last row written, nothing
-  // would: that row goes through the scratch row too.
-  const bool guardLast = lastRow >= 0 && lastRow < c.captureRows - 1 && room.row < length;
-  const int64_t inPlace = guardLast ? std::min<int64_t>(fit, lastRow) : fit;
-  if (inPlace > 0) {
-    FrameCapture rows = c;
-    rows.captureRows = static_cast<int32_t>(inPlace);
-    kernel(rows, weight, bandHeight, bandPosition, bandSelector);
-  }
-  uint8_t* scratch = AlignUp8(c.endBlock) + c.captureRows * length;
-  for (int64_t i = inPlace; i <= std::min(lastRow, c.captureRows - 1); ++i) {
-    if (i < fit && !(guardLast && i == lastRow)) continue;
-    uint8_t* target = c.targetPixels + i * c.rowBytes;
-    const auto own = static_cast<size_t>(std::min(RowInside(c, i, room.block), room.row));
-    FrameCapture row = c;
-    row.startPixels += i * length;
-    row.endPixels += i * length;
-    row.targetPixels = scratch;
-    row.captureRows = 1;
-    std::memcpy(scratch, target, own);
-    kernel(row, weight, bandHeight, static_cast<int32_t>(bandPosition - i), bandSelector);
-    std::memcpy(target, scratch, own);
-  }
 }

@@ -108,6 +108,14 @@ struct TargetRoom {
 };
 TargetRoom RoomOf(const FrameCapture& capture);
 
+// Bytes of buffer row i that lie inside the pixel block, `block` bytes long
+// from targetPixels.
+int64_t RowInside(const FrameCapture& capture, int64_t i, int64_t block);
+
+// The spare row after the end frame in the end block, where a row whose span
+// would pass the end of the pixel block is mixed before it is copied back.
+uint8_t* ScratchRow(const FrameCapture& capture);
+
 // Copies buffer rows first..end-1 of from to their target rows, each cut at
 // the end of the block.
 void CopyRows(const FrameCapture& capture, const uint8_t* from, int32_t first, int32_t end,

@@ -17,9 +17,7 @@ using Wipe = HorizontalWipeFields;
 // pixels: wider images could not be addressed.
 constexpr int32_t kWidest16BitRow = 131072;
 
-int64_t FrameBytes(const FrameCapture& c) {
-  return int64_t{c.captureColumns} * c.captureRows * c.bytesPerPixel;
-}
+int64_t FrameBytes(const FrameCapture& c) { return RowLength(c) * c.captureRows; }
 
 // Turns a frame buffer of rows x columns pixels into column order in place,
 // through the working image.
@@ -135,26 +133,19 @@ HResult ORV_CALL Continue(InterfaceObject* self, HostGC*, HostGC*, const HostRec
                           const TransitionParams* params, int32_t* done) {
   Wipe& f = FieldsOf<Wipe>(self);
   const FrameCapture& c = f.capture;
-  *done = 1;
-  if (FirstStepEnds(f.capture)) return orv::kOk;
-  if (EndsAtOnce(*params, 1)) {
-    Settle<kLeft>(f);
-    PresentStep(c, *rect);
-    return orv::kOk;
-  }
-  const StepTime step = TimeOfStep(*params);
-  *done = step.done;
+  const auto step = BeginStep(f.capture, *rect, *params, 1, done, [&] { Settle<kLeft>(f); });
+  if (!step) return orv::kOk;
   const Band band{f.kernel, f.bandSelector, f.bandHeight};
   // The working image holds exactly the column-rows, each in its own row.
   const TargetRoom room{int64_t{c.captureRows} * c.rowBytes, c.rowBytes};
   // Written back: the band and the column-rows newly copied whole.
   if (kLeft) {
     const int32_t edge = f.revealEdge;
-    const int32_t q = FallingBandStep(c, band, &f.revealEdge, step, room);
+    const int32_t q = FallingBandStep(c, band, &f.revealEdge, *step, room);
     WriteBack(f, std::max(q - band.height, 0), edge, *rect);
   } else {
     const int32_t from = std::max(f.revealEdge, 0);
-    const int32_t position = RisingBandStep(c, band, &f.revealEdge, step, room);
+    const int32_t position = RisingBandStep(c, band, &f.revealEdge, *step, room);
     WriteBack(f, from, std::min(position + band.height, c.captureRows), *rect);
   }
   PresentStep(c, *rect);

@@ -51,20 +51,14 @@ template <bool kRising>
 HResult ORV_CALL Continue(InterfaceObject* self, HostGC*, HostGC*, const HostRect* rect,
                           const TransitionParams* params, int32_t* done) {
   Wipe& f = FieldsOf<Wipe>(self);
-  *done = 1;
-  if (FirstStepEnds(f.capture)) return orv::kOk;
-  if (EndsAtOnce(*params, 1)) {
-    Settle<kRising>(f.capture);
-    PresentStep(f.capture, *rect);
-    return orv::kOk;
-  }
-  const StepTime step = TimeOfStep(*params);
-  *done = step.done;
+  const auto step =
+      BeginStep(f.capture, *rect, *params, 1, done, [&] { Settle<kRising>(f.capture); });
+  if (!step) return orv::kOk;
   const TargetRoom room = RoomOf(f.capture);
   if (kRising)
-    RisingBandStep(f.capture, BandOf(f), &f.revealEdge, step, room);
+    RisingBandStep(f.capture, BandOf(f), &f.revealEdge, *step, room);
   else
-    FallingBandStep(f.capture, BandOf(f), &f.revealEdge, step, room);
+    FallingBandStep(f.capture, BandOf(f), &f.revealEdge, *step, room);
   PresentStep(f.capture, *rect);
   return orv::kOk;
 }

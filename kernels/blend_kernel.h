@@ -12,6 +12,11 @@
 using BlendKernel = void (*)(FrameCapture capture, int32_t weight, int32_t bandHeight,
                              int32_t bandPosition, int32_t bandSelector);
 
+// The names tell the row walks apart, not the instructions: every form, the
+// ...Mmx ones included, runs the arithmetic of whichever kernel set is active
+// (kernel_dispatch.h); they differ in how much of a row they mix and, for the
+// 16-bit fades, in the weight's precision.
+//
 // Fade: out = (a * (256 - w) + b * w) / 256 per field (FadeRows16: 5-bit weight).
 void FadeRows16(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t);
 void FadeRows32(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t);
