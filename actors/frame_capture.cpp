@@ -30,6 +30,16 @@ HostRect Clip(const HostRect& r, int32_t width, int32_t height) {
 
 bool IsEmpty(const HostRect& r) { return r.bottom <= r.top || r.right <= r.left; }
 
+// A rectangle with no area that lies inside the image plays its duration,
+// drawing nothing; one that is reversed, or has nothing inside the image,
+// plays as a cut.
+bool PlaysAsCut(const HostRect& rect, const HostRect& clipped) {
+  const bool reversed = rect.bottom < rect.top || rect.right < rect.left;
+  const bool clippedAway = clipped.top != rect.top || clipped.left != rect.left ||
+                           clipped.bottom != rect.bottom || clipped.right != rect.right;
+  return reversed || (IsEmpty(clipped) && clippedAway);
+}
+
 // The widened span of every row: alignedLeft and captureColumns, such that a
 // row is a whole number of 8-byte units (at 3 bytes per pixel, of 8 pixels).
 // The span never starts before column 0, where the block's first memory row
@@ -65,8 +75,8 @@ uint8_t* ScratchRow(const FrameCapture& c) {
 }
 
 void* AllocatePixels(int64_t bytes) {
-  if (bytes <= 0 || bytes > kLargestBlock) return nullptr;
-  return std::malloc(static_cast<size_t>(bytes));
+  if (bytes < 0 || bytes > kLargestBlock) return nullptr;
+  return std::malloc(static_cast<size_t>(std::max<int64_t>(bytes, 1)));
 }
 
 void FreePixels(void* block) { std::free(block); }
@@ -117,7 +127,7 @@ void CaptureFrames(FrameCapture& c, HostGC* window, HostGC* offscreen, const Hos
 
   // Only the part of the rectangle inside the image is captured.
   const HostRect r = Clip(rect, c.imageWidth, c.imageHeight);
-  if (IsEmpty(r)) return;
+  if (PlaysAsCut(rect, r)) return;
   c.rowEnd = c.imageHeight - r.top;
   c.rowStart = c.imageHeight - r.bottom;
   ChooseSpan(c, r);

@@ -45,9 +45,11 @@ ORV_LAYOUT32(offsetof(FrameCapture, started) == 84, "FrameCapture field 22");
 // Takes both frames of the transition over rect, clipped to the offscreen
 // image: the end frame from the offscreen image, then, once the window's
 // rectangle is copied into it, the start frame. Each buffer row spans the
-// rectangle's row widened to whole 8-byte units. Above 8 bits per pixel and
-// with a non-empty rectangle whose buffers can be had, the record holds both
-// frames (HasFrames); otherwise the transition plays as a cut.
+// rectangle's row widened to whole 8-byte units. Above 8 bits per pixel, with
+// a rectangle that is not reversed and has something inside the image or is
+// an empty one inside it (no rows or no columns to draw), and with buffers to
+// be had, the record holds both frames (HasFrames); otherwise the transition
+// plays as a cut.
 //
 // take, when given, moves each frame out of the offscreen image into its
 // buffer instead of TakeRows (the end frame first, with endFrame set, the
@@ -122,6 +124,7 @@ void CopyRows(const FrameCapture& capture, const uint8_t* from, int32_t first, i
               const TargetRoom& room);
 
 // The module's own heap for pixel buffers; null when the size is not a
-// positive 32-bit count or the heap has no room.
+// 32-bit count or the heap has no room. A size of 0 (the buffers of an empty
+// rectangle) still has a block.
 void* AllocatePixels(int64_t bytes);
 void FreePixels(void* block);

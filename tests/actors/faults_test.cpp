@@ -262,13 +262,13 @@ TEST_F(Faults, HorizontalWipesOnImagesTooWideToWriteBackPlayACut) {
   PlayAndCompare(host, Play{Kind::kWipeUp, 16, 65600, 3, rect, false, 64, 100, 0, 1});
 }
 
-TEST_F(Faults, RectanglesOutsideTheImageAllocateNothing) {
+TEST_F(Faults, RectanglesOutsideTheImageOrReversedAllocateNothing) {
   Stage stage(host, 40, 30, 24);
   stage.Fill(12);
   const int64_t heap = HeapInUse();
   for (const HostRect& rect :
        {HostRect{30, 0, 60, 40}, HostRect{0, 40, 30, 90}, HostRect{-20, -20, 0, 0},
-        HostRect{10, 10, 10, 20}, HostRect{20, 10, 5, 30}})
+        HostRect{-5, 10, -5, 20}, HostRect{20, 10, 5, 30}, HostRect{10, 20, 15, 10}})
     for (Kind kind : kAllKinds) ExpectCut(kind, stage, rect, {64, 1000, 0, 0});
   if (HeapCounted()) {
     EXPECT_NEAR(HeapInUse(), heap, kHeapSlack);

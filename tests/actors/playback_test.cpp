@@ -37,6 +37,9 @@ std::vector<HostRect> RectsFor(int32_t w, int32_t h) {
       {0, w, h, w + 20},                     // wholly right
       {INT_MIN, INT_MIN, INT_MAX, INT_MAX},  // everything
       {20, 10, 5, 30},                       // upside down: nothing
+      {h / 2, 3, h / 2, w - 3},              // no rows: plays, drawing nothing
+      {2, w / 2, h - 2, w / 2},              // no columns: plays, drawing nothing
+      {h, w, h, w},                          // no area, in the bottom right corner
   };
 }
 

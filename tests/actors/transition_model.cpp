@@ -93,6 +93,9 @@ TransitionModel::TransitionModel(const ModelSetup& setup, const HostRect& rect, 
   rect_ = ClippedRect(rect, offscreen.width, offscreen.height);
   bpp_ = offscreen.bytesPerPixel;
   empty_ = Rows() <= 0;
+  emptyPlays_ = empty_ && 0 <= rect.top && rect.top <= rect.bottom &&
+                rect.bottom <= offscreen.height && 0 <= rect.left && rect.left <= rect.right &&
+                rect.right <= offscreen.width;
   bandSelector_ = setup.chunkSize <= 32   ? 0
                   : setup.chunkSize <= 64 ? 1
                   : setup.chunkSize < 128 ? 2
@@ -136,7 +139,7 @@ void TransitionModel::Cue() {
 }
 
 int32_t TransitionModel::Continue(int32_t elapsed) {
-  if (setup_.cut || empty_ || ended_) return 1;
+  if (setup_.cut || ended_ || (empty_ && !emptyPlays_)) return 1;
   const int32_t shortest = setup_.kind == Kind::kColor ? 2 : 1;
   if (setup_.duration < shortest) {
     ended_ = true;
@@ -146,6 +149,7 @@ int32_t TransitionModel::Continue(int32_t elapsed) {
   const int64_t d = setup_.duration;
   const int32_t done = elapsed > d ? 1 : 0;
   const int64_t t = done ? d : std::max(elapsed, 0);
+  if (empty_) return done;
   switch (setup_.kind) {
     case Kind::kFade:
       weight = static_cast<int32_t>(t * 256 / d);

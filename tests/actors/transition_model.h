@@ -72,6 +72,7 @@ class TransitionModel {
   HostRect rect_;
   int32_t bpp_;
   bool empty_;
+  bool emptyPlays_;  // empty and inside the image: plays its duration, drawing nothing
   bool ended_ = false;
   Span span_{};
   int32_t bandSelector_ = 0, bandHeight_ = 32;
