@@ -357,7 +357,7 @@ TEST_F(Faults, CueAgainStartsOver) {
       {
         TransitionModel model(setup, rect, Snapshot(*stage.window), offscreen);
         ASSERT_EQ(actor->Cue(stage, rect, {33, 1000, 0, 0}), 0);
-        model.Cue();
+        model.Cue(SpanAfterCue(*actor, kind));
         SamePictures(model, stage, "after the second Cue");
         for (int32_t elapsed : {0, 300, 700, 1000, 1001}) {
           EXPECT_EQ(actor->Continue(stage, rect, {33, 1000, 0, elapsed}), model.Continue(elapsed));
@@ -388,7 +388,7 @@ TEST_F(Faults, ActorsWithoutPairOrCueStaySafe) {
     TransitionModel model(setup, rect, Snapshot(*stage.window), Snapshot(*stage.offscreen));
     Actor actor(host, ClassOf(kind));
     ASSERT_EQ(actor.Cue(stage, rect, {64, 1000, 0, 0}), 0);
-    model.Cue();
+    model.Cue(SpanAfterCue(actor, kind));
     // Weight 25 (fade and colour) mixes differently in the two 16-bit forms.
     EXPECT_EQ(actor.Continue(stage, rect, {64, 1000, 0, 100}), model.Continue(100));
     SamePictures(model, stage, "a step with the portable kernels");

@@ -45,6 +45,13 @@ bool SamePictures(const TransitionModel& model, const Stage& stage, const std::s
   return true;
 }
 
+Span SpanAfterCue(Actor& actor, Kind kind) {
+  const FrameCapture& c = kind == Kind::kWipeLeft || kind == Kind::kWipeRight
+                              ? actor.fields<HorizontalWipeFields>().savedCapture
+                              : CaptureOf(actor, kind);
+  return {c.alignedLeft, c.captureColumns};
+}
+
 void PlayAndCompare(orvhost::Host& host, const Play& p) {
   SCOPED_TRACE(Describe(p));
   Stage stage(host, p.width, p.height, p.depth);
@@ -69,7 +76,7 @@ void PlayAndCompare(orvhost::Host& host, const Play& p) {
 
   TransitionParams params{p.chunkSize, p.duration, 0, 0};
   ASSERT_EQ(actor.Cue(stage, p.rect, params), 0);
-  model.Cue();
+  model.Cue(SpanAfterCue(actor, p.kind));
   if (!SamePictures(model, stage, "after Cue")) return;
   for (int32_t elapsed : ElapsedTimes(p.duration, p.seed % 3 == 0)) {
     params.elapsed = elapsed;

@@ -29,6 +29,10 @@ std::string Describe(const Play& play);
 // surface differs from the model.
 bool SamePictures(const TransitionModel& model, const Stage& stage, const std::string& when);
 
+// The span of the rows the actor captured at Cue (the horizontal wipes keep
+// it in their saved record).
+Span SpanAfterCue(Actor& actor, Kind kind);
+
 // Plays it: property 1 (colour) and 11 with a pair of the test's own, Cue,
 // Continue at each elapsed time until the actor reports done, Finish.
 void PlayAndCompare(orvhost::Host& host, const Play& play);

@@ -8,9 +8,6 @@ namespace {
 
 constexpr int kFieldShifts[] = {0, 5, 10};
 
-int64_t FloorTo8(int64_t v) { return v >= 0 ? v / 8 * 8 : -((-v + 7) / 8 * 8); }
-int64_t CeilTo8(int64_t v) { return -FloorTo8(-v); }
-
 }  // namespace
 
 uint32_t FadeMix(uint32_t a, uint32_t b, int32_t w, int32_t bpp, bool mmx) {
@@ -72,22 +69,6 @@ HostRect ClippedRect(const HostRect& r, int32_t width, int32_t height) {
   return c;
 }
 
-Span SpanOf(const HostRect& r, int32_t bpp, int32_t rowBytes) {
-  int64_t left, columns;
-  if (bpp == 3) {
-    left = FloorTo8(r.left);
-    columns = CeilTo8(r.right - left);
-  } else {
-    const int64_t o = int64_t{r.bottom} * rowBytes;
-    left = std::max<int64_t>(0, (FloorTo8(o + int64_t{r.left} * bpp) - o) / bpp);
-    columns = CeilTo8((r.right - left) * bpp) / bpp;
-  }
-  // Kept inside its own row whenever the row has room.
-  if ((left + columns) * bpp > rowBytes)
-    left = std::max<int64_t>(0, (rowBytes - columns * bpp) / bpp);
-  return {static_cast<int32_t>(left), static_cast<int32_t>(columns)};
-}
-
 TransitionModel::TransitionModel(const ModelSetup& setup, const HostRect& rect, Memory w, Memory o)
     : window(std::move(w)), offscreen(std::move(o)), setup_(setup) {
   rect_ = ClippedRect(rect, offscreen.width, offscreen.height);
@@ -102,7 +83,6 @@ TransitionModel::TransitionModel(const ModelSetup& setup, const HostRect& rect, 
                                           : 3;
   bandHeight_ = 32 << bandSelector_;
   if (empty_) return;
-  span_ = SpanOf(rect_, bpp_, offscreen.rowBytes);
   const size_t n = static_cast<size_t>(Rows()) * Columns();
   start_.resize(n);
   end_.resize(n);
@@ -126,7 +106,8 @@ void TransitionModel::Show(const std::vector<uint32_t>& frame) {
     }
 }
 
-void TransitionModel::Cue() {
+void TransitionModel::Cue(const Span& span) {
+  span_ = span;
   if (setup_.cut || empty_) return;
   for (int32_t r = 0; r < Rows(); ++r)
     for (int32_t c = 0; c < Columns(); ++c)

@@ -29,7 +29,6 @@ HostRect ClippedRect(const HostRect& rect, int32_t width, int32_t height);
 struct Span {
   int32_t left, columns;
 };
-Span SpanOf(const HostRect& clipped, int32_t bytesPerPixel, int32_t rowBytes);
 
 struct ModelSetup {
   Kind kind = Kind::kFade;
@@ -45,7 +44,9 @@ class TransitionModel {
   // The two pictures before Cue.
   TransitionModel(const ModelSetup& setup, const HostRect& rect, Memory window, Memory offscreen);
 
-  void Cue();
+  // Cue with the span the module chose (checked on its own by the worked
+  // examples); the horizontal wipes' band runs over its columns.
+  void Cue(const Span& span);
   // The done flag the step reports.
   int32_t Continue(int32_t elapsed);
   void Finish();

@@ -201,7 +201,7 @@ void CheckBandTable(
   CpuFeatures cpu{0, 1};
   actor.SetProperty(PropertyCpuFeatures, reinterpret_cast<intptr_t>(&cpu));
   ASSERT_EQ(actor.Cue(stage, rect, TransitionParams{16, 1000, 0, 0}), 0);
-  model.Cue();
+  model.Cue(SpanAfterCue(actor, kind));
   if (!vertical) {
     const HorizontalWipeFields& f = actor.fields<HorizontalWipeFields>();
     EXPECT_EQ(f.capture.captureRows, 200);  // column-rows
