@@ -37,7 +37,7 @@ void Settle(Wipe& f) {
   if (HasFrames(c)) {
     if (kLeft) std::swap(c.startPixels, c.endPixels);
     const FrameCapture& s = f.savedCapture;
-    if (RowsInsideBlock(s) && int64_t{s.captureColumns} * s.bytesPerPixel <= RoomOf(s).row) {
+    if (RowsInsideBlock(s) && RowLength(s) <= RoomOf(s).row) {
       TransposeFromColumns(c.endPixels, s.targetPixels, s.captureRows, s.captureColumns,
                            s.bytesPerPixel, s.rowBytes);
       c = s;
