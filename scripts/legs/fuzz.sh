@@ -3,7 +3,7 @@
 # corpus in the repo. New crashing inputs land in build-fuzz/artifacts; keep
 # them in tests/fuzz/corpus/<target>/ as regression inputs.
 leg_fuzz() {
-  need_packages cmake ninja-build clang libclang-rt-14-dev libgtest-dev libgmock-dev
+  need_packages cmake ninja-build clang libclang-rt-dev libgtest-dev libgmock-dev
   configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DORV_FUZZ=ON -DORV_SANITIZE=ON \
     -DORV_BUILD_BENCH=OFF -DORV_BUILD_TOOLS=OFF
