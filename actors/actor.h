@@ -7,33 +7,6 @@
 #include "kernels/blend_kernel.h"
 #include "module/interface_object.h"
 
-// The host's timing record passed to Cue and Continue.
-struct TransitionParams {
-  int32_t chunkSize;  // pixels; read by the wipes' Cue
-  int32_t duration;
-  int32_t unused;
-  int32_t elapsed;  // same unit as duration
-};
-static_assert(sizeof(TransitionParams) == 16);
-
-enum ActorProperty : int32_t {
-  PropertyColorChoice = 1,
-  PropertyCpuFeatures = 11,
-};
-
-struct ActorOps {
-  ORV_OBJECT_BASE_SLOTS;
-  HResult(ORV_CALL* SetProperty)(InterfaceObject*, int32_t property, intptr_t value);  // 3
-  HResult(ORV_CALL* Cue)(InterfaceObject*, HostGC* window, HostGC* offscreen, const HostRect* rect,
-                         const TransitionParams* params);  // 4
-  HResult(ORV_CALL* Continue)(InterfaceObject*, HostGC* window, HostGC* offscreen,
-                              const HostRect* rect, const TransitionParams* params,
-                              int32_t* done);  // 5
-  HResult(ORV_CALL* Finish)(InterfaceObject*, HostGC* window, HostGC* offscreen,
-                            const HostRect* rect, const TransitionParams* params);  // 6
-};
-static_assert(sizeof(ActorOps) == 7 * sizeof(void*));
-
 // Each actor's fields end with the asset that made it (KeepAssetAlive), or null.
 struct FadeFields {
   FrameCapture capture;

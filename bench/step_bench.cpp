@@ -60,6 +60,7 @@
 #include <string>
 #include <vector>
 
+#include "actors/actor.h"
 #include "bench/bench_clock.h"
 #include "bench/bench_groups.h"
 #include "host/member.h"

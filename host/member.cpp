@@ -1,7 +1,6 @@
 #include "host/member.h"
 
 #include "module/class_ids.h"
-#include "registration/transition_registrar.h"
 
 namespace orvhost {
 
@@ -20,8 +19,8 @@ HResult RegisterTransitions(Host& host) {
           host.CreateInstance(orv::kTransitionRegistrarId, orv::kRegistrationInterfaceId, &object))
     return rc;
   auto* registrar = static_cast<InterfaceObject*>(object);
-  const auto& ops = *static_cast<const RegistrationOps*>(registrar->ops);
-  const HResult rc = ops.Register(registrar, host.cache(), host.registrationDict);
+  const HResult rc =
+      OpsOf<RegistrationOps>(registrar).Register(registrar, host.cache(), host.registrationDict);
   ReleaseObject(registrar);
   return rc;
 }
@@ -86,14 +85,31 @@ HResult Member::Create(Host& host) {
 
 HResult Member::Place(Host& host, const Dict& entry) {
   if (HResult rc = Create(host)) return rc;
-  const auto& ops = *static_cast<const InitFromDictOps*>(initFromDict->ops);
   // InitFromDict only reads the entry.
-  return ops.InitFromDict(initFromDict, const_cast<Dict*>(&entry));
+  return OpsOf<InitFromDictOps>(initFromDict).InitFromDict(initFromDict, const_cast<Dict*>(&entry));
 }
 
 HResult Member::Save(Stream& stream) { return ops().SaveMedia(asset, &stream); }
 
 HResult Member::Load(Stream& stream) { return ops().LoadMedia(asset, &stream); }
+
+HResult Member::LoadColorChoice(Host& host, int32_t choice) {
+  auto stream = host.NewStream();
+  const auto v = static_cast<uint32_t>(choice);
+  stream->bytes = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+                   static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+  return Load(*stream);
+}
+
+HResult Member::SavedColorChoice(Host& host, int32_t* choice) {
+  auto stream = host.NewStream();
+  if (HResult rc = Save(*stream)) return rc;
+  if (stream->bytes.size() != 4) return kHostFault;  // not the colour transition
+  const std::vector<uint8_t>& b = stream->bytes;
+  *choice = static_cast<int32_t>(uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 |
+                                 b[3]);
+  return 0;
+}
 
 int32_t Member::MediaSize() {
   int32_t bytes = -1;

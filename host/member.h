@@ -5,9 +5,8 @@
 
 #include <cstdint>
 
-#include "actors/actor.h"
-#include "asset/transition_asset.h"
 #include "host/stand_in_host.h"
+#include "module/module_interface.h"
 
 namespace orvhost {
 
@@ -29,7 +28,7 @@ class Actor {
 
   explicit operator bool() const { return object_ != nullptr; }
   InterfaceObject* get() const { return object_; }
-  const ActorOps& ops() const { return *static_cast<const ActorOps*>(object_->ops); }
+  const ActorOps& ops() const { return OpsOf<ActorOps>(object_); }
 
   HResult Cue(Surface& window, Surface& offscreen, const HostRect& rect,
               const TransitionParams& params);
@@ -67,16 +66,17 @@ class Member {
 
   HResult Save(Stream& stream);
   HResult Load(Stream& stream);
+  // The colour transition's ColorChoice, through its media as a saved movie
+  // holds it: four bytes, most significant first.
+  HResult LoadColorChoice(Host& host, int32_t choice);
+  HResult SavedColorChoice(Host& host, int32_t* choice);
   int32_t MediaSize();
   HResult MakeActor(Actor& actor);
   void Release();
 
   InterfaceObject* asset = nullptr;         // AssetInterface
   InterfaceObject* initFromDict = nullptr;  // InitFromDictInterface
-  const AssetOps& ops() const { return *static_cast<const AssetOps*>(asset->ops); }
-  // The instance behind the interfaces, and its fields.
-  ClassInstance* instance() const { return asset->owner; }
-  AssetFields& fields() const { return static_cast<AssetInstance*>(asset->owner)->f; }
+  const AssetOps& ops() const { return OpsOf<AssetOps>(asset); }
 };
 
 }  // namespace orvhost

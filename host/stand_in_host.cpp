@@ -5,7 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "module/interface_object.h"
+#include "module/module_interface.h"
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN

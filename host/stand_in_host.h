@@ -13,13 +13,10 @@
 
 #include "module/abi.h"
 #include "module/host_services.h"
-
-struct ClassInterfaceRecord;
+#include "module/module_interface.h"
 
 namespace orvhost {
 
-using InitializeOp = HResult(ORV_CALL*)(ClassInstance*);
-using TerminateOp = void(ORV_CALL*)(ClassInstance*);
 using GetClassFormFn = HResult(ORV_CALL*)(const Guid*, int32_t*, InitializeOp*, TerminateOp*);
 using GetInterfaceFn = HResult(ORV_CALL*)(ClassInstance*, const Guid*, const Guid*, void**);
 using GetClassInfoFn = HResult(ORV_CALL*)(HostAllocator*, ClassInterfaceRecord**);
@@ -112,7 +109,7 @@ struct Surface : HostGC {
   std::string name;
   int32_t width = 0, height = 0, depth = 0;
   int32_t rowBytes = 0;
-  int32_t kind = 1;   // what GetNativeInfo reports as the surface kind
+  int32_t kind = 1;  // what GetNativeInfo reports as the surface kind
   BITMAPINFOHEADER header{};
   uint8_t* pixels = nullptr;  // memory row 0 is the bottom image row
   HDC dc = nullptr;
@@ -153,9 +150,9 @@ class Host {
   int64_t liveBlocks() const { return static_cast<int64_t>(blocks_.size()); }
   int64_t liveBytes() const;
   int allocCalls = 0;
-  int failAllocAt = 0;       // the Nth Alloc from now fails (1 = the next one); 0: none
+  int failAllocAt = 0;  // the Nth Alloc from now fails (1 = the next one); 0: none
   bool failAllAllocs = false;
-  int badFrees = 0;          // frees of blocks the allocator never gave out
+  int badFrees = 0;  // frees of blocks the allocator never gave out
 
   // Instances alive and how their reference counts moved.
   struct InstanceRecord {

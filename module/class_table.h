@@ -8,8 +8,6 @@
 #include "module/abi.h"
 #include "module/interface_object.h"
 
-using InitializeOp = HResult(ORV_CALL*)(ClassInstance* instance);
-using TerminateOp = void(ORV_CALL*)(ClassInstance* instance);
 using CreateOp = HResult(ORV_CALL*)(ClassInstance* owner, void** out);
 
 struct InterfaceEntry {
@@ -36,25 +34,9 @@ using InterfaceVisitor = int (*)(const Guid& classId, uint32_t classVersion, con
 
 // Walks the table in order; a non-zero visitor result ends the walk and is
 // returned. A null filter matches every class.
-int ForEachClass(const Guid* filter, ClassVisitor classVisitor,
-                 InterfaceVisitor interfaceVisitor, void* context);
+int ForEachClass(const Guid* filter, ClassVisitor classVisitor, InterfaceVisitor interfaceVisitor,
+                 void* context);
 
 // The shared "none" pair: initialise returns 0, terminate does nothing.
 HResult ORV_CALL InitializeNothing(ClassInstance*);
 void ORV_CALL TerminateNothing(ClassInstance*);
-
-// The record array DllGetClassInfo hands to the host.
-struct ClassInterfaceRecord {
-  Guid classId;
-  uint32_t classVersion;
-  Guid iid;
-  uint32_t iidVersion;
-};
-static_assert(sizeof(ClassInterfaceRecord) == 40);
-static_assert(offsetof(ClassInterfaceRecord, classVersion) == 16);
-static_assert(offsetof(ClassInterfaceRecord, iid) == 20);
-static_assert(offsetof(ClassInterfaceRecord, iidVersion) == 36);
-
-// The interface ID of a record that describes a class itself.
-inline constexpr Guid kClassRecordId =
-    MakeGuid(0x00000001, 0x0000, 0x0000, 0xC000, 0x000000000046ull);

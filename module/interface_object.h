@@ -1,23 +1,12 @@
-// The host-made class instance and the module's interface objects: one
-// pattern for every interface the module hands out.
+// The module's interface objects, one pattern for every interface it hands
+// out, and the class instances they belong to.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "module/abi.h"
-#include "module/host_services.h"
-
-// The 24-byte header the host fills and owns; a class's own fields follow it.
-struct ClassInstance {
-  const ClassInstanceOps* ops;  // QueryInterface, AddRef, Release, served by the host
-  intptr_t hostWord2;
-  HostCallback* callback;
-  HostAllocator* allocator;
-  intptr_t hostWord5;
-  intptr_t hostWord6;
-};
-ORV_LAYOUT32(sizeof(ClassInstance) == 24, "the host header is six words");
+#include "module/module_interface.h"
 
 // A class's instance: the host header, then the class's own fields.
 template <class Fields>
@@ -37,27 +26,6 @@ ORV_LAYOUT32(sizeof(InterfaceObject) == 12, "InterfaceObject is three words");
 template <class Fields>
 Fields& FieldsOf(InterfaceObject* object) {
   return static_cast<Instance<Fields>*>(object->owner)->f;
-}
-
-// The three base slots every module interface starts with.
-HResult ORV_CALL SharedQueryInterface(InterfaceObject* self, const Guid* iid, void** out);
-uint32_t ORV_CALL SharedAddRef(InterfaceObject* self);
-// Frees the object when its count reaches 0; the objects hold nothing else.
-uint32_t ORV_CALL ReleaseInterfaceObject(InterfaceObject* self);
-
-#define ORV_OBJECT_BASE_SLOTS                                                              \
-  HResult(ORV_CALL* QueryInterface)(InterfaceObject*, const Guid*, void**) =               \
-      SharedQueryInterface;                                                                \
-  uint32_t(ORV_CALL* AddRef)(InterfaceObject*) = SharedAddRef;                             \
-  uint32_t(ORV_CALL* Release)(InterfaceObject*) = ReleaseInterfaceObject
-
-// The part every operations table shares.
-struct BaseOps {
-  ORV_OBJECT_BASE_SLOTS;
-};
-
-inline const BaseOps& BaseOpsOf(void* object) {
-  return *static_cast<const BaseOps*>(static_cast<InterfaceObject*>(object)->ops);
 }
 
 // Builds an interface object on owner with the given table (the create

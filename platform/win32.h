@@ -6,8 +6,6 @@
 
 #include <cstdint>
 
-#include "module/abi.h"
-
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -18,8 +16,14 @@
 #else
 #define ORV_PLATFORM_API extern "C"
 #endif
-#define WINAPI ORV_CALL
-#define CALLBACK ORV_CALL
+// The system's calling convention: __stdcall on 32-bit x86, the default
+// elsewhere.
+#if defined(__i386__)
+#define WINAPI __attribute__((stdcall))
+#else
+#define WINAPI
+#endif
+#define CALLBACK WINAPI
 
 typedef int32_t BOOL;
 typedef uint8_t BYTE;
@@ -82,7 +86,8 @@ struct BITMAP {
   WORD bmBitsPixel;
   void* bmBits;
 };
-ORV_LAYOUT32(sizeof(BITMAP) == 24, "BITMAP is 24 bytes on the 32-bit target");
+static_assert(sizeof(void*) != 4 || sizeof(BITMAP) == 24,
+              "BITMAP is 24 bytes on the 32-bit target");
 
 #define MAKEINTRESOURCEA(i) (reinterpret_cast<LPSTR>(static_cast<uintptr_t>(static_cast<WORD>(i))))
 #define IS_INTRESOURCE(p) ((reinterpret_cast<uintptr_t>(p) >> 16) == 0)

@@ -7,7 +7,7 @@
 #include "host/member.h"
 #include "host/stand_in_host.h"
 #include "module/class_ids.h"
-#include "module/class_table.h"
+#include "module/module_interface.h"
 #include "tools/args.h"
 #if defined(ORV_DIALOG_COMMANDS)
 #include "tools/orvhost_dialogs.h"

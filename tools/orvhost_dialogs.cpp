@@ -73,12 +73,16 @@ void PlaceColourMember(Host& host, Member& member, std::optional<uint32_t> color
   if (HResult rc = member.Place(host, *host.registry.at(kColorTransition)))
     throw std::runtime_error("placing the colour member failed with " + std::to_string(rc));
   if (!color) return;
-  const uint32_t v = *color;
-  auto stream = host.NewStream();
-  stream->bytes = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
-                   static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
-  if (HResult rc = member.Load(*stream))
+  if (HResult rc = member.LoadColorChoice(host, static_cast<int32_t>(*color)))
     throw std::runtime_error("loading the media failed with " + std::to_string(rc));
+}
+
+// The member's ColorChoice, read back from its media.
+int32_t ColorChoice(Host& host, Member& member) {
+  int32_t choice = 0;
+  if (HResult rc = member.SavedColorChoice(host, &choice))
+    throw std::runtime_error("saving the media failed with " + std::to_string(rc));
+  return choice;
 }
 
 void SetUpRunner(DialogRunner& runner, const orvtools::Args& args) {
@@ -138,7 +142,7 @@ int OptionsCommand(Host& host, int argc, char** argv) {
   PlaceColourMember(host, member, color);
   DialogRunner runner(host);
   SetUpRunner(runner, args);
-  const int32_t before = member.fields().colorChoice;
+  const int32_t before = ColorChoice(host, member);
   const HResult rc = member.ops().RunOptions(member.asset);
   CheckScript(runner);
   Report(runner, out.get());
@@ -147,7 +151,7 @@ int OptionsCommand(Host& host, int argc, char** argv) {
                 Checked(runner.runs.back().afterInit).c_str(),
                 Checked(runner.runs.back().atEnd).c_str());
   }
-  std::printf("RunOptions: %d; ColorChoice %d -> %d\n", rc, before, member.fields().colorChoice);
+  std::printf("RunOptions: %d; ColorChoice %d -> %d\n", rc, before, ColorChoice(host, member));
   return 0;
 }
 

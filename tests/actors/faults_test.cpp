@@ -17,6 +17,7 @@
 
 #include "host/member.h"
 #include "tests/actors/playback.h"
+#include "tests/support/asset_peek.h"
 
 namespace actors_test {
 namespace {
@@ -307,8 +308,8 @@ TEST_F(Faults, EveryActorKeepsItsAssetUntilItEnds) {
     SCOPED_TRACE(index);
     orvhost::Member member;
     ASSERT_EQ(member.Create(host), 0);
-    member.fields().transitionIndex = index;
-    ClassInstance* asset = member.instance();
+    AssetFieldsOf(member).transitionIndex = index;
+    ClassInstance* asset = InstanceOf(member);
     orvhost::Actor actor;
     ASSERT_EQ(member.MakeActor(actor), 0);
     member.Release();

@@ -3,6 +3,7 @@
 // clipped to both bitmaps, and pixel blocks against guard pages.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 

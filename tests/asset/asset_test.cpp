@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "actors/actor.h"
 #include "host/member.h"
 #include "host/stand_in_host.h"
 #include "module/class_ids.h"
+#include "tests/support/asset_peek.h"
 
 using namespace orv;
 using orvhost::Actor;
@@ -65,9 +67,9 @@ TEST_F(AssetTest, PlacedMemberReadsItsIndexFromTheEntry) {
     SCOPED_TRACE("index " + std::to_string(i));
     host.calls.clear();
     Member& m = Place(i);
-    EXPECT_EQ(m.fields().transitionIndex, i);
-    EXPECT_EQ(m.fields().colorChoice, kBlackAndWhite);
-    EXPECT_EQ(m.fields().cpuFeatures.tested, 1);
+    EXPECT_EQ(AssetFieldsOf(m).transitionIndex, i);
+    EXPECT_EQ(AssetFieldsOf(m).colorChoice, kBlackAndWhite);
+    EXPECT_EQ(AssetFieldsOf(m).cpuFeatures.tested, 1);
     EXPECT_EQ(host.CallsStartingWith("Get"), std::vector<std::string>{"Get myData"});
   }
 }
@@ -75,17 +77,17 @@ TEST_F(AssetTest, PlacedMemberReadsItsIndexFromTheEntry) {
 TEST_F(AssetTest, InitFromDictWithoutDictionaryOrKeyLeavesTheIndex) {
   Member& m = members.emplace_back();
   ASSERT_EQ(m.Create(host), 0);
-  EXPECT_EQ(m.fields().transitionIndex, 0) << "the index before InitFromDict";
+  EXPECT_EQ(AssetFieldsOf(m).transitionIndex, 0) << "the index before InitFromDict";
   const auto& ops = *static_cast<const InitFromDictOps*>(m.initFromDict->ops);
 
-  m.fields().transitionIndex = 3;
+  AssetFieldsOf(m).transitionIndex = 3;
   EXPECT_EQ(ops.InitFromDict(m.initFromDict, nullptr), 0);
-  EXPECT_EQ(m.fields().transitionIndex, 3);
+  EXPECT_EQ(AssetFieldsOf(m).transitionIndex, 3);
 
   auto empty = host.NewDict();
   host.calls.clear();
   EXPECT_EQ(ops.InitFromDict(m.initFromDict, empty.get()), 0);
-  EXPECT_EQ(m.fields().transitionIndex, 3);
+  EXPECT_EQ(AssetFieldsOf(m).transitionIndex, 3);
   EXPECT_EQ(host.calls, std::vector<std::string>{"Get myData"});
 }
 
@@ -118,35 +120,35 @@ TEST_F(AssetTest, PlacingFailsCleanlyWithoutMemory) {
 // copied from the asset the test writes it into.
 TEST_F(AssetTest, ProcessorIsMeasuredOnceWhileTheMeasuringAssetLives) {
   Member& first = Place(0);
-  const CpuFeatures measured = first.fields().cpuFeatures;
+  const CpuFeatures measured = AssetFieldsOf(first).cpuFeatures;
   EXPECT_TRUE(measured.mmx == 0 || measured.mmx == 1);
   EXPECT_EQ(measured.tested, 1);
 
-  first.fields().cpuFeatures.mmx = 7;  // marks the pair the next asset copies
+  AssetFieldsOf(first).cpuFeatures.mmx = 7;  // marks the pair the next asset copies
   Member& second = Place(1);
-  EXPECT_EQ(second.fields().cpuFeatures.mmx, 7) << "the second asset copied the first";
-  EXPECT_EQ(second.fields().cpuFeatures.tested, 1);
+  EXPECT_EQ(AssetFieldsOf(second).cpuFeatures.mmx, 7) << "the second asset copied the first";
+  EXPECT_EQ(AssetFieldsOf(second).cpuFeatures.tested, 1);
 
   // The measuring asset goes: the next one measures again and becomes the
   // one that later assets copy.
   first.Release();
   Member& third = Place(2);
-  EXPECT_EQ(third.fields().cpuFeatures.mmx, measured.mmx) << "the third asset measured";
-  third.fields().cpuFeatures.mmx = 9;
+  EXPECT_EQ(AssetFieldsOf(third).cpuFeatures.mmx, measured.mmx) << "the third asset measured";
+  AssetFieldsOf(third).cpuFeatures.mmx = 9;
   Member& fourth = Place(3);
-  EXPECT_EQ(fourth.fields().cpuFeatures.mmx, 9);
+  EXPECT_EQ(AssetFieldsOf(fourth).cpuFeatures.mmx, 9);
 
   // An asset that only copied leaves the shared pair where it was.
   second.Release();
   fourth.Release();
   Member& fifth = Place(4);
-  EXPECT_EQ(fifth.fields().cpuFeatures.mmx, 9);
+  EXPECT_EQ(AssetFieldsOf(fifth).cpuFeatures.mmx, 9);
 
   // With every asset gone the next one measures.
   third.Release();
   fifth.Release();
   Member& sixth = Place(5);
-  EXPECT_EQ(sixth.fields().cpuFeatures.mmx, measured.mmx);
+  EXPECT_EQ(AssetFieldsOf(sixth).cpuFeatures.mmx, measured.mmx);
 }
 
 // ---- media ----
@@ -156,12 +158,12 @@ TEST_F(AssetTest, ColourMemberSavesItsColourBigEndian) {
   EXPECT_EQ(m.MediaSize(), 4);
   for (int32_t colour = 0; colour <= 6; ++colour) {
     SCOPED_TRACE("colour " + std::to_string(colour));
-    m.fields().colorChoice = colour;
+    AssetFieldsOf(m).colorChoice = colour;
     auto stream = host.NewStream();
     host.calls.clear();
     EXPECT_EQ(m.Save(*stream), 0);
     EXPECT_EQ(stream->bytes, (std::vector<uint8_t>{0, 0, 0, static_cast<uint8_t>(colour)}));
-    EXPECT_EQ(m.fields().colorChoice, colour) << "the field keeps its value";
+    EXPECT_EQ(AssetFieldsOf(m).colorChoice, colour) << "the field keeps its value";
     EXPECT_EQ(host.calls, (std::vector<std::string>{"Open 2", "Write 4", "Close"}));
     EXPECT_FALSE(stream->open);
   }
@@ -169,23 +171,23 @@ TEST_F(AssetTest, ColourMemberSavesItsColourBigEndian) {
 
 TEST_F(AssetTest, YellowSavesAndLoadsAsFiveBytesOfMedia) {
   Member& saved = Place(kColor);
-  saved.fields().colorChoice = kYellow;
+  AssetFieldsOf(saved).colorChoice = kYellow;
   auto stream = host.NewStream();
   ASSERT_EQ(saved.Save(*stream), 0);
   EXPECT_EQ(stream->bytes, (std::vector<uint8_t>{0x00, 0x00, 0x00, 0x05}));
 
   Member& loaded = Place(kColor);
-  EXPECT_EQ(loaded.fields().colorChoice, kBlackAndWhite);
+  EXPECT_EQ(AssetFieldsOf(loaded).colorChoice, kBlackAndWhite);
   host.calls.clear();
   EXPECT_EQ(loaded.Load(*stream), 0);
-  EXPECT_EQ(loaded.fields().colorChoice, kYellow);
+  EXPECT_EQ(AssetFieldsOf(loaded).colorChoice, kYellow);
   EXPECT_EQ(host.calls, (std::vector<std::string>{"callback.QueryInterface HostUtilities", "Open 0",
                                                   "Read 4", "Close", "Utilities.Release"}));
 }
 
 TEST_F(AssetTest, MediaKeepsEveryByteInOrder) {
   Member& m = Place(kColor);
-  m.fields().colorChoice = 0x01020304;
+  AssetFieldsOf(m).colorChoice = 0x01020304;
   auto stream = host.NewStream();
   ASSERT_EQ(m.Save(*stream), 0);
   EXPECT_EQ(stream->bytes, (std::vector<uint8_t>{1, 2, 3, 4}));
@@ -193,17 +195,17 @@ TEST_F(AssetTest, MediaKeepsEveryByteInOrder) {
   // A stored value outside 0..6 is taken as it comes.
   auto other = StreamWith({0x00, 0x00, 0x00, 0x09});
   EXPECT_EQ(m.Load(*other), 0);
-  EXPECT_EQ(m.fields().colorChoice, 9);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 9);
   auto high = StreamWith({0x80, 0x00, 0x00, 0x01});
   EXPECT_EQ(m.Load(*high), 0);
-  EXPECT_EQ(m.fields().colorChoice, static_cast<int32_t>(0x80000001));
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, static_cast<int32_t>(0x80000001));
 }
 
 TEST_F(AssetTest, OtherMembersHaveEmptyMedia) {
   for (int i = 0; i < 5; ++i) {
     SCOPED_TRACE("index " + std::to_string(i));
     Member& m = Place(i);
-    m.fields().colorChoice = 2;
+    AssetFieldsOf(m).colorChoice = 2;
     EXPECT_EQ(m.MediaSize(), 0);
     auto stream = StreamWith({0xEE});
     host.calls.clear();
@@ -214,7 +216,7 @@ TEST_F(AssetTest, OtherMembersHaveEmptyMedia) {
     auto source = StreamWith({0, 0, 0, 4});
     host.calls.clear();
     EXPECT_EQ(m.Load(*source), 0);
-    EXPECT_EQ(m.fields().colorChoice, 2);
+    EXPECT_EQ(AssetFieldsOf(m).colorChoice, 2);
     EXPECT_EQ(host.calls, (std::vector<std::string>{"callback.QueryInterface HostUtilities",
                                                     "Open 0", "Close", "Utilities.Release"}));
   }
@@ -222,7 +224,7 @@ TEST_F(AssetTest, OtherMembersHaveEmptyMedia) {
 
 TEST_F(AssetTest, StreamThatCannotOpenIsReportedAndNotClosed) {
   Member& m = Place(kColor);
-  m.fields().colorChoice = 3;
+  AssetFieldsOf(m).colorChoice = 3;
   auto stream = StreamWith({0, 0, 0, 1});
   stream->failOpen = static_cast<HResult>(0x80043333);
   host.calls.clear();
@@ -232,39 +234,39 @@ TEST_F(AssetTest, StreamThatCannotOpenIsReportedAndNotClosed) {
   EXPECT_EQ(m.Load(*stream), static_cast<HResult>(0x80043333));
   EXPECT_EQ(host.calls, (std::vector<std::string>{"callback.QueryInterface HostUtilities", "Open 0",
                                                   "Utilities.Release"}));
-  EXPECT_EQ(m.fields().colorChoice, 3);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 3);
 }
 
 TEST_F(AssetTest, FailedWriteIsReportedAndTheStreamClosed) {
   Member& m = Place(kColor);
-  m.fields().colorChoice = 4;
+  AssetFieldsOf(m).colorChoice = 4;
   auto stream = host.NewStream();
   stream->failWrite = static_cast<HResult>(0x80044444);
   host.calls.clear();
   EXPECT_EQ(m.Save(*stream), static_cast<HResult>(0x80044444));
   EXPECT_EQ(host.calls, (std::vector<std::string>{"Open 2", "Write 4", "Close"}));
-  EXPECT_EQ(m.fields().colorChoice, 4);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 4);
 }
 
 // A failed read used to leave the stream's partial bytes, swapped, in the
 // colour; the colour now changes only when all four bytes arrive.
 TEST_F(AssetTest, FailedReadLeavesTheColourAsItWas) {
   Member& m = Place(kColor);
-  m.fields().colorChoice = 2;
+  AssetFieldsOf(m).colorChoice = 2;
   auto failing = StreamWith({0x7F, 0x7F, 0x7F, 0x7F});
   failing->failRead = static_cast<HResult>(0x80045555);  // one byte arrives, then the fault
   host.calls.clear();
   EXPECT_EQ(m.Load(*failing), static_cast<HResult>(0x80045555));
-  EXPECT_EQ(m.fields().colorChoice, 2);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 2);
   EXPECT_EQ(host.calls, (std::vector<std::string>{"callback.QueryInterface HostUtilities", "Open 0",
                                                   "Read 4", "Close", "Utilities.Release"}));
 
   auto shortStream = StreamWith({0x00, 0x01});
   EXPECT_EQ(m.Load(*shortStream), orvhost::kHostFault);
-  EXPECT_EQ(m.fields().colorChoice, 2);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 2);
   auto empty = StreamWith({});
   EXPECT_EQ(m.Load(*empty), orvhost::kHostFault);
-  EXPECT_EQ(m.fields().colorChoice, 2);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 2);
 }
 
 TEST_F(AssetTest, LoadWithoutUtilitiesFailsBeforeOpening) {
@@ -274,7 +276,7 @@ TEST_F(AssetTest, LoadWithoutUtilitiesFailsBeforeOpening) {
   host.calls.clear();
   EXPECT_EQ(m.Load(*stream), kNoInterface);
   EXPECT_EQ(host.calls, std::vector<std::string>{"callback.QueryInterface HostUtilities"});
-  EXPECT_EQ(m.fields().colorChoice, kBlackAndWhite);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, kBlackAndWhite);
 }
 
 // ---- the other slots ----
@@ -300,7 +302,7 @@ TEST_F(AssetTest, AcceptedSlotsReturnZeroAndTouchNothing) {
   int32_t canary[2] = {5, 6};
   const intptr_t a = reinterpret_cast<intptr_t>(&canary[0]);
   const intptr_t b = reinterpret_cast<intptr_t>(&canary[1]);
-  const AssetFields before = m.fields();
+  const AssetFields before = AssetFieldsOf(m);
   host.calls.clear();
   EXPECT_EQ(ops.Accept6(m.asset, a), 0);
   EXPECT_EQ(ops.Accept7(m.asset, a, b), 0);
@@ -317,7 +319,7 @@ TEST_F(AssetTest, AcceptedSlotsReturnZeroAndTouchNothing) {
   EXPECT_EQ(ops.Accept28(m.asset, a, b), 0);
   EXPECT_EQ(canary[0], 5);
   EXPECT_EQ(canary[1], 6);
-  EXPECT_EQ(std::memcmp(&before, &m.fields(), sizeof before), 0);
+  EXPECT_EQ(std::memcmp(&before, &AssetFieldsOf(m), sizeof before), 0);
   EXPECT_TRUE(host.calls.empty());
 }
 
@@ -390,7 +392,7 @@ TEST_F(AssetTest, MakeActorCreatesTheActorOfTheIndexWithTheAssetsSettings) {
   for (int i = 0; i < 6; ++i) {
     SCOPED_TRACE("index " + std::to_string(i));
     Member& m = Place(i);
-    m.fields().colorChoice = 3;
+    AssetFieldsOf(m).colorChoice = 3;
     Actor actor;
     host.calls.clear();
     ASSERT_EQ(m.MakeActor(actor), 0);
@@ -400,12 +402,13 @@ TEST_F(AssetTest, MakeActorCreatesTheActorOfTheIndexWithTheAssetsSettings) {
         std::vector<std::string>{"CreateInstance " + orvhost::GuidText(kActorClassByIndex[i])});
     EXPECT_TRUE(SameGuid(host.RecordOf(actor.get()->owner)->classId, kActorClassByIndex[i]));
     const ActorView view = ViewOf(actor, i);
-    EXPECT_EQ(view.cpuFeatures, &m.fields().cpuFeatures) << "property 11: the asset's own pair";
-    EXPECT_EQ(view.asset, m.instance()) << "the actor keeps its asset";
+    EXPECT_EQ(view.cpuFeatures, &AssetFieldsOf(m).cpuFeatures)
+        << "property 11: the asset's own pair";
+    EXPECT_EQ(view.asset, InstanceOf(m)) << "the actor keeps its asset";
     if (i == kColor) {
       // Property 1 is copied at once: a later change does not reach the actor.
       EXPECT_EQ(FieldsOf<ColorFields>(actor.get()).colorChoice, 3);
-      m.fields().colorChoice = 4;
+      AssetFieldsOf(m).colorChoice = 4;
       EXPECT_EQ(FieldsOf<ColorFields>(actor.get()).colorChoice, 3);
     }
   }
@@ -425,7 +428,7 @@ TEST_F(AssetTest, EveryMakeActorGivesAFreshActorOnTheSamePair) {
 // asset stays alive until its last actor is gone.
 TEST_F(AssetTest, AssetOutlivesItsActors) {
   Member& m = Place(kColor);
-  ClassInstance* asset = m.instance();
+  ClassInstance* asset = InstanceOf(m);
   Actor actor;
   ASSERT_EQ(m.MakeActor(actor), 0);
   m.Release();
@@ -482,7 +485,7 @@ TEST_F(AssetTest, IndexOutsideTheTransitionsMakesNoActor) {
   Member& m = Place(0);
   for (int32_t index : {6, -1, 100, INT32_MIN, INT32_MAX}) {
     SCOPED_TRACE("index " + std::to_string(index));
-    m.fields().transitionIndex = index;
+    AssetFieldsOf(m).transitionIndex = index;
     void* out = reinterpret_cast<void*>(0x1234);
     host.calls.clear();
     EXPECT_EQ(m.ops().MakeActor(m.asset, &out), kNoInterface);

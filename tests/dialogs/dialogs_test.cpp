@@ -22,6 +22,7 @@
 #include "platform/standin/gdi_draw.h"
 #include "platform/standin/resources.h"
 #include "platform/standin/ui.h"
+#include "tests/support/asset_peek.h"
 
 using orvhost::DialogAction;
 using orvhost::DialogRun;
@@ -211,7 +212,7 @@ class DialogsTest : public ::testing::Test {
     stream->bytes = {static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
                      static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u)};
     EXPECT_EQ(m.Load(*stream), 0);
-    EXPECT_EQ(m.fields().colorChoice, value);
+    EXPECT_EQ(AssetFieldsOf(m).colorChoice, value);
     return m;
   }
 
@@ -280,11 +281,11 @@ TEST_F(DialogsTest, OptionsRunsDialog119ThroughTheBracketWithTheAssetAsParameter
 
 TEST_F(DialogsTest, NewAssetOpensWithBlackAndWhiteChecked) {
   Member& m = Place();
-  EXPECT_EQ(m.fields().colorChoice, kBlackAndWhite);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, kBlackAndWhite);
   const DialogRun& run = Options(m, "enter");
   EXPECT_EQ(CheckedButtons(run.afterInit), std::vector<int>{kBlackAndWhiteButton});
   EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(m.fields().colorChoice, kBlackAndWhite);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, kBlackAndWhite);
 }
 
 TEST_F(DialogsTest, EveryColourOpensWithItsButtonAndAnyOtherWithRed) {
@@ -299,7 +300,7 @@ TEST_F(DialogsTest, EveryColourOpensWithItsButtonAndAnyOtherWithRed) {
     Member& m = FromMedia(c.value);
     const DialogRun& run = Options(m, "escape");
     EXPECT_EQ(CheckedButtons(run.afterInit), std::vector<int>{c.button});
-    EXPECT_EQ(m.fields().colorChoice, c.value) << "Cancel keeps the value, even out of range";
+    EXPECT_EQ(AssetFieldsOf(m).colorChoice, c.value) << "Cancel keeps the value, even out of range";
   }
 }
 
@@ -308,7 +309,7 @@ TEST_F(DialogsTest, ColourNineFromMediaOpensWithRedAndOkStoresZero) {
   const DialogRun& run = Options(m, "enter");
   EXPECT_EQ(CheckedButtons(run.afterInit), std::vector<int>{kRed});
   EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(m.fields().colorChoice, 0);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 0);
 }
 
 TEST_F(DialogsTest, PickedColourIsStoredOnOkOnly) {
@@ -316,7 +317,7 @@ TEST_F(DialogsTest, PickedColourIsStoredOnOkOnly) {
   const DialogRun& cyan = Options(m, "click 1007; click 1");
   EXPECT_EQ(cyan.result, 1);
   EXPECT_EQ(CheckedButtons(cyan.atEnd), std::vector<int>{kCyan}) << "one group: the rest clear";
-  EXPECT_EQ(m.fields().colorChoice, 3);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 3);
 
   // Cancel, Escape and the close box all leave the colour.
   for (const char* cancel : {"click 2", "escape", "close"}) {
@@ -325,7 +326,7 @@ TEST_F(DialogsTest, PickedColourIsStoredOnOkOnly) {
     EXPECT_TRUE(run.ended);
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(CheckedButtons(run.atEnd), std::vector<int>{1009});
-    EXPECT_EQ(m.fields().colorChoice, 3);
+    EXPECT_EQ(AssetFieldsOf(m).colorChoice, 3);
   }
 
   // Every button maps to its value; the last click counts.
@@ -333,7 +334,7 @@ TEST_F(DialogsTest, PickedColourIsStoredOnOkOnly) {
     SCOPED_TRACE("button " + std::to_string(id));
     const DialogRun& run = Options(m, "click 1008; click " + std::to_string(id) + "; enter");
     EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(m.fields().colorChoice, id - 1004);
+    EXPECT_EQ(AssetFieldsOf(m).colorChoice, id - 1004);
   }
 }
 
@@ -341,14 +342,14 @@ TEST_F(DialogsTest, ActionsAfterTheEndAreNotApplied) {
   Member& m = Place();
   const DialogRun& run = Options(m, "click 1007; enter; click 1005; enter");
   EXPECT_EQ(run.actionsApplied, 2);
-  EXPECT_EQ(m.fields().colorChoice, 3);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 3);
 }
 
 TEST_F(DialogsTest, ClicksOnTheGroupBoxOrMissingControlsChangeNothing) {
   Member& m = Place();
   const DialogRun& run = Options(m, "click -1; click 4242; enter");
   EXPECT_EQ(run.actionsApplied, 1) << "only Enter reached the dialog";
-  EXPECT_EQ(m.fields().colorChoice, kBlackAndWhite);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, kBlackAndWhite);
 }
 
 TEST_F(DialogsTest, OptionsDialogIsCentredOnItsParent) {
@@ -392,7 +393,7 @@ TEST_F(DialogsTest, OptionsDialogWithoutParentStaysWhereTheTemplatePutsIt) {
   EXPECT_EQ(run.rectAfterInit.top, 0);
   EXPECT_EQ(run.rectAfterInit.right, 287);
   EXPECT_EQ(run.rectAfterInit.bottom, 164);
-  EXPECT_EQ(m.fields().colorChoice, 2);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 2);
 }
 
 TEST_F(DialogsTest, WithoutHostUtilitiesNoDialogAndTheBracketCloses) {
@@ -407,7 +408,7 @@ TEST_F(DialogsTest, WithoutHostUtilitiesNoDialogAndTheBracketCloses) {
   EXPECT_EQ(m.ops().RunAbout(m.asset), kNoService);
   EXPECT_EQ(host.calls.size(), 3u);
   EXPECT_TRUE(runner.runs.empty());
-  EXPECT_EQ(m.fields().colorChoice, kBlackAndWhite);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, kBlackAndWhite);
 }
 
 TEST_F(DialogsTest, MissingTemplateLeavesTheColourAndStillReturnsZero) {
@@ -416,7 +417,7 @@ TEST_F(DialogsTest, MissingTemplateLeavesTheColourAndStillReturnsZero) {
   const DialogRun& run = Options(m, "click 1007; enter");
   OrvSetResourceFault(RT_DIALOG, MAKEINTRESOURCEA(119), kResourcePresent);
   EXPECT_FALSE(run.created);
-  EXPECT_EQ(m.fields().colorChoice, 4);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 4);
   OrvSetResourceFault(RT_DIALOG, MAKEINTRESOURCEA(130), kResourceUnloadable);
   EXPECT_FALSE(About(m, "enter").created);
   OrvSetResourceFault(RT_DIALOG, MAKEINTRESOURCEA(130), kResourcePresent);

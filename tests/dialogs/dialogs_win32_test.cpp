@@ -13,6 +13,7 @@
 #include "host/member.h"
 #include "host/stand_in_host.h"
 #include "tests/dialogs/png_stored.h"
+#include "tests/support/asset_peek.h"
 
 using orvhost::DialogAction;
 using orvhost::DialogRun;
@@ -94,7 +95,7 @@ class DialogsWin32Test : public ::testing::Test {
     stream->bytes = {static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
                      static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u)};
     EXPECT_EQ(m.Load(*stream), 0);
-    EXPECT_EQ(m.fields().colorChoice, value);
+    EXPECT_EQ(AssetFieldsOf(m).colorChoice, value);
     return m;
   }
 
@@ -146,7 +147,7 @@ TEST_F(DialogsWin32Test, NewAssetOpensWithBlackAndWhiteChecked) {
   EXPECT_EQ(CheckedButtons(run.afterInit), std::vector<int>{kBlackAndWhiteButton});
   EXPECT_TRUE(run.ended);
   EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(m.fields().colorChoice, kBlackAndWhite);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, kBlackAndWhite);
 }
 
 TEST_F(DialogsWin32Test, ColourNineFromMediaOpensWithRedAndOkStoresZero) {
@@ -154,7 +155,7 @@ TEST_F(DialogsWin32Test, ColourNineFromMediaOpensWithRedAndOkStoresZero) {
   const DialogRun& run = Options(m, "enter");
   EXPECT_EQ(CheckedButtons(run.afterInit), std::vector<int>{kRed});
   EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(m.fields().colorChoice, 0);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 0);
 }
 
 TEST_F(DialogsWin32Test, PickedColourIsStoredOnOkOnly) {
@@ -163,7 +164,7 @@ TEST_F(DialogsWin32Test, PickedColourIsStoredOnOkOnly) {
   EXPECT_TRUE(cyan.ended);
   EXPECT_EQ(cyan.result, 1);
   EXPECT_EQ(CheckedButtons(cyan.atEnd), std::vector<int>{kCyan}) << "one group: the rest clear";
-  EXPECT_EQ(m.fields().colorChoice, 3);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 3);
 
   // Cancel, Escape and the close box all leave the colour.
   for (const char* cancel : {"click 2", "escape", "close"}) {
@@ -173,13 +174,13 @@ TEST_F(DialogsWin32Test, PickedColourIsStoredOnOkOnly) {
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(run.actionsApplied, 2);
     EXPECT_EQ(CheckedButtons(run.atEnd), std::vector<int>{1009});
-    EXPECT_EQ(m.fields().colorChoice, 3);
+    EXPECT_EQ(AssetFieldsOf(m).colorChoice, 3);
   }
 
   // Enter after a click takes the default button, OK; the last click counts.
   const DialogRun& run = Options(m, "click 1008; click 1005; enter; click 1006");
   EXPECT_EQ(run.actionsApplied, 3) << "nothing reaches a dialog that has ended";
-  EXPECT_EQ(m.fields().colorChoice, 1);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 1);
 }
 
 TEST_F(DialogsWin32Test, ScriptThatLeavesTheDialogOpenTearsItDown) {
@@ -187,7 +188,7 @@ TEST_F(DialogsWin32Test, ScriptThatLeavesTheDialogOpenTearsItDown) {
   const DialogRun& run = Options(m, "click 1008");
   EXPECT_TRUE(run.created);
   EXPECT_FALSE(run.ended);
-  EXPECT_EQ(m.fields().colorChoice, 2);
+  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 2);
 }
 
 TEST_F(DialogsWin32Test, OptionsDialogIsCentredOnItsParent) {

@@ -24,8 +24,8 @@ struct Box {
 // The rectangle clipped to the image. Bottom and right are exclusive, so a
 // reversed rectangle holds no pixel, as the host's own copies treat it.
 Box Clip(const HostRect& r, int32_t width, int32_t height) {
-  Box b{std::clamp(r.top, 0, height), std::clamp(r.left, 0, width),
-        std::clamp(r.bottom, 0, height), std::clamp(r.right, 0, width)};
+  Box b{std::clamp(r.top, 0, height), std::clamp(r.left, 0, width), std::clamp(r.bottom, 0, height),
+        std::clamp(r.right, 0, width)};
   b.bottom = std::max(b.bottom, b.top);
   b.right = std::max(b.right, b.left);
   return b;
@@ -93,8 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (member.Create(host) != 0) return 0;
     auto entry = host.NewDict();
     entry->Set("myData", kDictBytes, &index, 4);
-    static_cast<const InitFromDictOps*>(member.initFromDict->ops)
-        ->InitFromDict(member.initFromDict, entry.get());
+    OpsOf<InitFromDictOps>(member.initFromDict).InitFromDict(member.initFromDict, entry.get());
     auto media = host.NewStream();
     const uint8_t be[4] = {static_cast<uint8_t>(color >> 24), static_cast<uint8_t>(color >> 16),
                            static_cast<uint8_t>(color >> 8), static_cast<uint8_t>(color)};

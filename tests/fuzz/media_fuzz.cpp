@@ -7,6 +7,7 @@
 
 #include "host/member.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/support/asset_peek.h"
 
 using namespace orvhost;
 
@@ -41,32 +42,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (faults & 1) stream->failOpen = kHostFault;
     if (faults & 2) stream->failRead = kHostFault;
     host.refuseUtilities = faults & 4;
-    const int32_t colorBefore = member.fields().colorChoice;
+    const int32_t colorBefore = AssetFieldsOf(member).colorChoice;
     const HResult loaded = member.Load(*stream);
     host.refuseUtilities = false;
-    const bool isColor = member.fields().transitionIndex == 5;
+    const bool isColor = AssetFieldsOf(member).transitionIndex == 5;
     if (loaded != 0 || !isColor)
-      Check(member.fields().colorChoice == colorBefore,
+      Check(AssetFieldsOf(member).colorChoice == colorBefore,
             "a failed or empty load changed the colour");
 
     // Saving writes exactly what QueryMediaSize announces, and reads back.
     auto saved = host.NewStream();
     if (faults & 8) saved->failWrite = kHostFault;
-    const int32_t colorSaved = member.fields().colorChoice;
+    const int32_t colorSaved = AssetFieldsOf(member).colorChoice;
     const HResult wrote = member.Save(*saved);
-    Check(member.fields().colorChoice == colorSaved, "SaveMedia changed the colour");
+    Check(AssetFieldsOf(member).colorChoice == colorSaved, "SaveMedia changed the colour");
     if (wrote == 0)
       Check(static_cast<int32_t>(saved->bytes.size()) == member.MediaSize(),
             "SaveMedia and QueryMediaSize disagree");
     if (wrote == 0 && isColor) {
-      member.fields().colorChoice = ~colorSaved;
-      Check(member.Load(*saved) == 0 && member.fields().colorChoice == colorSaved,
+      AssetFieldsOf(member).colorChoice = ~colorSaved;
+      Check(member.Load(*saved) == 0 && AssetFieldsOf(member).colorChoice == colorSaved,
             "saved media does not load back");
     }
 
     Actor actor;
     if (member.MakeActor(actor) != 0)
-      Check(member.fields().transitionIndex < 0 || member.fields().transitionIndex > 5,
+      Check(AssetFieldsOf(member).transitionIndex < 0 || AssetFieldsOf(member).transitionIndex > 5,
             "MakeActor failed for a valid index");
   }
   CheckNothingLeft(host);

@@ -22,6 +22,7 @@
 #include "host/stand_in_host.h"
 #include "module/class_ids.h"
 #include "module/class_table.h"
+#include "tests/support/asset_peek.h"
 
 using namespace orvhost;
 
@@ -223,7 +224,7 @@ struct Session {
   // the emulated side does, with the same answer about MMX.
   HResult Place(Member& m, int entry) {
     const HResult rc = entry < 0 ? m.Create(host) : m.Place(host, *host.registry.at(entry));
-    if (rc == 0 && portable) m.fields().cpuFeatures.mmx = 0;
+    if (rc == 0 && portable) AssetFieldsOf(m).cpuFeatures.mmx = 0;
     return rc;
   }
 

@@ -78,10 +78,7 @@ int32_t Stage::Play(const Transition& transition, const PlaySettings& settings, 
   Check(member.Place(host, *transition.entry), "placing a " + transition.symbol + " member");
   if (settings.colorChoice) {
     // The colour reaches the member the way a saved movie brings it: as media.
-    auto stream = host.NewStream();
-    const uint32_t v = static_cast<uint32_t>(*settings.colorChoice);
-    stream->bytes = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
-    Check(member.Load(*stream), "LoadMedia");
+    Check(member.LoadColorChoice(host, *settings.colorChoice), "LoadMedia");
   }
 
   auto window = host.NewSurface("window", from.width, from.height, settings.depth);

@@ -1,0 +1,13 @@
+// For tests only: what lies inside a member's asset instance, which a host
+// never sees.
+#pragma once
+
+#include "asset/transition_asset.h"
+#include "host/member.h"
+#include "module/interface_object.h"
+
+inline ClassInstance* InstanceOf(const orvhost::Member& member) { return member.asset->owner; }
+
+inline AssetFields& AssetFieldsOf(const orvhost::Member& member) {
+  return FieldsOf<AssetFields>(member.asset);
+}
