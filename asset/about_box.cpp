@@ -39,9 +39,13 @@ HResult ORV_CALL PaintThumbnail(InterfaceObject* self, HostGC* gc, const HostRec
       BITMAP size{};  // stays 0 x 0, copying nothing, if it cannot be read
       GetObjectA(logo, sizeof size, &size);
       SelectObject(memory, logo);
-      // Negative extents mirror the picture, as StretchBlt does.
-      StretchBlt(dc, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top,
-                 memory, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
+      // Negative extents mirror the picture, as StretchBlt does. An extent
+      // that does not fit in 32 bits draws nothing.
+      const int64_t width = int64_t{rect->right} - rect->left;
+      const int64_t height = int64_t{rect->bottom} - rect->top;
+      if (width == static_cast<int32_t>(width) && height == static_cast<int32_t>(height))
+        StretchBlt(dc, rect->left, rect->top, static_cast<int>(width), static_cast<int>(height),
+                   memory, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
       DeleteDC(memory);
     }
     SelectObject(dc, oldBrush);

@@ -10,13 +10,19 @@ HMODULE moduleInstance = nullptr;
 namespace {
 
 // Interface memory comes from the owner's host allocator; like a standard
-// allocation, a failure consults the runtime's out-of-memory handler.
+// allocation, a failure consults the runtime's out-of-memory handler. Nothing
+// may unwind into the host's frames, so whatever the handler throws ends the
+// attempt as out of memory.
 void* AllocateObject(HostAllocator* allocator, int32_t bytes) {
   for (;;) {
     if (void* block = allocator->ops->Alloc(allocator, bytes)) return block;
     std::new_handler handler = std::get_new_handler();
     if (!handler) return nullptr;
-    handler();
+    try {
+      handler();
+    } catch (...) {
+      return nullptr;
+    }
   }
 }
 

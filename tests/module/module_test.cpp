@@ -93,9 +93,9 @@ TEST_F(ModuleTest, ClassFormReportsSizesAndOperations) {
   int32_t size = 0;
   InitializeOp init = nullptr, registrarInit = nullptr;
   TerminateOp term = nullptr, registrarTerm = nullptr;
-  ASSERT_EQ(host.module().GetClassForm(&kTransitionRegistrarId, &size, &registrarInit,
-                                       &registrarTerm),
-            0);
+  ASSERT_EQ(
+      host.module().GetClassForm(&kTransitionRegistrarId, &size, &registrarInit, &registrarTerm),
+      0);
   EXPECT_EQ(size, static_cast<int32_t>(sizeof(Instance<RegistrarFields>)));
   if (sizeof(void*) == 4) {
     EXPECT_EQ(size, 28);
@@ -151,15 +151,13 @@ TEST_F(ModuleTest, GetInterfaceMatchesClassAndInterface) {
   // The asset's second interface, not its first.
   void* assetIface = nullptr;
   void* initIface = nullptr;
-  ASSERT_EQ(host.module().GetInterface(asset, &kTransitionAssetId, &kAssetInterfaceId,
-                                       &assetIface),
+  ASSERT_EQ(host.module().GetInterface(asset, &kTransitionAssetId, &kAssetInterfaceId, &assetIface),
             0);
-  ASSERT_EQ(host.module().GetInterface(asset, &kTransitionAssetId, &kInitFromDictInterfaceId,
-                                       &initIface),
-            0);
+  ASSERT_EQ(
+      host.module().GetInterface(asset, &kTransitionAssetId, &kInitFromDictInterfaceId, &initIface),
+      0);
   void* assetAgain = nullptr;
-  ASSERT_EQ(host.module().GetInterface(asset, &kTransitionAssetId, &kAssetInterfaceId,
-                                       &assetAgain),
+  ASSERT_EQ(host.module().GetInterface(asset, &kTransitionAssetId, &kAssetInterfaceId, &assetAgain),
             0);
   auto opsOf = [](void* p) { return static_cast<InterfaceObject*>(p)->ops; };
   EXPECT_NE(opsOf(initIface), opsOf(assetIface));
@@ -201,8 +199,8 @@ class InterfaceObjectTest : public ModuleTest {
   }
   void* Create() {
     void* object = nullptr;
-    EXPECT_EQ(host.module().GetInterface(owner, &kTransitionRegistrarId,
-                                         &kRegistrationInterfaceId, &object),
+    EXPECT_EQ(host.module().GetInterface(owner, &kTransitionRegistrarId, &kRegistrationInterfaceId,
+                                         &object),
               0);
     return object;
   }
@@ -214,16 +212,14 @@ TEST_F(InterfaceObjectTest, CreateThenReleaseBalancesOwnerAndAllocator) {
   void* object = Create();
   ASSERT_NE(object, nullptr);
   const std::string alloc = "Alloc " + std::to_string(sizeof(InterfaceObject));
-  EXPECT_EQ(host.calls,
-            (std::vector<std::string>{alloc, "instance.AddRef", "instance.AddRef"}));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{alloc, "instance.AddRef", "instance.AddRef"}));
   EXPECT_EQ(host.liveBlocks(), 1);
   EXPECT_EQ(host.module().CanUnloadNow(), kStillInUse);
   EXPECT_EQ(static_cast<InterfaceObject*>(object)->owner, owner);
 
   host.calls.clear();
   EXPECT_EQ(Release(object), 0u);
-  EXPECT_EQ(host.calls,
-            (std::vector<std::string>{"Free", "instance.Release", "instance.Release"}));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"Free", "instance.Release", "instance.Release"}));
   EXPECT_EQ(record->addRefs, 2);
   EXPECT_EQ(record->releases, 2);
   EXPECT_EQ(host.liveBlocks(), 0);
@@ -252,9 +248,9 @@ TEST_F(InterfaceObjectTest, LastReleaseReachesOwnerAfterFree) {
   host.DropInstance(owner);  // the object alone keeps the owner alive now
   host.calls.clear();
   EXPECT_EQ(Release(object), 0u);
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"Free", "instance.Release", "instance.Release",
-                                                  "terminate " + orvhost::GuidText(
-                                                                     kTransitionRegistrarId)}));
+  EXPECT_EQ(host.calls,
+            (std::vector<std::string>{"Free", "instance.Release", "instance.Release",
+                                      "terminate " + orvhost::GuidText(kTransitionRegistrarId)}));
   EXPECT_EQ(host.liveInstances(), 0);
 }
 
@@ -265,7 +261,8 @@ TEST_F(InterfaceObjectTest, FailingAllocationTouchesNothing) {
                                        &object),
             kNoMemory);
   EXPECT_EQ(object, nullptr);
-  EXPECT_EQ(host.calls, std::vector<std::string>{"Alloc " + std::to_string(sizeof(InterfaceObject))});
+  EXPECT_EQ(host.calls,
+            std::vector<std::string>{"Alloc " + std::to_string(sizeof(InterfaceObject))});
   EXPECT_EQ(record->addRefs, 0);
   EXPECT_EQ(host.module().CanUnloadNow(), 0);
   host.DropInstance(owner);
@@ -293,14 +290,39 @@ TEST_F(InterfaceObjectTest, FailingAllocationConsultsTheRuntimesHandler) {
   host.DropInstance(owner);
 }
 
+// A handler that throws, as the standard one may: the creation fails with the
+// out-of-memory code instead of unwinding through the host's call.
+TEST_F(InterfaceObjectTest, ThrowingHandlerGivesOutOfMemory) {
+#if defined(_WIN32)
+  host.DropInstance(owner);
+  GTEST_SKIP() << "the module's runtime is not this program's";
+#endif
+  host.failAllAllocs = true;
+  const std::new_handler throwers[] = {[] { throw std::bad_alloc(); }, [] { throw 42; }};
+  for (std::new_handler thrower : throwers) {
+    host.calls.clear();
+    std::new_handler previous = std::set_new_handler(thrower);
+    void* object = reinterpret_cast<void*>(0x99);
+    const HResult rc = host.module().GetInterface(owner, &kTransitionRegistrarId,
+                                                  &kRegistrationInterfaceId, &object);
+    std::set_new_handler(previous);
+    EXPECT_EQ(rc, kNoMemory);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(host.CallsStartingWith("Alloc").size(), 1u);
+    EXPECT_EQ(record->addRefs, 0);
+  }
+  EXPECT_EQ(host.module().CanUnloadNow(), 0);
+  host.DropInstance(owner);
+}
+
 TEST_F(InterfaceObjectTest, QueryInterfaceIsAnsweredByTheOwner) {
   void* object = Create();
   host.calls.clear();
   void* other = nullptr;
   const BaseOps& ops = BaseOpsOf(object);
-  ASSERT_EQ(ops.QueryInterface(static_cast<InterfaceObject*>(object), &kRegistrationInterfaceId,
-                               &other),
-            0);
+  ASSERT_EQ(
+      ops.QueryInterface(static_cast<InterfaceObject*>(object), &kRegistrationInterfaceId, &other),
+      0);
   // Even for its own interface the owner decides, and builds a new object.
   EXPECT_EQ(host.calls.front(),
             "instance.QueryInterface " + orvhost::GuidText(kRegistrationInterfaceId));
