@@ -27,6 +27,6 @@ INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 // The asset whose options dialog is open; set at WM_INITDIALOG, never cleared.
 extern InterfaceObject* OptionsDialogAsset;
 
-// The radio buttons: 1004 + ColorChoice, "Red" to "Black & White".
+// The radio buttons: 1004 + ColorChoice, "Red" to "Black && White" (shown "Black & White").
 inline constexpr int kFirstColorButton = 1004;
 inline constexpr int kLastColorButton = 1010;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <map>
 
+#include "platform/standin/resources.h"
+
 namespace orv::standin {
 
 namespace {
@@ -148,14 +150,9 @@ bool DecodeBitmap(const uint8_t* data, size_t size, Picture* out) {
 }
 
 bool LoadPicture(HMODULE module, LPCSTR name, Picture* out) {
-  HRSRC found = FindResourceA(module, name, RT_BITMAP);
-  if (!found) return false;
-  HGLOBAL loaded = LoadResource(module, found);
-  const void* data = loaded ? LockResource(loaded) : nullptr;
-  const bool ok =
-      data && DecodeBitmap(static_cast<const uint8_t*>(data), SizeofResource(module, found), out);
-  if (loaded) FreeResource(loaded);
-  return ok;
+  return UseResource(module, name, RT_BITMAP, [out](const uint8_t* data, size_t size) {
+    return DecodeBitmap(data, size, out);
+  });
 }
 
 // ---- pens and brushes ----

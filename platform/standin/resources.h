@@ -3,6 +3,7 @@
 // FindResourceA and the rest then answer from that table by module handle.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/win32.h"
@@ -36,5 +37,24 @@ enum ResourceFault : int32_t {
   kResourceUnloadable = 2,
 };
 ORV_PLATFORM_API void OrvSetResourceFault(LPCSTR type, LPCSTR name, int32_t fault);
+
+namespace orv::standin {
+
+// Finds, loads and locks resource name of type in module, hands its bytes to
+// use and frees the resource again. False when it is missing or cannot be
+// loaded, otherwise what use answers.
+template <class Use>
+bool UseResource(HMODULE module, LPCSTR name, LPCSTR type, Use use) {
+  HRSRC found = FindResourceA(module, name, type);
+  if (!found) return false;
+  HGLOBAL loaded = LoadResource(module, found);
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  const bool ok = data && use(static_cast<const uint8_t*>(data),
+                              static_cast<size_t>(SizeofResource(module, found)));
+  if (loaded) FreeResource(loaded);
+  return ok;
+}
+
+}  // namespace orv::standin
 
 #endif  // !_WIN32

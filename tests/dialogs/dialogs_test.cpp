@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <deque>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -434,7 +436,7 @@ TEST_F(DialogsTest, OptionsDialogShowsEveryControlOfTheTemplate) {
                   {1004, "Red", false},    {-1, "Transition Color", false},
                   {1005, "Green", false},  {1006, "Blue", false},
                   {1007, "Cyan", false},   {1008, "Magenta", false},
-                  {1009, "Yellow", false}, {1010, "Black & White", false}};
+                  {1009, "Yellow", false}, {1010, "Black && White", false}};
   ASSERT_EQ(run.afterInit.size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(expected[i].text);
@@ -580,6 +582,23 @@ TEST_F(DialogsTest, ThumbnailMirrorsNegativeExtentsAndClipsToTheSurface) {
     Surface& s = NewSurface(60, 40, 32);
     EXPECT_EQ(Paint(m, s, r), 0);
     ExpectThumbnail(s, r);
+  }
+}
+
+// Sizes are worked out in 64 bits; one that does not fit in 32 draws nothing.
+TEST_F(DialogsTest, ThumbnailOfASizeBeyond32BitsDrawsNothing) {
+  Member& m = Place();
+  const HostRect rects[] = {
+      {0, INT32_MIN, 40, INT32_MAX},  // width 2^32 - 1
+      {INT32_MAX, 0, INT32_MIN, 60},  // height -(2^32 - 1)
+      {0, INT32_MAX, 40, -2},         // width -2^31 - 1
+  };
+  for (const HostRect& r : rects) {
+    SCOPED_TRACE(std::to_string(r.top) + "," + std::to_string(r.left) + "," +
+                 std::to_string(r.bottom) + "," + std::to_string(r.right));
+    Surface& s = NewSurface(60, 40, 32);
+    EXPECT_EQ(Paint(m, s, r), 0);
+    ExpectThumbnail(s, HostRect{0, 0, 0, 0});  // all sentinel
   }
 }
 
@@ -789,7 +808,7 @@ TEST_F(DialogsTest, OptionsTemplateHoldsEveryControlInOrder) {
   ExpectControl(c[8], 1009, kShown | BS_AUTORADIOBUTTON, 70, 65, 43, 10);
   ExpectControl(c[9], 1010, kShown | BS_AUTORADIOBUTTON, 15, 20, 58, 10);
   const char* texts[] = {"OK",   "Cancel", "Red",     "Transition Color", "Green",
-                         "Blue", "Cyan",   "Magenta", "Yellow",           "Black & White"};
+                         "Blue", "Cyan",   "Magenta", "Yellow",           "Black && White"};
   for (size_t i = 0; i < c.size(); ++i) {
     EXPECT_EQ(c[i].text, texts[i]);
     EXPECT_EQ(c[i].classAtom, kButton);
@@ -893,6 +912,73 @@ TEST_F(DialogsTest, StandInCentresTemplatesThatAskForIt) {
   EXPECT_EQ(r.bottom - r.top, h);
   EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, 1005)));
   OrvDestroyWindow(dialog);
+}
+
+// A dialog template of push buttons, one under the other, all the same size.
+std::vector<uint8_t> ButtonsTemplate(const std::vector<std::string>& texts) {
+  std::vector<uint8_t> t;
+  auto word = [&](uint32_t v) { t.push_back(uint8_t(v)), t.push_back(uint8_t(v >> 8)); };
+  auto dword = [&](uint32_t v) { word(v), word(v >> 16); };
+  auto text = [&](const std::string& s) {
+    for (char c : s) word(static_cast<uint8_t>(c));
+    word(0);
+  };
+  dword(WS_POPUP | WS_VISIBLE), dword(0), word(static_cast<uint32_t>(texts.size()));
+  word(0), word(0), word(80), word(20 * static_cast<uint32_t>(texts.size()));
+  word(0), word(0), text("");  // no menu, the standard class, no caption
+  for (size_t i = 0; i < texts.size(); ++i) {
+    while (t.size() % 4) t.push_back(0);
+    dword(kShown), dword(0), word(5), word(5 + 20 * static_cast<uint32_t>(i)), word(70), word(14);
+    word(static_cast<uint32_t>(100 + i)), word(0xFFFF), word(kButton), text(texts[i]), word(0);
+  }
+  return t;
+}
+
+// The access-key rule of control texts: a single '&' is not drawn and
+// underlines the letter after it; "&&" draws one '&'.
+TEST_F(DialogsTest, StandInDrawsAccessKeysAsTheSystemDoes) {
+  const std::vector<std::string> texts = {"Ok", "&Ok", "Ok&", "Ok&&"};
+  const std::vector<uint8_t> bytes = ButtonsTemplate(texts);
+  const ModuleResource resource{5, nullptr, 1, bytes.data(), static_cast<uint32_t>(bytes.size())};
+  const ModuleResourceTable table{&resource, 1};
+  const auto module = reinterpret_cast<HMODULE>(0x7E570000);
+  OrvRegisterModuleResources(module, &table);
+  HWND dialog = OrvCreateDialog(module, MAKEINTRESOURCEA(1), nullptr, CountingProc, 0);
+  ASSERT_NE(dialog, nullptr);
+  RECT area{};
+  GetWindowRect(dialog, &area);
+  std::vector<uint32_t> screen(
+      static_cast<size_t>((area.right - area.left) * (area.bottom - area.top)));
+  ASSERT_TRUE(OrvRenderScreen(&area, screen.data(), area.right - area.left));
+  // Each button's pixels, from its own corner.
+  std::vector<std::vector<uint32_t>> buttons;
+  int32_t width = 0, height = 0;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    RECT r{};
+    GetWindowRect(GetDlgItem(dialog, static_cast<int>(100 + i)), &r);
+    width = r.right - r.left, height = r.bottom - r.top;
+    std::vector<uint32_t>& b = buttons.emplace_back();
+    for (int32_t y = r.top; y < r.bottom; ++y)
+      for (int32_t x = r.left; x < r.right; ++x)
+        b.push_back(
+            screen[static_cast<size_t>((y - area.top) * (area.right - area.left) + x - area.left)]);
+  }
+  OrvDestroyWindow(dialog);
+  OrvRegisterModuleResources(module, nullptr);
+  // "&Ok": the same picture as "Ok" but for one underline, a run of black
+  // pixels on a single row.
+  std::set<int32_t> rows;
+  int changed = 0;
+  for (int32_t i = 0; i < width * height; ++i) {
+    if (buttons[1][static_cast<size_t>(i)] == buttons[0][static_cast<size_t>(i)]) continue;
+    ++changed;
+    rows.insert(i / width);
+    EXPECT_EQ(buttons[1][static_cast<size_t>(i)], 0x000000u) << "pixel " << i % width;
+  }
+  EXPECT_GT(changed, 2);
+  EXPECT_EQ(rows.size(), 1u);
+  EXPECT_EQ(buttons[2], buttons[0]) << "a lone '&' at the end is not drawn";
+  EXPECT_NE(buttons[3], buttons[0]) << "'&&' draws one '&'";
 }
 
 TEST(DialogScriptTest, ParsesActionsAndRejectsUnknownWords) {

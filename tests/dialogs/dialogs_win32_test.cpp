@@ -131,7 +131,7 @@ TEST_F(DialogsWin32Test, OptionsIsBuiltFromTemplate119WithEveryControl) {
   } expected[] = {
       {1, "OK"},        {2, "Cancel"},          {1004, "Red"},  {0xFFFF, "Transition Color"},
       {1005, "Green"},  {1006, "Blue"},         {1007, "Cyan"}, {1008, "Magenta"},
-      {1009, "Yellow"}, {1010, "Black & White"}};
+      {1009, "Yellow"}, {1010, "Black && White"}};
   ASSERT_EQ(run.afterInit.size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(expected[i].text);
