@@ -17,8 +17,6 @@ static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
-constexpr int32_t kColorTransition = 5;
-constexpr int32_t kTransitionCount = 6;
 constexpr int32_t kBlackAndWhite = 6;
 
 AssetFields& FieldsOfAsset(InterfaceObject* self) { return FieldsOf<AssetFields>(self); }
@@ -91,11 +89,11 @@ HResult ORV_CALL QueryMediaSize(InterfaceObject* self, int32_t* bytes) {
 
 // Has the host create the actor of this transition and hands it the addresses
 // of the asset's settings. The actor keeps the CpuFeatures address, so it also
-// keeps the asset alive. An index outside 0..5 makes no actor.
+// keeps the asset alive. An index that names no transition makes no actor.
 HResult ORV_CALL MakeActor(InterfaceObject* self, void** actor) {
   AssetFields& f = FieldsOfAsset(self);
-  const int32_t index = f.transitionIndex;
-  if (index < 0 || index >= kTransitionCount) return kNoInterface;
+  const TransitionIndex index = f.transitionIndex;
+  if (!IsTransitionIndex(index)) return kNoInterface;
   HostCallback* callback = self->owner->callback;
   void* made = nullptr;
   if (callback->ops->CreateInstance(callback, &kActorClassByIndex[index], &kActorInterfaceId,
@@ -126,7 +124,7 @@ HResult ORV_CALL InitFromDict(InterfaceObject* self, HostDict* entry) {
 HResult ORV_CALL AssetInitialize(ClassInstance* instance) {
   AssetFields& f = static_cast<AssetInstance*>(instance)->f;
   f.colorChoice = kBlackAndWhite;
-  f.transitionIndex = 0;  // until InitFromDict reads it
+  f.transitionIndex = kFadeTransition;  // until InitFromDict reads it
   if (SharedCpuFeatures) {
     f.cpuFeatures = *SharedCpuFeatures;
   } else {

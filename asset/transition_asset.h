@@ -4,12 +4,13 @@
 #include <cstdint>
 
 #include "kernels/blend_kernel.h"
+#include "module/class_ids.h"
 #include "module/interface_object.h"
 
 struct AssetFields {
-  int32_t colorChoice;      // 0..6, 6 (black and white) after initialise
-  CpuFeatures cpuFeatures;  // every actor made by this asset points here
-  int32_t transitionIndex;  // 0..5, read from "myData"
+  int32_t colorChoice;                   // 0..6, 6 (black and white) after initialise
+  CpuFeatures cpuFeatures;               // every actor made by this asset points here
+  orv::TransitionIndex transitionIndex;  // read from "myData"; any value may arrive
 };
 ORV_LAYOUT32(sizeof(Instance<AssetFields>) == 40, "asset instance size");
 

@@ -31,9 +31,24 @@ inline constexpr Guid kInitFromDictInterfaceId =
 inline constexpr Guid kActorInterfaceId =
     MakeGuid(0xAC401E9C, 0x0001, 0xB768, 0x0000, 0x0800072C6326ull);
 
-// Actor class by TransitionIndex (0 fade .. 5 colour).
-inline constexpr Guid kActorClassByIndex[6] = {kFadeActorId,     kWipeUpActorId,
-                                               kWipeDownActorId, kWipeLeftActorId,
-                                               kWipeRightActorId, kColorActorId};
+// The six transitions, by the index that registration stores under "myData"
+// and the asset reads back. Any other value names no transition.
+enum TransitionIndex : int32_t {
+  kFadeTransition = 0,
+  kWipeUpTransition = 1,
+  kWipeDownTransition = 2,
+  kWipeLeftTransition = 3,
+  kWipeRightTransition = 4,
+  kColorTransition = 5,
+  kTransitionCount = 6,
+};
+static_assert(sizeof(TransitionIndex) == 4);
+
+constexpr bool IsTransitionIndex(int32_t index) { return index >= 0 && index < kTransitionCount; }
+
+// Actor class by TransitionIndex.
+inline constexpr Guid kActorClassByIndex[kTransitionCount] = {kFadeActorId,      kWipeUpActorId,
+                                                              kWipeDownActorId,  kWipeLeftActorId,
+                                                              kWipeRightActorId, kColorActorId};
 
 }  // namespace orv

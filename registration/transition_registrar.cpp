@@ -15,7 +15,7 @@ struct Transition {
   int32_t assetCaps;       // the colour transition alone adds 0x02
   int32_t transitionCaps;  // the four wipes alone add 0x02
 };
-constexpr Transition kTransitions[] = {
+constexpr Transition kTransitions[kTransitionCount] = {
     {"OrvFade", "OrvFade", 0x18, 5},
     {"OrvWipeUp", "OrvWipe Up", 0x18, 7},
     {"OrvWipeDown", "OrvWipe Down", 0x18, 7},
@@ -93,7 +93,7 @@ HResult ORV_CALL LoadIcon(InterfaceObject* self, HostDict* entry, const char* re
 // ends the work with its code; a missing icon leaves the entry without it.
 HResult ORV_CALL RegisterTransitions(InterfaceObject* self, HostCache* cache,
                                      void* registrationDict) {
-  for (int32_t index = 0; index < 6; ++index) {
+  for (int32_t index = 0; index < kTransitionCount; ++index) {
     const Transition& t = kTransitions[index];
     HostDict* entry = nullptr;  // the host's; the module never releases it
     if (HResult rc = cache->ops->AddRegistryEntry(cache, registrationDict, &kTransitionAssetId,

@@ -11,6 +11,7 @@
 
 #include "host/dialog_runner.h"
 #include "host/member.h"
+#include "module/class_ids.h"
 #include "platform/standin/gdi_draw.h"
 #include "tools/args.h"
 #include "tools/orvplay/png_io.h"
@@ -19,8 +20,6 @@
 namespace orvhost {
 
 namespace {
-
-constexpr int32_t kColorTransition = 5;
 
 using orvtools::UsageError;
 
@@ -70,7 +69,7 @@ std::string Checked(const std::vector<ControlState>& controls) {
 void PlaceColourMember(Host& host, Member& member, std::optional<uint32_t> color) {
   if (HResult rc = RegisterTransitions(host))
     throw std::runtime_error("Register failed with " + std::to_string(rc));
-  if (HResult rc = member.Place(host, *host.registry.at(kColorTransition)))
+  if (HResult rc = member.Place(host, *host.registry.at(orv::kColorTransition)))
     throw std::runtime_error("placing the colour member failed with " + std::to_string(rc));
   if (!color) return;
   if (HResult rc = member.LoadColorChoice(host, static_cast<int32_t>(*color)))

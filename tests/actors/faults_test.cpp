@@ -304,11 +304,11 @@ TEST_F(Faults, ActorsReleasedWithoutFinishKeepNothing) {
 // reads, until the actor's instance ends, also when it is released in the
 // middle of a playback; its buffers go with it.
 TEST_F(Faults, EveryActorKeepsItsAssetUntilItEnds) {
-  for (int32_t index = 0; index < 6; ++index) {
+  for (int32_t index = 0; index < orv::kTransitionCount; ++index) {
     SCOPED_TRACE(index);
     orvhost::Member member;
     ASSERT_EQ(member.Create(host), 0);
-    AssetFieldsOf(member).transitionIndex = index;
+    AssetFieldsOf(member).transitionIndex = static_cast<orv::TransitionIndex>(index);
     ClassInstance* asset = InstanceOf(member);
     orvhost::Actor actor;
     ASSERT_EQ(member.MakeActor(actor), 0);

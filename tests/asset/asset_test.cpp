@@ -23,7 +23,6 @@ using orvhost::Member;
 
 namespace {
 
-constexpr int32_t kColor = 5;
 constexpr int32_t kYellow = 5;
 constexpr int32_t kBlackAndWhite = 6;
 
@@ -63,7 +62,7 @@ class AssetTest : public ::testing::Test {
 // ---- placing ----
 
 TEST_F(AssetTest, PlacedMemberReadsItsIndexFromTheEntry) {
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < kTransitionCount; ++i) {
     SCOPED_TRACE("index " + std::to_string(i));
     host.calls.clear();
     Member& m = Place(i);
@@ -80,7 +79,7 @@ TEST_F(AssetTest, InitFromDictWithoutDictionaryOrKeyLeavesTheIndex) {
   EXPECT_EQ(AssetFieldsOf(m).transitionIndex, 0) << "the index before InitFromDict";
   const auto& ops = *static_cast<const InitFromDictOps*>(m.initFromDict->ops);
 
-  AssetFieldsOf(m).transitionIndex = 3;
+  AssetFieldsOf(m).transitionIndex = kWipeLeftTransition;
   EXPECT_EQ(ops.InitFromDict(m.initFromDict, nullptr), 0);
   EXPECT_EQ(AssetFieldsOf(m).transitionIndex, 3);
 
@@ -154,7 +153,7 @@ TEST_F(AssetTest, ProcessorIsMeasuredOnceWhileTheMeasuringAssetLives) {
 // ---- media ----
 
 TEST_F(AssetTest, ColourMemberSavesItsColourBigEndian) {
-  Member& m = Place(kColor);
+  Member& m = Place(kColorTransition);
   EXPECT_EQ(m.MediaSize(), 4);
   for (int32_t colour = 0; colour <= 6; ++colour) {
     SCOPED_TRACE("colour " + std::to_string(colour));
@@ -170,13 +169,13 @@ TEST_F(AssetTest, ColourMemberSavesItsColourBigEndian) {
 }
 
 TEST_F(AssetTest, YellowSavesAndLoadsAsFiveBytesOfMedia) {
-  Member& saved = Place(kColor);
+  Member& saved = Place(kColorTransition);
   AssetFieldsOf(saved).colorChoice = kYellow;
   auto stream = host.NewStream();
   ASSERT_EQ(saved.Save(*stream), 0);
   EXPECT_EQ(stream->bytes, (std::vector<uint8_t>{0x00, 0x00, 0x00, 0x05}));
 
-  Member& loaded = Place(kColor);
+  Member& loaded = Place(kColorTransition);
   EXPECT_EQ(AssetFieldsOf(loaded).colorChoice, kBlackAndWhite);
   host.calls.clear();
   EXPECT_EQ(loaded.Load(*stream), 0);
@@ -186,7 +185,7 @@ TEST_F(AssetTest, YellowSavesAndLoadsAsFiveBytesOfMedia) {
 }
 
 TEST_F(AssetTest, MediaKeepsEveryByteInOrder) {
-  Member& m = Place(kColor);
+  Member& m = Place(kColorTransition);
   AssetFieldsOf(m).colorChoice = 0x01020304;
   auto stream = host.NewStream();
   ASSERT_EQ(m.Save(*stream), 0);
@@ -223,7 +222,7 @@ TEST_F(AssetTest, OtherMembersHaveEmptyMedia) {
 }
 
 TEST_F(AssetTest, StreamThatCannotOpenIsReportedAndNotClosed) {
-  Member& m = Place(kColor);
+  Member& m = Place(kColorTransition);
   AssetFieldsOf(m).colorChoice = 3;
   auto stream = StreamWith({0, 0, 0, 1});
   stream->failOpen = static_cast<HResult>(0x80043333);
@@ -238,7 +237,7 @@ TEST_F(AssetTest, StreamThatCannotOpenIsReportedAndNotClosed) {
 }
 
 TEST_F(AssetTest, FailedWriteIsReportedAndTheStreamClosed) {
-  Member& m = Place(kColor);
+  Member& m = Place(kColorTransition);
   AssetFieldsOf(m).colorChoice = 4;
   auto stream = host.NewStream();
   stream->failWrite = static_cast<HResult>(0x80044444);
@@ -248,10 +247,10 @@ TEST_F(AssetTest, FailedWriteIsReportedAndTheStreamClosed) {
   EXPECT_EQ(AssetFieldsOf(m).colorChoice, 4);
 }
 
-// A failed read used to leave the stream's partial bytes, swapped, in the
-// colour; the colour now changes only when all four bytes arrive.
+// The colour changes only when all four bytes arrive: a failed or short read
+// leaves none of the stream's partial bytes in it.
 TEST_F(AssetTest, FailedReadLeavesTheColourAsItWas) {
-  Member& m = Place(kColor);
+  Member& m = Place(kColorTransition);
   AssetFieldsOf(m).colorChoice = 2;
   auto failing = StreamWith({0x7F, 0x7F, 0x7F, 0x7F});
   failing->failRead = static_cast<HResult>(0x80045555);  // one byte arrives, then the fault
@@ -270,7 +269,7 @@ TEST_F(AssetTest, FailedReadLeavesTheColourAsItWas) {
 }
 
 TEST_F(AssetTest, LoadWithoutUtilitiesFailsBeforeOpening) {
-  Member& m = Place(kColor);
+  Member& m = Place(kColorTransition);
   host.refuseUtilities = true;
   auto stream = StreamWith({0, 0, 0, 1});
   host.calls.clear();
@@ -297,7 +296,7 @@ TEST_F(AssetTest, UnsupportedSlotsReturnTheirCodesAndTouchNothing) {
 }
 
 TEST_F(AssetTest, AcceptedSlotsReturnZeroAndTouchNothing) {
-  Member& m = Place(kColor);
+  Member& m = Place(kColorTransition);
   const AssetOps& ops = m.ops();
   int32_t canary[2] = {5, 6};
   const intptr_t a = reinterpret_cast<intptr_t>(&canary[0]);
@@ -324,7 +323,7 @@ TEST_F(AssetTest, AcceptedSlotsReturnZeroAndTouchNothing) {
 }
 
 TEST_F(AssetTest, ReportingSlotsWriteZero) {
-  Member& m = Place(kColor);
+  Member& m = Place(kColorTransition);
   const AssetOps& ops = m.ops();
   int32_t out = 0x55555555;
   EXPECT_EQ(ops.ReportZero13(m.asset, &out), 0);
@@ -375,12 +374,12 @@ struct ActorView {
 ActorView ViewOf(const Actor& actor, int index) {
   InterfaceObject* object = actor.get();
   switch (index) {
-    case 0:
+    case kFadeTransition:
       return {FieldsOf<FadeFields>(object).cpuFeatures, FieldsOf<FadeFields>(object).asset};
-    case 1:
-    case 2:
+    case kWipeUpTransition:
+    case kWipeDownTransition:
       return {FieldsOf<WipeFields>(object).cpuFeatures, FieldsOf<WipeFields>(object).asset};
-    case 5:
+    case kColorTransition:
       return {FieldsOf<ColorFields>(object).cpuFeatures, FieldsOf<ColorFields>(object).asset};
     default:
       return {FieldsOf<HorizontalWipeFields>(object).cpuFeatures,
@@ -389,7 +388,7 @@ ActorView ViewOf(const Actor& actor, int index) {
 }
 
 TEST_F(AssetTest, MakeActorCreatesTheActorOfTheIndexWithTheAssetsSettings) {
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < kTransitionCount; ++i) {
     SCOPED_TRACE("index " + std::to_string(i));
     Member& m = Place(i);
     AssetFieldsOf(m).colorChoice = 3;
@@ -405,7 +404,7 @@ TEST_F(AssetTest, MakeActorCreatesTheActorOfTheIndexWithTheAssetsSettings) {
     EXPECT_EQ(view.cpuFeatures, &AssetFieldsOf(m).cpuFeatures)
         << "property 11: the asset's own pair";
     EXPECT_EQ(view.asset, InstanceOf(m)) << "the actor keeps its asset";
-    if (i == kColor) {
+    if (i == kColorTransition) {
       // Property 1 is copied at once: a later change does not reach the actor.
       EXPECT_EQ(FieldsOf<ColorFields>(actor.get()).colorChoice, 3);
       AssetFieldsOf(m).colorChoice = 4;
@@ -427,14 +426,14 @@ TEST_F(AssetTest, EveryMakeActorGivesAFreshActorOnTheSamePair) {
 // The actor reads the asset's CpuFeatures pair through its address, so the
 // asset stays alive until its last actor is gone.
 TEST_F(AssetTest, AssetOutlivesItsActors) {
-  Member& m = Place(kColor);
+  Member& m = Place(kColorTransition);
   ClassInstance* asset = InstanceOf(m);
   Actor actor;
   ASSERT_EQ(m.MakeActor(actor), 0);
   m.Release();
   EXPECT_EQ(host.liveInstances(), 2) << "the asset lives on with its actor";
   EXPECT_TRUE(host.CallsStartingWith("terminate").empty());
-  const CpuFeatures* pair = ViewOf(actor, kColor).cpuFeatures;
+  const CpuFeatures* pair = ViewOf(actor, kColorTransition).cpuFeatures;
   EXPECT_EQ(pair->tested, 1) << "the pair is still the asset's";
   EXPECT_EQ(host.RecordOf(asset)->refs, 1);
 
@@ -479,13 +478,13 @@ TEST_F(AssetTest, RefusedActorCreationReportsAndLeavesTheOutPointer) {
             std::vector<std::string>{"CreateInstance " + orvhost::GuidText(kWipeUpActorId)});
 }
 
-// An index outside 0..5 (a corrupt entry) makes no actor and reads nothing
+// An index that names no transition (a corrupt entry) makes no actor and reads nothing
 // outside the table of actor classes.
 TEST_F(AssetTest, IndexOutsideTheTransitionsMakesNoActor) {
   Member& m = Place(0);
   for (int32_t index : {6, -1, 100, INT32_MIN, INT32_MAX}) {
     SCOPED_TRACE("index " + std::to_string(index));
-    AssetFieldsOf(m).transitionIndex = index;
+    AssetFieldsOf(m).transitionIndex = static_cast<TransitionIndex>(index);
     void* out = reinterpret_cast<void*>(0x1234);
     host.calls.clear();
     EXPECT_EQ(m.ops().MakeActor(m.asset, &out), kNoInterface);

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t colorBefore = AssetFieldsOf(member).colorChoice;
     const HResult loaded = member.Load(*stream);
     host.refuseUtilities = false;
-    const bool isColor = AssetFieldsOf(member).transitionIndex == 5;
+    const bool isColor = AssetFieldsOf(member).transitionIndex == orv::kColorTransition;
     if (loaded != 0 || !isColor)
       Check(AssetFieldsOf(member).colorChoice == colorBefore,
             "a failed or empty load changed the colour");
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     Actor actor;
     if (member.MakeActor(actor) != 0)
-      Check(AssetFieldsOf(member).transitionIndex < 0 || AssetFieldsOf(member).transitionIndex > 5,
+      Check(!orv::IsTransitionIndex(AssetFieldsOf(member).transitionIndex),
             "MakeActor failed for a valid index");
   }
   CheckNothingLeft(host);

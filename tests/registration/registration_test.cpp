@@ -116,7 +116,7 @@ TEST_F(RegistrationTest, RegisterMakesSixEntriesWithThirteenPutsEachInOrder) {
   ASSERT_EQ(Register(), 0);
   std::vector<std::string> expected;
   int token = 100;  // the stand-in host's first resource token
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < kTransitionCount; ++i) {
     std::vector<std::string> entry = EntryCalls(token, 2120, 176);
     expected.insert(expected.end(), entry.begin(), entry.end());
   }
@@ -136,7 +136,7 @@ TEST_F(RegistrationTest, EntriesHoldEachTransitionsValues) {
   ASSERT_EQ(colorIcon.size(), 2120u);
   ASSERT_EQ(bwIcon.size(), 176u);
 
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < kTransitionCount; ++i) {
     SCOPED_TRACE("entry " + std::to_string(i));
     const Expected& e = kExpected[i];
     const struct {
@@ -309,7 +309,7 @@ TEST_F(RegistrationTest, WithoutTheColourIconEveryEntryLacksIt) {
   ASSERT_EQ(host.registry.size(), 6u);
   std::vector<std::string> expected;
   int token = 100;
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < kTransitionCount; ++i) {
     std::vector<std::string> entry = EntryCalls(token, 0, 176);
     expected.insert(expected.end(), entry.begin(), entry.end());
   }
@@ -349,7 +349,7 @@ TEST(RegisterTransitionsTest, HostFlowRegistersAndReleasesTheRegistrar) {
   Host host;
   ASSERT_EQ(orvhost::RegisterTransitions(host), 0);
   ASSERT_EQ(host.registry.size(), 6u);
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < kTransitionCount; ++i) {
     EXPECT_EQ(host.registry[static_cast<size_t>(i)]->Find("symbolString")->AsText(),
               kExpected[i].symbol);
   }
