@@ -14,16 +14,13 @@
 #include <string>
 #include <vector>
 
-#if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
-#endif
-
 #include "host/dialog_runner.h"
 #include "host/member.h"
 #include "host/stand_in_host.h"
 #include "platform/standin/gdi_draw.h"
 #include "platform/standin/resources.h"
 #include "platform/standin/ui.h"
+#include "tests/dialogs/dialog_fixture.h"
 #include "tests/support/asset_peek.h"
 
 using orvhost::DialogAction;
@@ -33,29 +30,16 @@ using orvhost::Host;
 using orvhost::Member;
 using orvhost::Surface;
 
+int LiveWindows() { return OrvLiveWindows(); }
+
 namespace {
 
-constexpr int32_t kColorTransition = 5;
-constexpr int32_t kBlackAndWhite = 6;
-constexpr int kRed = 1004;
-constexpr int kCyan = 1007;
-constexpr int kBlackAndWhiteButton = 1010;
 constexpr HResult kNoService = static_cast<HResult>(0x80040004);
 constexpr int kWhiteBrush = 0;
 constexpr int kWhitePen = 6;
 constexpr int kBlackPen = 7;
 
 // ---- independent models ----
-
-// The MMX feature bit as the processor reports it (CPUID 1, EDX bit 23).
-bool ProcessorHasMmx() {
-#if defined(__i386__) || defined(__x86_64__)
-  unsigned a = 0, b = 0, c = 0, d = 0;
-  return __get_cpuid(1, &a, &b, &c, &d) && (d & (1u << 23)) != 0;
-#else
-  return false;
-#endif
-}
 
 // A picture read from a .bmp file of resources/: 8 bits with a palette,
 // uncompressed or RLE8; 0x00RRGGBB, top row first.
@@ -163,78 +147,19 @@ HMODULE ModuleBase(Host& host) {
   return static_cast<HMODULE>(info.dli_fbase);
 }
 
-std::vector<DialogAction> Script(const std::string& text) {
-  std::vector<DialogAction> actions;
-  std::string error;
-  EXPECT_TRUE(orvhost::ParseDialogScript(text, &actions, &error)) << error;
-  return actions;
-}
-
-std::vector<int> CheckedButtons(const std::vector<orvhost::ControlState>& controls) {
-  std::vector<int> ids;
-  for (const auto& c : controls)
-    if (c.checked) ids.push_back(c.id);
-  return ids;
-}
-
 // ---- the fixture: a registered module, members placed from its entries ----
 
-class DialogsTest : public ::testing::Test {
+class DialogsTest : public DialogFixture {
  protected:
   void SetUp() override {
-    ASSERT_EQ(orvhost::RegisterTransitions(host), 0);
-    host.calls.clear();
+    DialogFixture::SetUp();
     gdiBefore = OrvLiveGdiObjects();
-    windowsBefore = OrvLiveWindows();
   }
   void TearDown() override {
     for (Member& m : members) m.Release();
     surfaces.clear();
-    EXPECT_EQ(host.openResourceBrackets, 0) << "a resource bracket left open";
-    EXPECT_EQ(host.utilitiesAlive, 0) << "HostUtilities not released";
     EXPECT_EQ(OrvLiveGdiObjects(), gdiBefore) << "GDI objects left behind";
-    EXPECT_EQ(OrvLiveWindows(), windowsBefore) << "windows left behind";
-    EXPECT_EQ(host.module().CanUnloadNow(), 0) << "interface objects left alive";
-    EXPECT_EQ(host.liveInstances(), 0);
-    EXPECT_EQ(host.liveBlocks(), 0);
-    EXPECT_EQ(host.badFrees, 0);
-  }
-
-  Member& Place(int index = kColorTransition) {
-    Member& m = members.emplace_back();
-    EXPECT_EQ(m.Place(host, *host.registry.at(static_cast<size_t>(index))), 0);
-    return m;
-  }
-
-  // A colour member whose media held value.
-  Member& FromMedia(int32_t value) {
-    Member& m = Place();
-    auto stream = host.NewStream();
-    const auto u = static_cast<uint32_t>(value);
-    stream->bytes = {static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
-                     static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u)};
-    EXPECT_EQ(m.Load(*stream), 0);
-    EXPECT_EQ(AssetFieldsOf(m).colorChoice, value);
-    return m;
-  }
-
-  // Runs the options dialog of m with script; the run it made.
-  const DialogRun& Options(Member& m, const std::string& script) {
-    runner.script = Script(script);
-    runner.runs.clear();
-    host.calls.clear();
-    EXPECT_EQ(m.ops().RunOptions(m.asset), 0);
-    EXPECT_EQ(runner.runs.size(), 1u);
-    return runner.runs.back();
-  }
-
-  const DialogRun& About(Member& m, const std::string& script) {
-    runner.script = Script(script);
-    runner.runs.clear();
-    host.calls.clear();
-    EXPECT_EQ(m.ops().RunAbout(m.asset), 0);
-    EXPECT_EQ(runner.runs.size(), 1u);
-    return runner.runs.back();
+    DialogFixture::TearDown();
   }
 
   Surface& NewSurface(int32_t width, int32_t height, int32_t depth) {
@@ -256,18 +181,14 @@ class DialogsTest : public ::testing::Test {
     return calls;
   }
 
-  Host host;
-  DialogRunner runner{host};
-  std::deque<Member> members;
   std::vector<std::unique_ptr<Surface>> surfaces;
   int32_t gdiBefore = 0;
-  int32_t windowsBefore = 0;
 };
 
 // ---- options dialog ----
 
 TEST_F(DialogsTest, OptionsRunsDialog119ThroughTheBracketWithTheAssetAsParameter) {
-  for (int index = 0; index < 6; ++index) {
+  for (int index = 0; index < orv::kTransitionCount; ++index) {
     SCOPED_TRACE("index " + std::to_string(index));
     Member& m = Place(index);
     const DialogRun& run = Options(m, "escape");
@@ -279,15 +200,6 @@ TEST_F(DialogsTest, OptionsRunsDialog119ThroughTheBracketWithTheAssetAsParameter
                                   "BeginUsingResources", "callback.QueryInterface HostUtilities",
                                   "RunDialogParam 119", "Utilities.Release", "EndUsingResources"}));
   }
-}
-
-TEST_F(DialogsTest, NewAssetOpensWithBlackAndWhiteChecked) {
-  Member& m = Place();
-  EXPECT_EQ(AssetFieldsOf(m).colorChoice, kBlackAndWhite);
-  const DialogRun& run = Options(m, "enter");
-  EXPECT_EQ(CheckedButtons(run.afterInit), std::vector<int>{kBlackAndWhiteButton});
-  EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(AssetFieldsOf(m).colorChoice, kBlackAndWhite);
 }
 
 TEST_F(DialogsTest, EveryColourOpensWithItsButtonAndAnyOtherWithRed) {
@@ -303,40 +215,6 @@ TEST_F(DialogsTest, EveryColourOpensWithItsButtonAndAnyOtherWithRed) {
     const DialogRun& run = Options(m, "escape");
     EXPECT_EQ(CheckedButtons(run.afterInit), std::vector<int>{c.button});
     EXPECT_EQ(AssetFieldsOf(m).colorChoice, c.value) << "Cancel keeps the value, even out of range";
-  }
-}
-
-TEST_F(DialogsTest, ColourNineFromMediaOpensWithRedAndOkStoresZero) {
-  Member& m = FromMedia(9);
-  const DialogRun& run = Options(m, "enter");
-  EXPECT_EQ(CheckedButtons(run.afterInit), std::vector<int>{kRed});
-  EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 0);
-}
-
-TEST_F(DialogsTest, PickedColourIsStoredOnOkOnly) {
-  Member& m = Place();
-  const DialogRun& cyan = Options(m, "click 1007; click 1");
-  EXPECT_EQ(cyan.result, 1);
-  EXPECT_EQ(CheckedButtons(cyan.atEnd), std::vector<int>{kCyan}) << "one group: the rest clear";
-  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 3);
-
-  // Cancel, Escape and the close box all leave the colour.
-  for (const char* cancel : {"click 2", "escape", "close"}) {
-    SCOPED_TRACE(cancel);
-    const DialogRun& run = Options(m, std::string("click 1009; ") + cancel);
-    EXPECT_TRUE(run.ended);
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(CheckedButtons(run.atEnd), std::vector<int>{1009});
-    EXPECT_EQ(AssetFieldsOf(m).colorChoice, 3);
-  }
-
-  // Every button maps to its value; the last click counts.
-  for (int id = 1004; id <= 1010; ++id) {
-    SCOPED_TRACE("button " + std::to_string(id));
-    const DialogRun& run = Options(m, "click 1008; click " + std::to_string(id) + "; enter");
-    EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(AssetFieldsOf(m).colorChoice, id - 1004);
   }
 }
 

@@ -2,7 +2,6 @@
 // Win32: the system builds them from the module's templates and runs their
 // modal loops; the script's clicks and keys arrive as Windows sends them.
 // Pictures of both dialogs go to ORV_SCREENSHOT_DIR.
-#include <cpuid.h>
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -12,6 +11,7 @@
 #include "host/dialog_runner.h"
 #include "host/member.h"
 #include "host/stand_in_host.h"
+#include "tests/dialogs/dialog_fixture.h"
 #include "tests/dialogs/png_stored.h"
 #include "tests/support/asset_peek.h"
 
@@ -23,25 +23,8 @@ using orvhost::Member;
 
 namespace {
 
-constexpr int32_t kColorTransition = 5;
-constexpr int32_t kBlackAndWhite = 6;
-constexpr int kRed = 1004;
-constexpr int kCyan = 1007;
-constexpr int kBlackAndWhiteButton = 1010;
 constexpr int kBadge = 1005;
 constexpr int kLogo = 109;
-
-bool ProcessorHasMmx() {
-  unsigned a = 0, b = 0, c = 0, d = 0;
-  return __get_cpuid(1, &a, &b, &c, &d) && (d & (1u << 23)) != 0;
-}
-
-std::vector<int> CheckedButtons(const std::vector<orvhost::ControlState>& controls) {
-  std::vector<int> ids;
-  for (const auto& c : controls)
-    if (c.checked) ids.push_back(c.id);
-  return ids;
-}
 
 BOOL CALLBACK CountWindow(HWND, LPARAM count) {
   ++*reinterpret_cast<int*>(count);
@@ -66,55 +49,13 @@ void Save(const orvhost::Screenshot& shot, const std::string& name) {
   EXPECT_TRUE(orvpng::WriteRgb(path, shot.pixels.data(), shot.width, shot.height)) << path;
 }
 
-class DialogsWin32Test : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(orvhost::RegisterTransitions(host), 0);
-    windowsBefore = ThreadWindows();
-  }
-  void TearDown() override {
-    for (Member& m : members) m.Release();
-    EXPECT_EQ(host.openResourceBrackets, 0) << "a resource bracket left open";
-    EXPECT_EQ(host.utilitiesAlive, 0) << "HostUtilities not released";
-    EXPECT_EQ(ThreadWindows(), windowsBefore) << "windows left behind";
-    EXPECT_EQ(host.module().CanUnloadNow(), 0) << "interface objects left alive";
-    EXPECT_EQ(host.liveInstances(), 0);
-    EXPECT_EQ(host.liveBlocks(), 0);
-  }
+}  // namespace
 
-  Member& Place(int index = kColorTransition) {
-    Member& m = members.emplace_back();
-    EXPECT_EQ(m.Place(host, *host.registry.at(static_cast<size_t>(index))), 0);
-    return m;
-  }
+int LiveWindows() { return ThreadWindows(); }
 
-  Member& FromMedia(int32_t value) {
-    Member& m = Place();
-    auto stream = host.NewStream();
-    const auto u = static_cast<uint32_t>(value);
-    stream->bytes = {static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
-                     static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u)};
-    EXPECT_EQ(m.Load(*stream), 0);
-    EXPECT_EQ(AssetFieldsOf(m).colorChoice, value);
-    return m;
-  }
+namespace {
 
-  const DialogRun& Run(Member& m, const std::string& script, bool about) {
-    std::string error;
-    EXPECT_TRUE(orvhost::ParseDialogScript(script, &runner.script, &error)) << error;
-    runner.runs.clear();
-    EXPECT_EQ(about ? m.ops().RunAbout(m.asset) : m.ops().RunOptions(m.asset), 0);
-    EXPECT_EQ(runner.runs.size(), 1u);
-    return runner.runs.back();
-  }
-  const DialogRun& Options(Member& m, const std::string& script) { return Run(m, script, false); }
-  const DialogRun& About(Member& m, const std::string& script) { return Run(m, script, true); }
-
-  Host host;
-  DialogRunner runner{host};
-  std::deque<Member> members;
-  int windowsBefore = 0;
-};
+using DialogsWin32Test = DialogFixture;
 
 // ---- options dialog ----
 
@@ -129,8 +70,8 @@ TEST_F(DialogsWin32Test, OptionsIsBuiltFromTemplate119WithEveryControl) {
     int id;
     const char* text;
   } expected[] = {
-      {1, "OK"},        {2, "Cancel"},          {1004, "Red"},  {0xFFFF, "Transition Color"},
-      {1005, "Green"},  {1006, "Blue"},         {1007, "Cyan"}, {1008, "Magenta"},
+      {1, "OK"},        {2, "Cancel"},           {1004, "Red"},  {0xFFFF, "Transition Color"},
+      {1005, "Green"},  {1006, "Blue"},          {1007, "Cyan"}, {1008, "Magenta"},
       {1009, "Yellow"}, {1010, "Black && White"}};
   ASSERT_EQ(run.afterInit.size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {
@@ -139,48 +80,6 @@ TEST_F(DialogsWin32Test, OptionsIsBuiltFromTemplate119WithEveryControl) {
     EXPECT_EQ(run.afterInit[i].text, expected[i].text);
     EXPECT_TRUE(run.afterInit[i].visible);
   }
-}
-
-TEST_F(DialogsWin32Test, NewAssetOpensWithBlackAndWhiteChecked) {
-  Member& m = Place();
-  const DialogRun& run = Options(m, "enter");
-  EXPECT_EQ(CheckedButtons(run.afterInit), std::vector<int>{kBlackAndWhiteButton});
-  EXPECT_TRUE(run.ended);
-  EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(AssetFieldsOf(m).colorChoice, kBlackAndWhite);
-}
-
-TEST_F(DialogsWin32Test, ColourNineFromMediaOpensWithRedAndOkStoresZero) {
-  Member& m = FromMedia(9);
-  const DialogRun& run = Options(m, "enter");
-  EXPECT_EQ(CheckedButtons(run.afterInit), std::vector<int>{kRed});
-  EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 0);
-}
-
-TEST_F(DialogsWin32Test, PickedColourIsStoredOnOkOnly) {
-  Member& m = Place();
-  const DialogRun& cyan = Options(m, "click 1007; click 1");
-  EXPECT_TRUE(cyan.ended);
-  EXPECT_EQ(cyan.result, 1);
-  EXPECT_EQ(CheckedButtons(cyan.atEnd), std::vector<int>{kCyan}) << "one group: the rest clear";
-  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 3);
-
-  // Cancel, Escape and the close box all leave the colour.
-  for (const char* cancel : {"click 2", "escape", "close"}) {
-    SCOPED_TRACE(cancel);
-    const DialogRun& run = Options(m, std::string("click 1009; ") + cancel);
-    EXPECT_TRUE(run.ended);
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.actionsApplied, 2);
-    EXPECT_EQ(CheckedButtons(run.atEnd), std::vector<int>{1009});
-    EXPECT_EQ(AssetFieldsOf(m).colorChoice, 3);
-  }
-
-  // Enter after a click takes the default button, OK; the last click counts.
-  const DialogRun& run = Options(m, "click 1008; click 1005; enter; click 1006");
-  EXPECT_EQ(run.actionsApplied, 3) << "nothing reaches a dialog that has ended";
-  EXPECT_EQ(AssetFieldsOf(m).colorChoice, 1);
 }
 
 TEST_F(DialogsWin32Test, ScriptThatLeavesTheDialogOpenTearsItDown) {
