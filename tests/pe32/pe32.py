@@ -640,6 +640,7 @@ class Shim:
             "setlocale": lambda category, name: self.string("C"),
             "localeconv": lambda: self.string(".\0\0\0"),
             "memcpy": lambda d, s, n: m.write(d, m.read(s, n)) or d,
+            "memmove": lambda d, s, n: m.write(d, m.read(s, n)) or d,  # read whole first: overlap is safe
             "memset": lambda d, c, n: m.write(d, bytes([c & 0xFF]) * n) or d,
             "strlen": lambda s: len(m.cstr(s)),
             "wcslen": lambda s: len(self.wide(s)),
