@@ -3,6 +3,8 @@
 #include "asset/options_dialog.h"
 #include "kernels/blend_kernel.h"
 
+namespace orv::asset {
+
 // 0 whether or not the box could be shown; kNoDialogService when the host
 // has no service to show it with.
 HResult ORV_CALL RunAbout(InterfaceObject* self) {
@@ -55,3 +57,5 @@ HResult ORV_CALL PaintThumbnail(InterfaceObject* self, HostGC* gc, const HostRec
   callback->ops->EndUsingResources(callback, moduleInstance, token);
   return orv::kOk;
 }
+
+}  // namespace orv::asset

@@ -5,6 +5,8 @@
 #include "module/interface_object.h"
 #include "platform/win32.h"
 
+namespace orv::asset {
+
 // AssetInterface slot 24: the modal about box, dialog 130.
 HResult ORV_CALL RunAbout(InterfaceObject* self);
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -16,3 +18,5 @@ HResult ORV_CALL PaintThumbnail(InterfaceObject* self, HostGC* gc, const HostRec
 inline constexpr int kAboutDialog = 130;
 inline constexpr int kMmxBadgeControl = 1005;
 inline constexpr int kLogoBitmap = 510;
+
+}  // namespace orv::asset

@@ -4,6 +4,8 @@
 
 #include "asset/transition_asset.h"
 
+namespace orv::asset {
+
 InterfaceObject* OptionsDialogAsset = nullptr;
 
 namespace {
@@ -93,3 +95,5 @@ INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
   }
   return 0;  // a radio button checks itself
 }
+
+}  // namespace orv::asset

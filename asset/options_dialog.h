@@ -8,6 +8,8 @@
 #include "module/interface_object.h"
 #include "platform/win32.h"
 
+namespace orv::asset {
+
 // Result of RunOptions and RunAbout when the host offers no HostUtilities: no
 // dialog can be shown, and the host is told so.
 inline constexpr HResult kNoDialogService = orv::kNoInterface;
@@ -30,3 +32,5 @@ extern InterfaceObject* OptionsDialogAsset;
 // The radio buttons: 1004 + ColorChoice, "Red" to "Black && White" (shown "Black & White").
 inline constexpr int kFirstColorButton = 1004;
 inline constexpr int kLastColorButton = 1010;
+
+}  // namespace orv::asset

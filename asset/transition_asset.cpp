@@ -7,7 +7,7 @@
 #include "asset/options_dialog.h"
 #include "module/class_ids.h"
 
-using namespace orv;
+namespace orv::asset {
 
 CpuFeatures* SharedCpuFeatures = nullptr;
 
@@ -171,3 +171,5 @@ const AssetOps kAssetOps{
 };
 
 const InitFromDictOps kInitFromDictOps{.InitFromDict = InitFromDict};
+
+}  // namespace orv::asset

@@ -7,6 +7,8 @@
 #include "module/class_ids.h"
 #include "module/interface_object.h"
 
+namespace orv::asset {
+
 struct AssetFields {
   int32_t colorChoice;                   // 0..6, 6 (black and white) after initialise
   CpuFeatures cpuFeatures;               // every actor made by this asset points here
@@ -24,3 +26,5 @@ void ORV_CALL AssetTerminate(ClassInstance* instance);
 
 // The pair of the asset that last measured the processor, or null.
 extern CpuFeatures* SharedCpuFeatures;
+
+}  // namespace orv::asset

@@ -16,11 +16,11 @@ template <class Fields>
 constexpr int32_t kSize = static_cast<int32_t>(sizeof(Instance<Fields>));
 
 constexpr InterfaceEntry kRegistrarInterfaces[] = {
-    {kRegistrationInterfaceId, kVersion, CreateInterface<kRegistrationOps>},
+    {kRegistrationInterfaceId, kVersion, CreateInterface<registration::kRegistrationOps>},
 };
 constexpr InterfaceEntry kAssetInterfaces[] = {
-    {kAssetInterfaceId, kVersion, CreateInterface<kAssetOps>},
-    {kInitFromDictInterfaceId, kVersion, CreateInterface<kInitFromDictOps>},
+    {kAssetInterfaceId, kVersion, CreateInterface<asset::kAssetOps>},
+    {kInitFromDictInterfaceId, kVersion, CreateInterface<asset::kInitFromDictOps>},
 };
 constexpr InterfaceEntry kFadeInterfaces[] = {
     {kActorInterfaceId, kVersion, CreateInterface<kFadeActorOps>}};
@@ -37,10 +37,10 @@ constexpr InterfaceEntry kWipeRightInterfaces[] = {
 
 // Table order is not TransitionIndex order: 0, 1, 2, 5, 3, 4.
 const ClassEntry kClasses[] = {
-    {kTransitionRegistrarId, kVersion, kSize<RegistrarFields>, InitializeNothing, TerminateNothing,
-     kRegistrarInterfaces},
-    {kTransitionAssetId, kVersion, kSize<AssetFields>, AssetInitialize, AssetTerminate,
-     kAssetInterfaces},
+    {kTransitionRegistrarId, kVersion, kSize<registration::RegistrarFields>, InitializeNothing,
+     TerminateNothing, kRegistrarInterfaces},
+    {kTransitionAssetId, kVersion, kSize<asset::AssetFields>, asset::AssetInitialize,
+     asset::AssetTerminate, kAssetInterfaces},
     {kFadeActorId, kVersion, kSize<FadeFields>, InitializeActor<FadeFields>,
      TerminateActor<FadeFields>, kFadeInterfaces},
     {kWipeUpActorId, kVersion, kSize<WipeFields>, InitializeActor<WipeFields>,

@@ -4,7 +4,7 @@
 
 #include "module/class_ids.h"
 
-using namespace orv;
+namespace orv::registration {
 
 namespace {
 
@@ -127,3 +127,5 @@ const RegistrationOps kRegistrationOps{
     .LoadIcon = LoadIcon,
     .RegisterTransitions = RegisterTransitions,
 };
+
+}  // namespace orv::registration

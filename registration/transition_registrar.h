@@ -5,9 +5,13 @@
 
 #include "module/interface_object.h"
 
+namespace orv::registration {
+
 struct RegistrarFields {
   int32_t unused;  // nothing reads or writes it
 };
 ORV_LAYOUT32(sizeof(Instance<RegistrarFields>) == 28, "registrar instance size");
 
 extern const RegistrationOps kRegistrationOps;
+
+}  // namespace orv::registration

@@ -301,7 +301,7 @@ TEST_F(AssetTest, AcceptedSlotsReturnZeroAndTouchNothing) {
   int32_t canary[2] = {5, 6};
   const intptr_t a = reinterpret_cast<intptr_t>(&canary[0]);
   const intptr_t b = reinterpret_cast<intptr_t>(&canary[1]);
-  const AssetFields before = AssetFieldsOf(m);
+  const orv::asset::AssetFields before = AssetFieldsOf(m);
   host.calls.clear();
   EXPECT_EQ(ops.Accept6(m.asset, a), 0);
   EXPECT_EQ(ops.Accept7(m.asset, a, b), 0);

@@ -96,13 +96,13 @@ TEST_F(ModuleTest, ClassFormReportsSizesAndOperations) {
   ASSERT_EQ(
       host.module().GetClassForm(&kTransitionRegistrarId, &size, &registrarInit, &registrarTerm),
       0);
-  EXPECT_EQ(size, static_cast<int32_t>(sizeof(Instance<RegistrarFields>)));
+  EXPECT_EQ(size, static_cast<int32_t>(sizeof(Instance<orv::registration::RegistrarFields>)));
   if (sizeof(void*) == 4) {
     EXPECT_EQ(size, 28);
   }
 
   ASSERT_EQ(host.module().GetClassForm(&kTransitionAssetId, &size, &init, &term), 0);
-  EXPECT_EQ(size, static_cast<int32_t>(sizeof(Instance<AssetFields>)));
+  EXPECT_EQ(size, static_cast<int32_t>(sizeof(Instance<orv::asset::AssetFields>)));
   EXPECT_NE(init, registrarInit) << "the asset has its own initialise operation";
   EXPECT_NE(term, registrarTerm) << "the asset has its own terminate operation";
 

@@ -8,6 +8,6 @@
 
 inline ClassInstance* InstanceOf(const orvhost::Member& member) { return member.asset->owner; }
 
-inline AssetFields& AssetFieldsOf(const orvhost::Member& member) {
-  return FieldsOf<AssetFields>(member.asset);
+inline orv::asset::AssetFields& AssetFieldsOf(const orvhost::Member& member) {
+  return FieldsOf<orv::asset::AssetFields>(member.asset);
 }
