@@ -7,6 +7,11 @@
 #include "kernels/blend_kernel.h"
 #include "module/interface_object.h"
 
+namespace orv::actors {
+
+using kernels::BlendKernel;
+using kernels::CpuFeatures;
+
 // Each actor's fields end with the asset that made it (KeepAssetAlive), or null.
 struct FadeFields {
   FrameCapture capture;
@@ -89,3 +94,5 @@ extern const ActorOps kWipeDownActorOps;
 extern const ActorOps kColorActorOps;
 extern const ActorOps kWipeLeftActorOps;
 extern const ActorOps kWipeRightActorOps;
+
+}  // namespace orv::actors

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace orv::actors {
+
 StepTime TimeOfStep(const TransitionParams& params) {
   const int32_t done = params.elapsed > params.duration ? 1 : 0;
   const int64_t t = done ? params.duration : std::max(params.elapsed, 0);
@@ -11,13 +13,13 @@ StepTime TimeOfStep(const TransitionParams& params) {
 
 BlendKernel ChooseFadeKernel(const CpuFeatures* cpu, int32_t depth) {
   const bool mmx = cpu && (cpu->mmx & 1);
-  if (depth < 24) return mmx ? FadeRows16Mmx : FadeRows16;
-  return mmx ? FadeRows32Mmx : FadeRows32;
+  if (depth < 24) return mmx ? kernels::FadeRows16Mmx : kernels::FadeRows16;
+  return mmx ? kernels::FadeRows32Mmx : kernels::FadeRows32;
 }
 
 BlendKernel ChooseBandKernel(const CpuFeatures* cpu, int32_t depth) {
-  if (!cpu || !(cpu->mmx & 1)) return BandRows;
-  return depth < 24 ? BandRows16Mmx : BandRows32Mmx;
+  if (!cpu || !(cpu->mmx & 1)) return kernels::BandRows;
+  return depth < 24 ? kernels::BandRows16Mmx : kernels::BandRows32Mmx;
 }
 
 void ChooseBand(int32_t chunkSize, int32_t* bandSelector, int32_t* bandHeight) {
@@ -146,3 +148,5 @@ template void ORV_CALL TerminateActor<FadeFields>(ClassInstance*);
 template void ORV_CALL TerminateActor<WipeFields>(ClassInstance*);
 template void ORV_CALL TerminateActor<ColorFields>(ClassInstance*);
 template void ORV_CALL TerminateActor<HorizontalWipeFields>(ClassInstance*);
+
+}  // namespace orv::actors

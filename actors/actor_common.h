@@ -9,6 +9,8 @@
 
 #include "actors/actor.h"
 
+namespace orv::actors {
+
 // Where a step stands. done: the elapsed time exceeds the duration; t runs
 // from 0 to duration, which is the whole duration on the step that ends.
 // Elapsed times before the start count as 0. Products of t and a count are
@@ -93,3 +95,5 @@ HResult ORV_CALL SetCpuFeatures(InterfaceObject* self, int32_t property, intptr_
     FieldsOf<Fields>(self).cpuFeatures = reinterpret_cast<CpuFeatures*>(value);
   return orv::kOk;
 }
+
+}  // namespace orv::actors

@@ -5,6 +5,8 @@
 
 #include "actors/actor_common.h"
 
+namespace orv::actors {
+
 namespace {
 
 struct Masks {
@@ -155,3 +157,5 @@ void TintCopy(const uint8_t* source, uint8_t* destination, int32_t colorChoice, 
 
 const ActorOps kColorActorOps{
     .SetProperty = SetProperty, .Cue = Cue, .Continue = Continue, .Finish = Finish};
+
+}  // namespace orv::actors

@@ -2,6 +2,8 @@
 // once, at weight t * 256 / duration.
 #include "actors/actor_common.h"
 
+namespace orv::actors {
+
 namespace {
 
 using Fade = FadeFields;
@@ -36,3 +38,5 @@ HResult ORV_CALL Finish(InterfaceObject* self, HostGC* window, HostGC* offscreen
 
 const ActorOps kFadeActorOps{
     .SetProperty = SetCpuFeatures<Fade>, .Cue = Cue, .Continue = Continue, .Finish = Finish};
+
+}  // namespace orv::actors

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace orv::actors {
+
 namespace {
 
 constexpr int64_t kLargestBlock = INT32_MAX;
@@ -203,3 +205,5 @@ void CopyRows(const FrameCapture& c, const uint8_t* from, int32_t first, int32_t
     std::memcpy(c.targetPixels + i * c.rowBytes, from + i * length,
                 static_cast<size_t>(RowInside(c, i, room.block)));
 }
+
+}  // namespace orv::actors

@@ -11,6 +11,8 @@
 
 struct TransitionParams;
 
+namespace orv::actors {
+
 struct FrameCapture {
   void* startBlock;        // allocation holding the start buffer, or null
   void* endBlock;          // allocation holding the end buffer, or null
@@ -128,3 +130,5 @@ void CopyRows(const FrameCapture& capture, const uint8_t* from, int32_t first, i
 // rectangle) still has a block.
 void* AllocatePixels(int64_t bytes);
 void FreePixels(void* block);
+
+}  // namespace orv::actors

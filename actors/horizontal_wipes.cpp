@@ -9,6 +9,8 @@
 
 #include "actors/actor_common.h"
 
+namespace orv::actors {
+
 namespace {
 
 using Wipe = HorizontalWipeFields;
@@ -22,7 +24,7 @@ int64_t FrameBytes(const FrameCapture& c) { return RowLength(c) * c.captureRows;
 // Turns a frame buffer of rows x columns pixels into column order in place,
 // through the working image.
 void TurnToColumns(uint8_t* frame, uint8_t* work, const FrameCapture& c) {
-  TransposeToColumns(frame, work, c.captureColumns, c.captureRows, c.bytesPerPixel);
+  kernels::TransposeToColumns(frame, work, c.captureColumns, c.captureRows, c.bytesPerPixel);
   std::memcpy(frame, work, static_cast<size_t>(FrameBytes(c)));
 }
 
@@ -38,12 +40,12 @@ void Settle(Wipe& f) {
     if (kLeft) std::swap(c.startPixels, c.endPixels);
     const FrameCapture& s = f.savedCapture;
     if (RowsInsideBlock(s) && RowLength(s) <= RoomOf(s).row) {
-      TransposeFromColumns(c.endPixels, s.targetPixels, s.captureRows, s.captureColumns,
-                           s.bytesPerPixel, s.rowBytes);
+      kernels::TransposeFromColumns(c.endPixels, s.targetPixels, s.captureRows, s.captureColumns,
+                                    s.bytesPerPixel, s.rowBytes);
       c = s;
     } else {
-      TransposeToColumns(c.endPixels, f.columnPixels, c.captureColumns, c.captureRows,
-                         c.bytesPerPixel);
+      kernels::TransposeToColumns(c.endPixels, f.columnPixels, c.captureColumns, c.captureRows,
+                                  c.bytesPerPixel);
       c = s;
       CopyRows(c, f.columnPixels, 0, c.captureRows, RoomOf(c));
     }
@@ -71,8 +73,8 @@ void TakeColumns(const FrameCapture& c, uint8_t* to, bool endFrame, void* contex
     take.turned = f.columnPixels && RowsInsideBlock(c);
   }
   if (take.turned)
-    TransposeRowsToColumns(c.targetPixels, c.rowBytes, to, c.captureColumns, c.captureRows,
-                           c.bytesPerPixel);
+    kernels::TransposeRowsToColumns(c.targetPixels, c.rowBytes, to, c.captureColumns, c.captureRows,
+                                    c.bytesPerPixel);
   else
     TakeRows(c, to, 0, c.captureRows);
 }
@@ -123,9 +125,9 @@ void WriteBack(const Wipe& f, int32_t from, int32_t to, const HostRect& rect) {
   const int32_t hi = std::min({to, area.right - s.alignedLeft, s.captureColumns});
   if (hi <= lo) return;
   const int64_t columnRow = int64_t{s.captureRows} * s.bytesPerPixel;
-  TransposeFromColumns(f.columnPixels + lo * columnRow,
-                       s.targetPixels + int64_t{lo} * s.bytesPerPixel, s.captureRows, hi - lo,
-                       s.bytesPerPixel, s.rowBytes);
+  kernels::TransposeFromColumns(f.columnPixels + lo * columnRow,
+                                s.targetPixels + int64_t{lo} * s.bytesPerPixel, s.captureRows,
+                                hi - lo, s.bytesPerPixel, s.rowBytes);
 }
 
 template <bool kLeft>
@@ -171,3 +173,5 @@ const ActorOps kWipeRightActorOps{.SetProperty = SetCpuFeatures<Wipe>,
                                   .Cue = Cue<false>,
                                   .Continue = Continue<false>,
                                   .Finish = Finish<false>};
+
+}  // namespace orv::actors

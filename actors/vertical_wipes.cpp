@@ -5,6 +5,8 @@
 
 #include "actors/actor_common.h"
 
+namespace orv::actors {
+
 namespace {
 
 using Wipe = WipeFields;
@@ -82,3 +84,5 @@ const ActorOps kWipeDownActorOps{.SetProperty = SetCpuFeatures<Wipe>,
                                  .Cue = CueDown,
                                  .Continue = Continue<false>,
                                  .Finish = Finish<false>};
+
+}  // namespace orv::actors

@@ -14,7 +14,7 @@ HResult ORV_CALL RunAbout(InterfaceObject* self) {
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     // The processor is asked afresh each time, not the asset's CpuFeatures.
-    if (HasMmx()) ShowWindow(GetDlgItem(dialog, kMmxBadgeControl), SW_SHOW);
+    if (kernels::HasMmx()) ShowWindow(GetDlgItem(dialog, kMmxBadgeControl), SW_SHOW);
     return 0;
   }
   if (message == WM_COMMAND && (wParam == 1 || wParam == 2)) {

@@ -9,7 +9,7 @@
 
 namespace orv::asset {
 
-CpuFeatures* SharedCpuFeatures = nullptr;
+kernels::CpuFeatures* SharedCpuFeatures = nullptr;
 
 // The media holds ColorChoice most significant byte first; the module runs on
 // little-endian processors only, where one byte swap makes it so.
@@ -105,7 +105,7 @@ HResult ORV_CALL MakeActor(InterfaceObject* self, void** actor) {
   if (index == kColorTransition)
     ops.SetProperty(object, PropertyColorChoice, reinterpret_cast<intptr_t>(&f.colorChoice));
   ops.SetProperty(object, PropertyCpuFeatures, reinterpret_cast<intptr_t>(&f.cpuFeatures));
-  KeepAssetAlive(made, self->owner);
+  actors::KeepAssetAlive(made, self->owner);
   *actor = made;  // the host's reference from now on
   return kOk;
 }
@@ -128,7 +128,7 @@ HResult ORV_CALL AssetInitialize(ClassInstance* instance) {
   if (SharedCpuFeatures) {
     f.cpuFeatures = *SharedCpuFeatures;
   } else {
-    f.cpuFeatures = ReadCpuFeatures();
+    f.cpuFeatures = kernels::ReadCpuFeatures();
     SharedCpuFeatures = &f.cpuFeatures;
   }
   return kOk;

@@ -11,7 +11,7 @@ namespace orv::asset {
 
 struct AssetFields {
   int32_t colorChoice;                   // 0..6, 6 (black and white) after initialise
-  CpuFeatures cpuFeatures;               // every actor made by this asset points here
+  kernels::CpuFeatures cpuFeatures;      // every actor made by this asset points here
   orv::TransitionIndex transitionIndex;  // read from "myData"; any value may arrive
 };
 ORV_LAYOUT32(sizeof(Instance<AssetFields>) == 40, "asset instance size");
@@ -25,6 +25,6 @@ HResult ORV_CALL AssetInitialize(ClassInstance* instance);
 void ORV_CALL AssetTerminate(ClassInstance* instance);
 
 // The pair of the asset that last measured the processor, or null.
-extern CpuFeatures* SharedCpuFeatures;
+extern kernels::CpuFeatures* SharedCpuFeatures;
 
 }  // namespace orv::asset

@@ -31,7 +31,7 @@
 
 namespace {
 
-using orv::kernels::KernelSet;
+using namespace orv::kernels;
 using orvbench::Now;
 using orvbench::ReadBytes;
 

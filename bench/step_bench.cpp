@@ -72,6 +72,7 @@
 
 namespace {
 
+using namespace orv::actors;
 using orvbench::Now;
 using orvbench::ReadBytes;
 

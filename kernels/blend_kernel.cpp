@@ -14,6 +14,8 @@
 
 #include "kernels/kernel_dispatch.h"
 
+namespace orv::kernels {
+
 namespace {
 
 using orv::kernels::ActiveKernelSet;
@@ -166,3 +168,5 @@ void TransposeFromColumns(const uint8_t* source, uint8_t* destination, int32_t c
   }
   transpose(source, sourceRow, destination, stride, count, n);
 }
+
+}  // namespace orv::kernels

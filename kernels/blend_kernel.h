@@ -7,6 +7,11 @@
 
 #include "actors/frame_capture.h"
 
+namespace orv::kernels {
+
+// The kernels mix the frames an actor captured; the record is the actors'.
+using actors::FrameCapture;
+
 // Every mixing kernel: the capture by value, then weight (fade kernels),
 // bandHeight, bandPosition and bandSelector (band kernels).
 using BlendKernel = void (*)(FrameCapture capture, int32_t weight, int32_t bandHeight,
@@ -49,3 +54,5 @@ static_assert(sizeof(CpuFeatures) == 8);
 
 int32_t HasMmx();
 CpuFeatures ReadCpuFeatures();
+
+}  // namespace orv::kernels

@@ -6,6 +6,8 @@
 #include "kernels/x86/cpuid.h"
 #endif
 
+namespace orv::kernels {
+
 int32_t HasMmx() {
 #if defined(ORV_KERNELS_X86)
   using namespace orv::kernels::x86;
@@ -17,3 +19,5 @@ int32_t HasMmx() {
 }
 
 CpuFeatures ReadCpuFeatures() { return CpuFeatures{HasMmx() != 0 ? 1 : 0, 1}; }
+
+}  // namespace orv::kernels

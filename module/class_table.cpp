@@ -23,17 +23,17 @@ constexpr InterfaceEntry kAssetInterfaces[] = {
     {kInitFromDictInterfaceId, kVersion, CreateInterface<asset::kInitFromDictOps>},
 };
 constexpr InterfaceEntry kFadeInterfaces[] = {
-    {kActorInterfaceId, kVersion, CreateInterface<kFadeActorOps>}};
+    {kActorInterfaceId, kVersion, CreateInterface<actors::kFadeActorOps>}};
 constexpr InterfaceEntry kWipeUpInterfaces[] = {
-    {kActorInterfaceId, kVersion, CreateInterface<kWipeUpActorOps>}};
+    {kActorInterfaceId, kVersion, CreateInterface<actors::kWipeUpActorOps>}};
 constexpr InterfaceEntry kWipeDownInterfaces[] = {
-    {kActorInterfaceId, kVersion, CreateInterface<kWipeDownActorOps>}};
+    {kActorInterfaceId, kVersion, CreateInterface<actors::kWipeDownActorOps>}};
 constexpr InterfaceEntry kColorInterfaces[] = {
-    {kActorInterfaceId, kVersion, CreateInterface<kColorActorOps>}};
+    {kActorInterfaceId, kVersion, CreateInterface<actors::kColorActorOps>}};
 constexpr InterfaceEntry kWipeLeftInterfaces[] = {
-    {kActorInterfaceId, kVersion, CreateInterface<kWipeLeftActorOps>}};
+    {kActorInterfaceId, kVersion, CreateInterface<actors::kWipeLeftActorOps>}};
 constexpr InterfaceEntry kWipeRightInterfaces[] = {
-    {kActorInterfaceId, kVersion, CreateInterface<kWipeRightActorOps>}};
+    {kActorInterfaceId, kVersion, CreateInterface<actors::kWipeRightActorOps>}};
 
 // Table order is not TransitionIndex order: 0, 1, 2, 5, 3, 4.
 const ClassEntry kClasses[] = {
@@ -41,19 +41,23 @@ const ClassEntry kClasses[] = {
      TerminateNothing, kRegistrarInterfaces},
     {kTransitionAssetId, kVersion, kSize<asset::AssetFields>, asset::AssetInitialize,
      asset::AssetTerminate, kAssetInterfaces},
-    {kFadeActorId, kVersion, kSize<FadeFields>, InitializeActor<FadeFields>,
-     TerminateActor<FadeFields>, kFadeInterfaces},
-    {kWipeUpActorId, kVersion, kSize<WipeFields>, InitializeActor<WipeFields>,
-     TerminateActor<WipeFields>, kWipeUpInterfaces},
-    {kWipeDownActorId, kVersion, kSize<WipeFields>, InitializeActor<WipeFields>,
-     TerminateActor<WipeFields>, kWipeDownInterfaces},
-    {kColorActorId, kVersion, kSize<ColorFields>, InitializeActor<ColorFields>,
-     TerminateActor<ColorFields>, kColorInterfaces},
-    {kWipeLeftActorId, kVersion, kSize<HorizontalWipeFields>, InitializeActor<HorizontalWipeFields>,
-     TerminateActor<HorizontalWipeFields>, kWipeLeftInterfaces},
-    {kWipeRightActorId, kVersion, kSize<HorizontalWipeFields>,
-     InitializeActor<HorizontalWipeFields>, TerminateActor<HorizontalWipeFields>,
-     kWipeRightInterfaces},
+    {kFadeActorId, kVersion, kSize<actors::FadeFields>, actors::InitializeActor<actors::FadeFields>,
+     actors::TerminateActor<actors::FadeFields>, kFadeInterfaces},
+    {kWipeUpActorId, kVersion, kSize<actors::WipeFields>,
+     actors::InitializeActor<actors::WipeFields>, actors::TerminateActor<actors::WipeFields>,
+     kWipeUpInterfaces},
+    {kWipeDownActorId, kVersion, kSize<actors::WipeFields>,
+     actors::InitializeActor<actors::WipeFields>, actors::TerminateActor<actors::WipeFields>,
+     kWipeDownInterfaces},
+    {kColorActorId, kVersion, kSize<actors::ColorFields>,
+     actors::InitializeActor<actors::ColorFields>, actors::TerminateActor<actors::ColorFields>,
+     kColorInterfaces},
+    {kWipeLeftActorId, kVersion, kSize<actors::HorizontalWipeFields>,
+     actors::InitializeActor<actors::HorizontalWipeFields>,
+     actors::TerminateActor<actors::HorizontalWipeFields>, kWipeLeftInterfaces},
+    {kWipeRightActorId, kVersion, kSize<actors::HorizontalWipeFields>,
+     actors::InitializeActor<actors::HorizontalWipeFields>,
+     actors::TerminateActor<actors::HorizontalWipeFields>, kWipeRightInterfaces},
 };
 
 }  // namespace

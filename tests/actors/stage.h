@@ -14,6 +14,13 @@
 
 namespace actors_test {
 
+using orv::actors::ColorFields;
+using orv::actors::FadeFields;
+using orv::actors::FrameCapture;
+using orv::actors::HorizontalWipeFields;
+using orv::actors::WipeFields;
+using orv::kernels::CpuFeatures;
+
 // The pixel block of a surface, byte for byte, with image-row addressing
 // (row 0 at the top, stored last: the block is bottom-up).
 struct Memory {

@@ -17,6 +17,8 @@
 #include "tests/support/asset_peek.h"
 
 using namespace orv;
+using namespace orv::actors;
+using orv::kernels::CpuFeatures;
 using orvhost::Actor;
 using orvhost::Host;
 using orvhost::Member;

@@ -16,6 +16,9 @@
 
 namespace kt {
 
+using orv::kernels::BlendKernel;
+using orv::kernels::FrameCapture;
+
 // ORV_TEST_SEED when set, else drawn once per run; printed with every failure.
 uint64_t Seed();
 std::string SeedNote();
@@ -122,16 +125,16 @@ struct KernelCase {
 };
 
 inline constexpr KernelCase kFadeKernels[] = {
-    {"FadeRows16", FadeRows16, Form::kFadeRows16},
-    {"FadeRows32", FadeRows32, Form::kFadeRows32},
-    {"FadeRows16Mmx", FadeRows16Mmx, Form::kFadeRows16Mmx},
-    {"FadeRows32Mmx", FadeRows32Mmx, Form::kFadeRows32Mmx},
+    {"FadeRows16", orv::kernels::FadeRows16, Form::kFadeRows16},
+    {"FadeRows32", orv::kernels::FadeRows32, Form::kFadeRows32},
+    {"FadeRows16Mmx", orv::kernels::FadeRows16Mmx, Form::kFadeRows16Mmx},
+    {"FadeRows32Mmx", orv::kernels::FadeRows32Mmx, Form::kFadeRows32Mmx},
 };
 
 inline constexpr KernelCase kBandKernels[] = {
-    {"BandRows", BandRows, Form::kBandRows},
-    {"BandRows16Mmx", BandRows16Mmx, Form::kBandRows16Mmx},
-    {"BandRows32Mmx", BandRows32Mmx, Form::kBandRows32Mmx},
+    {"BandRows", orv::kernels::BandRows, Form::kBandRows},
+    {"BandRows16Mmx", orv::kernels::BandRows16Mmx, Form::kBandRows16Mmx},
+    {"BandRows32Mmx", orv::kernels::BandRows32Mmx, Form::kBandRows32Mmx},
 };
 
 bool IsSixteenBit(Form form);

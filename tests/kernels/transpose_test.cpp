@@ -10,7 +10,7 @@
 #include "kernel_test_support.h"
 
 using namespace kt;
-using orv::kernels::KernelSet;
+using namespace orv::kernels;
 
 namespace {
 
