@@ -9,6 +9,10 @@
 
 namespace orv::actors {
 
+using module::ActorOps;
+using module::ClassInstance;
+using module::HResult;
+
 using kernels::BlendKernel;
 using kernels::CpuFeatures;
 

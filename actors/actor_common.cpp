@@ -5,6 +5,8 @@
 
 namespace orv::actors {
 
+using namespace orv::module;
+
 StepTime TimeOfStep(const TransitionParams& params) {
   const int32_t done = params.elapsed > params.duration ? 1 : 0;
   const int64_t t = done ? params.duration : std::max(params.elapsed, 0);
@@ -119,7 +121,7 @@ void KeepAssetAlive(void* actorInterface, ClassInstance* asset) {
 template <class Fields>
 HResult ORV_CALL InitializeActor(ClassInstance* instance) {
   static_cast<Instance<Fields>*>(instance)->f = Fields{};
-  return orv::kOk;
+  return kOk;
 }
 
 template <class Fields>

@@ -11,6 +11,13 @@
 
 namespace orv::actors {
 
+using module::FieldsOf;
+using module::HostRect;
+using module::HResult;
+using module::InterfaceObject;
+using module::PropertyCpuFeatures;
+using module::TransitionParams;
+
 // Where a step stands. done: the elapsed time exceeds the duration; t runs
 // from 0 to duration, which is the whole duration on the step that ends.
 // Elapsed times before the start count as 0. Products of t and a count are
@@ -93,7 +100,7 @@ template <class Fields>
 HResult ORV_CALL SetCpuFeatures(InterfaceObject* self, int32_t property, intptr_t value) {
   if (property == PropertyCpuFeatures)
     FieldsOf<Fields>(self).cpuFeatures = reinterpret_cast<CpuFeatures*>(value);
-  return orv::kOk;
+  return module::kOk;
 }
 
 }  // namespace orv::actors

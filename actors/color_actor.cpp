@@ -7,6 +7,8 @@
 
 namespace orv::actors {
 
+using namespace orv::module;
+
 namespace {
 
 struct Masks {
@@ -68,7 +70,7 @@ HResult ORV_CALL SetProperty(InterfaceObject* self, int32_t property, intptr_t v
   if (property == PropertyColorChoice && value)
     f.colorChoice = *reinterpret_cast<const int32_t*>(value);
   if (property == PropertyCpuFeatures) f.cpuFeatures = reinterpret_cast<CpuFeatures*>(value);
-  return orv::kOk;
+  return kOk;
 }
 
 HResult ORV_CALL Cue(InterfaceObject* self, HostGC* window, HostGC* offscreen, const HostRect* rect,
@@ -80,14 +82,14 @@ HResult ORV_CALL Cue(InterfaceObject* self, HostGC* window, HostGC* offscreen, c
   CaptureFrames(c, window, offscreen, *rect, params, TakeTinted, &take);
   if (HasFrames(c) && !f.tintedPixels) DropFrames(c);
   f.kernel = ChooseFadeKernel(f.cpuFeatures, c.depth);
-  return orv::kOk;
+  return kOk;
 }
 
 HResult ORV_CALL Continue(InterfaceObject* self, HostGC*, HostGC*, const HostRect* rect,
                           const TransitionParams* params, int32_t* done) {
   Color& f = FieldsOf<Color>(self);
   const auto step = BeginStep(f.capture, *rect, *params, 2, done, [&] { Settle(f); });
-  if (!step) return orv::kOk;
+  if (!step) return kOk;
   const int64_t half = step->duration >> 1;
   // First half: start frame to tinted copy; second half: tinted copy to end
   // frame. The stored capture keeps both frames.
@@ -104,7 +106,7 @@ HResult ORV_CALL Continue(InterfaceObject* self, HostGC*, HostGC*, const HostRec
   const auto weight = static_cast<int32_t>(std::min<int64_t>(u * 256 / half, 256));
   MixRows(phase, f.kernel, weight, 0, 0, 0, phase.captureRows - 1, RoomOf(f.capture));
   PresentStep(f.capture, *rect);
-  return orv::kOk;
+  return kOk;
 }
 
 HResult ORV_CALL Finish(InterfaceObject* self, HostGC* window, HostGC* offscreen,
@@ -112,7 +114,7 @@ HResult ORV_CALL Finish(InterfaceObject* self, HostGC* window, HostGC* offscreen
   Color& f = FieldsOf<Color>(self);
   Settle(f);
   ReleaseFrames(f.capture, window, offscreen, *rect, params);
-  return orv::kOk;
+  return kOk;
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 namespace orv::actors {
 
+using namespace orv::module;
+
 namespace {
 
 constexpr int64_t kLargestBlock = INT32_MAX;

@@ -9,9 +9,16 @@
 #include "module/host_services.h"
 #include "platform/win32.h"
 
+namespace orv::module {
 struct TransitionParams;
+}  // namespace orv::module
 
 namespace orv::actors {
+
+using module::HostGC;
+using module::HostRect;
+using module::HResult;
+using module::TransitionParams;
 
 struct FrameCapture {
   void* startBlock;        // allocation holding the start buffer, or null

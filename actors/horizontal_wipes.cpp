@@ -11,6 +11,8 @@
 
 namespace orv::actors {
 
+using namespace orv::module;
+
 namespace {
 
 using Wipe = HorizontalWipeFields;
@@ -90,11 +92,11 @@ HResult ORV_CALL Cue(InterfaceObject* self, HostGC* window, HostGC* offscreen, c
   f.kernel = ChooseBandKernel(f.cpuFeatures, c.depth);
   ChooseBand(params->chunkSize, &f.bandSelector, &f.bandHeight);
   f.revealEdge = 0;
-  if (!HasFrames(c)) return orv::kOk;
+  if (!HasFrames(c)) return kOk;
   // 16-bit rows too long to write back, or no room for the working image.
   if (!f.columnPixels) {
     DropFrames(c);
-    return orv::kOk;
+    return kOk;
   }
   // The working image starts as the start frame, which the offscreen image
   // shows after the capture.
@@ -113,7 +115,7 @@ HResult ORV_CALL Cue(InterfaceObject* self, HostGC* window, HostGC* offscreen, c
   // column-rows it has passed, show the end frame.
   if (kLeft) std::swap(c.startPixels, c.endPixels);
   f.revealEdge = kLeft ? c.captureRows : 0;
-  return orv::kOk;
+  return kOk;
 }
 
 // Writes column-rows from..to-1 of the working image back as columns of the
@@ -136,7 +138,7 @@ HResult ORV_CALL Continue(InterfaceObject* self, HostGC*, HostGC*, const HostRec
   Wipe& f = FieldsOf<Wipe>(self);
   const FrameCapture& c = f.capture;
   const auto step = BeginStep(f.capture, *rect, *params, 1, done, [&] { Settle<kLeft>(f); });
-  if (!step) return orv::kOk;
+  if (!step) return kOk;
   const Band band{f.kernel, f.bandSelector, f.bandHeight};
   // The working image holds exactly the column-rows, each in its own row.
   const TargetRoom room{int64_t{c.captureRows} * c.rowBytes, c.rowBytes};
@@ -151,7 +153,7 @@ HResult ORV_CALL Continue(InterfaceObject* self, HostGC*, HostGC*, const HostRec
     WriteBack(f, from, std::min(position + band.height, c.captureRows), *rect);
   }
   PresentStep(c, *rect);
-  return orv::kOk;
+  return kOk;
 }
 
 template <bool kLeft>
@@ -160,7 +162,7 @@ HResult ORV_CALL Finish(InterfaceObject* self, HostGC* window, HostGC* offscreen
   Wipe& f = FieldsOf<Wipe>(self);
   Settle<kLeft>(f);
   ReleaseFrames(f.capture, window, offscreen, *rect, params);
-  return orv::kOk;
+  return kOk;
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 namespace orv::actors {
 
+using namespace orv::module;
+
 namespace {
 
 using Wipe = WipeFields;
@@ -34,7 +36,7 @@ HResult ORV_CALL CueUp(InterfaceObject* self, HostGC* window, HostGC* offscreen,
   Settle<true>(f.capture);  // what an earlier Cue took
   Prepare(f, window, offscreen, *rect, params);
   f.revealEdge = 0;
-  return orv::kOk;
+  return kOk;
 }
 
 // The wipe down runs the falling band with the frames exchanged: the band's
@@ -46,7 +48,7 @@ HResult ORV_CALL CueDown(InterfaceObject* self, HostGC* window, HostGC* offscree
   Prepare(f, window, offscreen, *rect, params);
   std::swap(f.capture.startPixels, f.capture.endPixels);
   f.revealEdge = f.capture.captureRows;
-  return orv::kOk;
+  return kOk;
 }
 
 template <bool kRising>
@@ -55,14 +57,14 @@ HResult ORV_CALL Continue(InterfaceObject* self, HostGC*, HostGC*, const HostRec
   Wipe& f = FieldsOf<Wipe>(self);
   const auto step =
       BeginStep(f.capture, *rect, *params, 1, done, [&] { Settle<kRising>(f.capture); });
-  if (!step) return orv::kOk;
+  if (!step) return kOk;
   const TargetRoom room = RoomOf(f.capture);
   if (kRising)
     RisingBandStep(f.capture, BandOf(f), &f.revealEdge, *step, room);
   else
     FallingBandStep(f.capture, BandOf(f), &f.revealEdge, *step, room);
   PresentStep(f.capture, *rect);
-  return orv::kOk;
+  return kOk;
 }
 
 template <bool kRising>
@@ -71,7 +73,7 @@ HResult ORV_CALL Finish(InterfaceObject* self, HostGC* window, HostGC* offscreen
   FrameCapture& c = FieldsOf<Wipe>(self).capture;
   Settle<kRising>(c);
   ReleaseFrames(c, window, offscreen, *rect, params);
-  return orv::kOk;
+  return kOk;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 namespace orv::asset {
 
+using namespace orv::module;
+
 // 0 whether or not the box could be shown; kNoDialogService when the host
 // has no service to show it with.
 HResult ORV_CALL RunAbout(InterfaceObject* self) {
@@ -55,7 +57,7 @@ HResult ORV_CALL PaintThumbnail(InterfaceObject* self, HostGC* gc, const HostRec
     if (logo) DeleteObject(logo);
   }
   callback->ops->EndUsingResources(callback, moduleInstance, token);
-  return orv::kOk;
+  return kOk;
 }
 
 }  // namespace orv::asset

@@ -7,6 +7,11 @@
 
 namespace orv::asset {
 
+using module::HostGC;
+using module::HostRect;
+using module::HResult;
+using module::InterfaceObject;
+
 // AssetInterface slot 24: the modal about box, dialog 130.
 HResult ORV_CALL RunAbout(InterfaceObject* self);
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

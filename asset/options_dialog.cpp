@@ -6,6 +6,8 @@
 
 namespace orv::asset {
 
+using namespace orv::module;
+
 InterfaceObject* OptionsDialogAsset = nullptr;
 
 namespace {
@@ -45,7 +47,7 @@ HResult ShowModuleDialog(InterfaceObject* self, int32_t dialogId, DLGPROC proc, 
   ResourceToken token = 0;
   HMODULE module = callback->ops->BeginUsingResources(callback, moduleInstance, &token);
   HostUtilities* utilities = nullptr;
-  HResult result = orv::kOk;
+  HResult result = module::kOk;
   if (callback->ops->QueryInterface(callback, &kHostUtilitiesId,
                                     reinterpret_cast<void**>(&utilities)) != 0 ||
       !utilities) {

@@ -10,9 +10,12 @@
 
 namespace orv::asset {
 
+using module::HResult;
+using module::InterfaceObject;
+
 // Result of RunOptions and RunAbout when the host offers no HostUtilities: no
 // dialog can be shown, and the host is told so.
-inline constexpr HResult kNoDialogService = orv::kNoInterface;
+inline constexpr HResult kNoDialogService = module::kNoInterface;
 
 // Opens the resource bracket, asks the owner's host for HostUtilities and has
 // it run dialog dialogId from the module with proc (RunDialogParam with

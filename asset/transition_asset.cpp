@@ -9,6 +9,8 @@
 
 namespace orv::asset {
 
+using namespace orv::module;
+
 kernels::CpuFeatures* SharedCpuFeatures = nullptr;
 
 // The media holds ColorChoice most significant byte first; the module runs on

@@ -9,10 +9,16 @@
 
 namespace orv::asset {
 
+using module::AssetOps;
+using module::ClassInstance;
+using module::HResult;
+using module::InitFromDictOps;
+using module::Instance;
+
 struct AssetFields {
-  int32_t colorChoice;                   // 0..6, 6 (black and white) after initialise
-  kernels::CpuFeatures cpuFeatures;      // every actor made by this asset points here
-  orv::TransitionIndex transitionIndex;  // read from "myData"; any value may arrive
+  int32_t colorChoice;                      // 0..6, 6 (black and white) after initialise
+  kernels::CpuFeatures cpuFeatures;         // every actor made by this asset points here
+  module::TransitionIndex transitionIndex;  // read from "myData"; any value may arrive
 };
 ORV_LAYOUT32(sizeof(Instance<AssetFields>) == 40, "asset instance size");
 

@@ -70,6 +70,8 @@
 #include <libyuv/planar_functions.h>
 #endif
 
+using namespace orv::module;
+
 namespace {
 
 using namespace orv::actors;

@@ -7,6 +7,8 @@
 #include "platform/standin/ui.h"
 #endif
 
+using namespace orv::module;
+
 namespace orvhost {
 
 namespace {

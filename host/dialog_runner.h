@@ -15,6 +15,8 @@
 
 namespace orvhost {
 
+using orv::module::HResult;
+
 // One thing a person does to an open dialog.
 struct DialogAction {
   enum Kind { kClick, kEnter, kEscape, kClose } kind = kEnter;

@@ -6,6 +6,8 @@
 // among them) handled and the dialog painted.
 #include "host/dialog_runner.h"
 
+using namespace orv::module;
+
 namespace orvhost {
 
 namespace {

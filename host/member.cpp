@@ -2,6 +2,8 @@
 
 #include "module/class_ids.h"
 
+using namespace orv::module;
+
 namespace orvhost {
 
 namespace {
@@ -15,8 +17,8 @@ void ReleaseObject(T*& object) {
 
 HResult RegisterTransitions(Host& host) {
   void* object = nullptr;
-  if (HResult rc =
-          host.CreateInstance(orv::kTransitionRegistrarId, orv::kRegistrationInterfaceId, &object))
+  if (HResult rc = host.CreateInstance(orv::module::kTransitionRegistrarId,
+                                       orv::module::kRegistrationInterfaceId, &object))
     return rc;
   auto* registrar = static_cast<InterfaceObject*>(object);
   const HResult rc =
@@ -70,12 +72,13 @@ HResult Play(Actor& actor, Surface& window, Surface& offscreen, const HostRect& 
 HResult Member::Create(Host& host) {
   Release();
   void* object = nullptr;
-  if (HResult rc = host.CreateInstance(orv::kTransitionAssetId, orv::kAssetInterfaceId, &object))
+  if (HResult rc = host.CreateInstance(orv::module::kTransitionAssetId,
+                                       orv::module::kAssetInterfaceId, &object))
     return rc;
   asset = static_cast<InterfaceObject*>(object);
   object = nullptr;
   if (HResult rc =
-          BaseOpsOf(asset).QueryInterface(asset, &orv::kInitFromDictInterfaceId, &object)) {
+          BaseOpsOf(asset).QueryInterface(asset, &orv::module::kInitFromDictInterfaceId, &object)) {
     Release();
     return rc;
   }

@@ -10,6 +10,14 @@
 
 namespace orvhost {
 
+using orv::module::ActorOps;
+using orv::module::AssetOps;
+using orv::module::HostRect;
+using orv::module::HResult;
+using orv::module::InterfaceObject;
+using orv::module::OpsOf;
+using orv::module::TransitionParams;
+
 // Creates the registrar, has it write its entries into host.registry with
 // host.cache() and host.registrationDict, and releases it. Returns Register's
 // result, or the code of a failed creation.

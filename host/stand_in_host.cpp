@@ -17,13 +17,15 @@
 #include <climits>
 #endif
 
+using namespace orv::module;
+
 namespace orvhost {
 
 std::string GuidText(const Guid& id) {
   char text[40];
   std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", id.data1,
-                id.data2, id.data3, id.data4[0], id.data4[1], id.data4[2], id.data4[3],
-                id.data4[4], id.data4[5], id.data4[6], id.data4[7]);
+                id.data2, id.data3, id.data4[0], id.data4[1], id.data4[2], id.data4[3], id.data4[4],
+                id.data4[5], id.data4[6], id.data4[7]);
   return text;
 }
 
@@ -130,7 +132,7 @@ struct HostTables {
   template <class T>
   static HResult ORV_CALL NoQuery(T* self, const Guid* iid, void**) {
     HostOf(self)->Record("QueryInterface unsupported " + GuidText(*iid));
-    return orv::kNoInterface;
+    return orv::module::kNoInterface;
   }
   template <class T>
   static uint32_t ORV_CALL Fixed(T*) {
@@ -192,8 +194,7 @@ struct HostTables {
     }
     return static_cast<uint32_t>(refs);
   }
-  static HResult ORV_CALL RunDialog(HostUtilities* self, HMODULE module, int32_t id,
-                                    DLGPROC proc) {
+  static HResult ORV_CALL RunDialog(HostUtilities* self, HMODULE module, int32_t id, DLGPROC proc) {
     Host* host = HostOf(self);
     host->Record("RunDialog " + std::to_string(id));
     return host->dialogRunner ? host->dialogRunner(module, id, proc, 0) : 0;
@@ -207,8 +208,7 @@ struct HostTables {
 
   // HostCache.
   static HResult ORV_CALL AddRegistryEntry(HostCache* self, void* registrationDict,
-                                           const Guid* classId, const Guid* iid,
-                                           HostDict** entry) {
+                                           const Guid* classId, const Guid* iid, HostDict** entry) {
     Host* host = HostOf(self);
     host->Record("AddRegistryEntry " + GuidText(*classId) + " " + GuidText(*iid));
     if (registrationDict != host->registrationDict) return kHostFault;
@@ -245,9 +245,15 @@ struct HostTables {
                  std::to_string(size));
     if (dict->index == host->failPutEntry && key == host->failPutKey) return host->putFault;
     switch (type) {
-      case kDictInt32: dict->Set(key, type, data, 4); break;
-      case kDictText: dict->Set(key, type, data, std::strlen(static_cast<const char*>(data))); break;
-      default: dict->Set(key, type, data, static_cast<size_t>(size)); break;
+      case kDictInt32:
+        dict->Set(key, type, data, 4);
+        break;
+      case kDictText:
+        dict->Set(key, type, data, std::strlen(static_cast<const char*>(data)));
+        break;
+      default:
+        dict->Set(key, type, data, static_cast<size_t>(size));
+        break;
     }
     return 0;
   }
@@ -308,10 +314,9 @@ struct HostTables {
 namespace {
 const ClassInstanceOps kInstanceOps{HostTables::InstanceQuery, HostTables::InstanceAddRef,
                                     HostTables::InstanceRelease};
-const HostAllocatorOps kAllocatorOps{HostTables::NoQuery<HostAllocator>,
-                                     HostTables::Fixed<HostAllocator>,
-                                     HostTables::Fixed<HostAllocator>, HostTables::Alloc,
-                                     HostTables::Free};
+const HostAllocatorOps kAllocatorOps{
+    HostTables::NoQuery<HostAllocator>, HostTables::Fixed<HostAllocator>,
+    HostTables::Fixed<HostAllocator>, HostTables::Alloc, HostTables::Free};
 const HostCallbackOps kCallbackOps{HostTables::CallbackQuery,
                                    HostTables::Fixed<HostCallback>,
                                    HostTables::Fixed<HostCallback>,
@@ -501,7 +506,7 @@ ClassInstance* Host::NewInstance(const Guid& classId) {
 
 HResult Host::CreateInstance(const Guid& classId, const Guid& iid, void** out) {
   ClassInstance* instance = NewInstance(classId);
-  if (!instance) return orv::kNoClass;
+  if (!instance) return orv::module::kNoClass;
   const HResult rc = module_->GetInterface(instance, &classId, &iid, out);
   DropInstance(instance);  // the interface object now keeps it alive
   return rc;
@@ -521,10 +526,10 @@ int32_t Host::DropInstance(ClassInstance* instance) {
 HResult Host::QueryCallback(const Guid* iid, void** out) {
   if (!SameGuid(*iid, kHostUtilitiesId)) {
     Record("callback.QueryInterface unsupported " + GuidText(*iid));
-    return orv::kNoInterface;
+    return orv::module::kNoInterface;
   }
   Record("callback.QueryInterface HostUtilities");
-  if (refuseUtilities) return orv::kNoInterface;
+  if (refuseUtilities) return orv::module::kNoInterface;
   *out = NewUtilities();
   return 0;
 }
@@ -564,8 +569,8 @@ std::unique_ptr<Surface> Host::NewSurface(const std::string& name, int32_t width
   s->depth = depth;
   const int32_t bits = depth <= 8 ? 8 : depth == 24 ? 24 : depth == 32 ? 32 : 16;
   s->rowBytes = ((width * bits + 31) / 32) * 4;
-  s->header = BITMAPINFOHEADER{40, width, height, 1, static_cast<WORD>(bits), BI_RGB,
-                               0,  0,     0,      0, 0};
+  s->header =
+      BITMAPINFOHEADER{40, width, height, 1, static_cast<WORD>(bits), BI_RGB, 0, 0, 0, 0, 0};
   // 8-bit images get a grey palette.
   struct {
     BITMAPINFOHEADER header;

@@ -17,6 +17,21 @@
 
 namespace orvhost {
 
+using orv::module::ClassInstance;
+using orv::module::ClassInterfaceRecord;
+using orv::module::Guid;
+using orv::module::HostAllocator;
+using orv::module::HostCache;
+using orv::module::HostCallback;
+using orv::module::HostDict;
+using orv::module::HostGC;
+using orv::module::HostStream;
+using orv::module::HostUtilities;
+using orv::module::HResult;
+using orv::module::InitializeOp;
+using orv::module::ResourceToken;
+using orv::module::TerminateOp;
+
 using GetClassFormFn = HResult(ORV_CALL*)(const Guid*, int32_t*, InitializeOp*, TerminateOp*);
 using GetInterfaceFn = HResult(ORV_CALL*)(ClassInstance*, const Guid*, const Guid*, void**);
 using GetClassInfoFn = HResult(ORV_CALL*)(HostAllocator*, ClassInterfaceRecord**);

@@ -25,9 +25,9 @@
 // real target. Elsewhere pointer-sized words widen the records.
 #define ORV_LAYOUT32(cond, what) static_assert(sizeof(void*) != 4 || (cond), what)
 
-using HResult = int32_t;
+namespace orv::module {
 
-namespace orv {
+using HResult = int32_t;
 
 inline constexpr HResult kOk = 0;
 inline constexpr HResult kResourceMissing = static_cast<HResult>(0x80040001);
@@ -39,8 +39,6 @@ inline constexpr HResult kAssetUnsupported = static_cast<HResult>(0x800407D5);
 inline constexpr HResult kAssetUnsupportedAlt = static_cast<HResult>(0x800407DF);
 
 inline constexpr uint32_t kVersion = 0x01000040;
-
-}  // namespace orv
 
 // 16-byte GUID in the standard binary layout.
 struct Guid {
@@ -62,11 +60,13 @@ inline bool SameGuid(const Guid& a, const Guid& b) {
 // Builds a Guid from its text form's numbers: {d1-d2-d3-d4a-d4b}, where d4a is
 // the 16-bit group and d4b the trailing 48 bits.
 constexpr Guid MakeGuid(uint32_t d1, uint16_t d2, uint16_t d3, uint16_t d4a, uint64_t d4b) {
-  return Guid{d1,
-              d2,
-              d3,
-              {static_cast<uint8_t>(d4a >> 8), static_cast<uint8_t>(d4a),
-               static_cast<uint8_t>(d4b >> 40), static_cast<uint8_t>(d4b >> 32),
-               static_cast<uint8_t>(d4b >> 24), static_cast<uint8_t>(d4b >> 16),
-               static_cast<uint8_t>(d4b >> 8), static_cast<uint8_t>(d4b)}};
+  return Guid{
+      d1,
+      d2,
+      d3,
+      {static_cast<uint8_t>(d4a >> 8), static_cast<uint8_t>(d4a), static_cast<uint8_t>(d4b >> 40),
+       static_cast<uint8_t>(d4b >> 32), static_cast<uint8_t>(d4b >> 24),
+       static_cast<uint8_t>(d4b >> 16), static_cast<uint8_t>(d4b >> 8), static_cast<uint8_t>(d4b)}};
 }
+
+}  // namespace orv::module

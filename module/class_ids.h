@@ -3,7 +3,7 @@
 
 #include "module/abi.h"
 
-namespace orv {
+namespace orv::module {
 
 inline constexpr Guid kTransitionRegistrarId =
     MakeGuid(0x6468CE03, 0xE984, 0x11D1, 0x80B3, 0x00A0C90AAAA7ull);
@@ -51,4 +51,4 @@ inline constexpr Guid kActorClassByIndex[kTransitionCount] = {kFadeActorId,     
                                                               kWipeDownActorId,  kWipeLeftActorId,
                                                               kWipeRightActorId, kColorActorId};
 
-}  // namespace orv
+}  // namespace orv::module

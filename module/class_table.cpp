@@ -5,7 +5,7 @@
 #include "module/class_ids.h"
 #include "registration/transition_registrar.h"
 
-using namespace orv;
+namespace orv::module {
 
 HResult ORV_CALL InitializeNothing(ClassInstance*) { return kOk; }
 void ORV_CALL TerminateNothing(ClassInstance*) {}
@@ -83,3 +83,5 @@ int ForEachClass(const Guid* filter, ClassVisitor classVisitor, InterfaceVisitor
   }
   return 0;
 }
+
+}  // namespace orv::module

@@ -8,6 +8,8 @@
 #include "module/abi.h"
 #include "module/interface_object.h"
 
+namespace orv::module {
+
 using CreateOp = HResult(ORV_CALL*)(ClassInstance* owner, void** out);
 
 struct InterfaceEntry {
@@ -40,3 +42,5 @@ int ForEachClass(const Guid* filter, ClassVisitor classVisitor, InterfaceVisitor
 // The shared "none" pair: initialise returns 0, terminate does nothing.
 HResult ORV_CALL InitializeNothing(ClassInstance*);
 void ORV_CALL TerminateNothing(ClassInstance*);
+
+}  // namespace orv::module

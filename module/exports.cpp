@@ -8,8 +8,7 @@
 #include "resources/module_resources.h"
 #endif
 
-using namespace orv;
-
+namespace orv::module {
 namespace {
 
 struct ClassForm {
@@ -34,8 +33,7 @@ struct InterfaceQuery {
   CreateOp create;
 };
 
-int FindCreateOp(const Guid&, uint32_t, const Guid& iid, uint32_t, CreateOp create,
-                 void* context) {
+int FindCreateOp(const Guid&, uint32_t, const Guid& iid, uint32_t, CreateOp create, void* context) {
   auto* query = static_cast<InterfaceQuery*>(context);
   if (!SameGuid(iid, *query->iid)) return 0;
   query->create = create;
@@ -67,6 +65,9 @@ int WriteInterfaceRecord(const Guid& classId, uint32_t classVersion, const Guid&
 }
 
 }  // namespace
+}  // namespace orv::module
+
+using namespace orv::module;
 
 ORV_EXPORT HResult ORV_CALL DllGetClassForm(const Guid* classId, int32_t* instanceSize,
                                             InitializeOp* initialize, TerminateOp* terminate) {
@@ -98,9 +99,7 @@ ORV_EXPORT HResult ORV_CALL DllGetClassInfo(HostAllocator* allocator,
   return kOk;
 }
 
-ORV_EXPORT HResult ORV_CALL DllCanUnloadNow() {
-  return ModuleObjectCount == 0 ? kOk : kStillInUse;
-}
+ORV_EXPORT HResult ORV_CALL DllCanUnloadNow() { return ModuleObjectCount == 0 ? kOk : kStillInUse; }
 
 ORV_EXPORT HResult ORV_CALL DllGetClassObject(void*, void*, void*) { return kNoClass; }
 
@@ -113,6 +112,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD, void*) {
 // The load and unload notification: the handle is the module's base address,
 // as an instance handle is on Windows. The module's resources are known to the
 // platform's lookup under that handle while the module is loaded.
+namespace orv::module {
 namespace {
 void StoreModuleInstance() {
   Dl_info info{};
@@ -128,4 +128,5 @@ __attribute__((destructor)) void ModuleUnloaded() {
   OrvRegisterModuleResources(moduleInstance, nullptr);
 }
 }  // namespace
+}  // namespace orv::module
 #endif

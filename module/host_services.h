@@ -11,6 +11,8 @@
 #include "module/abi.h"
 #include "platform/win32.h"
 
+namespace orv::module {
+
 struct HostCallback;
 struct HostAllocator;
 struct HostCache;
@@ -24,7 +26,7 @@ struct ClassInstance;
 using ResourceToken = intptr_t;
 
 // Base slots shared by every interface, host's and module's alike.
-#define ORV_BASE_SLOTS(Self)                                                     \
+#define ORV_BASE_SLOTS(Self)                                                   \
   HResult(ORV_CALL* QueryInterface)(Self * self, const Guid* iid, void** out); \
   uint32_t(ORV_CALL* AddRef)(Self * self);                                     \
   uint32_t(ORV_CALL* Release)(Self * self)
@@ -43,8 +45,7 @@ struct HostCallbackOps {
                                     void** out);
   HostSlot slot4;
   // 5: opens the resource bracket; returns the module handle to load from.
-  HMODULE(ORV_CALL* BeginUsingResources)(HostCallback* self, HMODULE module,
-                                         ResourceToken* token);
+  HMODULE(ORV_CALL* BeginUsingResources)(HostCallback* self, HMODULE module, ResourceToken* token);
   // 6: closes it again.
   HResult(ORV_CALL* EndUsingResources)(HostCallback* self, HMODULE module, ResourceToken token);
 };
@@ -84,8 +85,7 @@ struct HostUtilitiesOps {
   ORV_BASE_SLOTS(HostUtilities);
   HostSlot slots3to40[38];
   // 41: modal dialog from the module's template; the result is not used.
-  HResult(ORV_CALL* RunDialog)(HostUtilities* self, HMODULE module, int32_t dialogId,
-                               DLGPROC proc);
+  HResult(ORV_CALL* RunDialog)(HostUtilities* self, HMODULE module, int32_t dialogId, DLGPROC proc);
   HostSlot slots42to44[3];
   // 45: the same with a parameter for the dialog procedure's WM_INITDIALOG.
   HResult(ORV_CALL* RunDialogParam)(HostUtilities* self, HMODULE module, int32_t dialogId,
@@ -106,10 +106,10 @@ struct HostStreamOps {
 
 // What GetNativeInfo describes: five words.
 struct NativeInfo {
-  intptr_t kind;              // kind of drawing surface (1..3: a device context)
-  HDC dc;                     // device context to draw into or copy from
-  BITMAPINFOHEADER* header;   // offscreen image header (biWidth, biHeight)
-  uint8_t* pixels;            // first byte of the offscreen pixel block
+  intptr_t kind;             // kind of drawing surface (1..3: a device context)
+  HDC dc;                    // device context to draw into or copy from
+  BITMAPINFOHEADER* header;  // offscreen image header (biWidth, biHeight)
+  uint8_t* pixels;           // first byte of the offscreen pixel block
   intptr_t extra;
 };
 ORV_LAYOUT32(sizeof(NativeInfo) == 20, "NativeInfo is five words");
@@ -177,3 +177,5 @@ ORV_SLOT(HostStreamOps, Write, 7);
 ORV_SLOT(HostGCOps, GetDepth, 4);
 ORV_SLOT(HostGCOps, GetNativeInfo, 5);
 ORV_SLOT(HostGCOps, Blit, 7);
+
+}  // namespace orv::module

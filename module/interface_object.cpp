@@ -2,7 +2,7 @@
 
 #include <new>
 
-using namespace orv;
+namespace orv::module {
 
 int32_t ModuleObjectCount = 0;
 HMODULE moduleInstance = nullptr;
@@ -66,3 +66,5 @@ uint32_t ORV_CALL ReleaseInterfaceObject(InterfaceObject* self) {
   owner->ops->Release(owner);  // for the reference this call gives up
   return static_cast<uint32_t>(count);
 }
+
+}  // namespace orv::module

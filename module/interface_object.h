@@ -8,6 +8,8 @@
 #include "module/abi.h"
 #include "module/module_interface.h"
 
+namespace orv::module {
+
 // A class's instance: the host header, then the class's own fields.
 template <class Fields>
 struct Instance : ClassInstance {
@@ -41,3 +43,5 @@ HResult ORV_CALL CreateInterface(ClassInstance* owner, void** out) {
 extern int32_t ModuleObjectCount;
 // The module's instance handle, stored at load.
 extern HMODULE moduleInstance;
+
+}  // namespace orv::module

@@ -12,6 +12,8 @@
 #include "module/abi.h"
 #include "module/host_services.h"
 
+namespace orv::module {
+
 // The 24-byte header the host fills and owns; a class's own fields follow it.
 struct ClassInstance {
   const ClassInstanceOps* ops;  // QueryInterface, AddRef, Release, served by the host
@@ -54,10 +56,13 @@ uint32_t ORV_CALL SharedAddRef(InterfaceObject* self);
 // Frees the object when its count reaches 0; the objects hold nothing else.
 uint32_t ORV_CALL ReleaseInterfaceObject(InterfaceObject* self);
 
-#define ORV_OBJECT_BASE_SLOTS                                                                      \
-  HResult(ORV_CALL* QueryInterface)(InterfaceObject*, const Guid*, void**) = SharedQueryInterface; \
-  uint32_t(ORV_CALL* AddRef)(InterfaceObject*) = SharedAddRef;                                     \
-  uint32_t(ORV_CALL* Release)(InterfaceObject*) = ReleaseInterfaceObject
+#define ORV_OBJECT_BASE_SLOTS                                                                \
+  ::orv::module::HResult(ORV_CALL* QueryInterface)(::orv::module::InterfaceObject*,          \
+                                                   const ::orv::module::Guid*, void**) =     \
+      ::orv::module::SharedQueryInterface;                                                   \
+  uint32_t(ORV_CALL* AddRef)(::orv::module::InterfaceObject*) = ::orv::module::SharedAddRef; \
+  uint32_t(ORV_CALL* Release)(::orv::module::InterfaceObject*) =                             \
+      ::orv::module::ReleaseInterfaceObject
 
 // The part every operations table shares.
 struct BaseOps {
@@ -162,3 +167,5 @@ struct ActorOps {
                             const HostRect* rect, const TransitionParams* params);  // 6
 };
 static_assert(sizeof(ActorOps) == 7 * sizeof(void*));
+
+}  // namespace orv::module

@@ -6,6 +6,8 @@
 
 namespace orv::registration {
 
+using namespace orv::module;
+
 namespace {
 
 // What tells the six entries apart, by TransitionIndex.

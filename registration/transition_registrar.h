@@ -7,6 +7,9 @@
 
 namespace orv::registration {
 
+using module::Instance;
+using module::RegistrationOps;
+
 struct RegistrarFields {
   int32_t unused;  // nothing reads or writes it
 };

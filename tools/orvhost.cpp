@@ -14,6 +14,8 @@
 #include "tools/safe_output.h"
 #endif
 
+using namespace orv::module;
+
 using namespace orvhost;
 
 namespace {
@@ -22,18 +24,18 @@ const char* ClassName(const Guid& id) {
   static const struct {
     const Guid* id;
     const char* name;
-  } kNames[] = {{&orv::kTransitionRegistrarId, "TransitionRegistrar"},
-                {&orv::kTransitionAssetId, "TransitionAsset"},
-                {&orv::kFadeActorId, "FadeActor"},
-                {&orv::kWipeUpActorId, "WipeUpActor"},
-                {&orv::kWipeDownActorId, "WipeDownActor"},
-                {&orv::kColorActorId, "ColorActor"},
-                {&orv::kWipeLeftActorId, "WipeLeftActor"},
-                {&orv::kWipeRightActorId, "WipeRightActor"},
-                {&orv::kRegistrationInterfaceId, "RegistrationInterface"},
-                {&orv::kAssetInterfaceId, "AssetInterface"},
-                {&orv::kInitFromDictInterfaceId, "InitFromDictInterface"},
-                {&orv::kActorInterfaceId, "ActorInterface"}};
+  } kNames[] = {{&orv::module::kTransitionRegistrarId, "TransitionRegistrar"},
+                {&orv::module::kTransitionAssetId, "TransitionAsset"},
+                {&orv::module::kFadeActorId, "FadeActor"},
+                {&orv::module::kWipeUpActorId, "WipeUpActor"},
+                {&orv::module::kWipeDownActorId, "WipeDownActor"},
+                {&orv::module::kColorActorId, "ColorActor"},
+                {&orv::module::kWipeLeftActorId, "WipeLeftActor"},
+                {&orv::module::kWipeRightActorId, "WipeRightActor"},
+                {&orv::module::kRegistrationInterfaceId, "RegistrationInterface"},
+                {&orv::module::kAssetInterfaceId, "AssetInterface"},
+                {&orv::module::kInitFromDictInterfaceId, "InitFromDictInterface"},
+                {&orv::module::kActorInterfaceId, "ActorInterface"}};
   for (const auto& n : kNames)
     if (SameGuid(*n.id, id)) return n.name;
   return "?";

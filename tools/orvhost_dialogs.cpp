@@ -17,6 +17,8 @@
 #include "tools/orvplay/png_io.h"
 #include "tools/safe_output.h"
 
+using namespace orv::module;
+
 namespace orvhost {
 
 namespace {
@@ -69,7 +71,7 @@ std::string Checked(const std::vector<ControlState>& controls) {
 void PlaceColourMember(Host& host, Member& member, std::optional<uint32_t> color) {
   if (HResult rc = RegisterTransitions(host))
     throw std::runtime_error("Register failed with " + std::to_string(rc));
-  if (HResult rc = member.Place(host, *host.registry.at(orv::kColorTransition)))
+  if (HResult rc = member.Place(host, *host.registry.at(orv::module::kColorTransition)))
     throw std::runtime_error("placing the colour member failed with " + std::to_string(rc));
   if (!color) return;
   if (HResult rc = member.LoadColorChoice(host, static_cast<int32_t>(*color)))

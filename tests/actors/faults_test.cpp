@@ -19,6 +19,8 @@
 #include "tests/actors/playback.h"
 #include "tests/support/asset_peek.h"
 
+using namespace orv::module;
+
 namespace actors_test {
 namespace {
 
@@ -304,11 +306,11 @@ TEST_F(Faults, ActorsReleasedWithoutFinishKeepNothing) {
 // reads, until the actor's instance ends, also when it is released in the
 // middle of a playback; its buffers go with it.
 TEST_F(Faults, EveryActorKeepsItsAssetUntilItEnds) {
-  for (int32_t index = 0; index < orv::kTransitionCount; ++index) {
+  for (int32_t index = 0; index < orv::module::kTransitionCount; ++index) {
     SCOPED_TRACE(index);
     orvhost::Member member;
     ASSERT_EQ(member.Create(host), 0);
-    AssetFieldsOf(member).transitionIndex = static_cast<orv::TransitionIndex>(index);
+    AssetFieldsOf(member).transitionIndex = static_cast<orv::module::TransitionIndex>(index);
     ClassInstance* asset = InstanceOf(member);
     orvhost::Actor actor;
     ASSERT_EQ(member.MakeActor(actor), 0);

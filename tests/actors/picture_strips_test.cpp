@@ -13,6 +13,8 @@
 #include "tools/orvplay/png_io.h"
 #include "tools/safe_output.h"
 
+using namespace orv::module;
+
 namespace actors_test {
 namespace {
 

@@ -6,6 +6,8 @@
 #include <climits>
 #include <sstream>
 
+using namespace orv::module;
+
 namespace actors_test {
 
 std::vector<int32_t> ElapsedTimes(int32_t d, bool before) {

@@ -11,6 +11,8 @@
 
 namespace actors_test {
 
+using orv::module::HostRect;
+
 struct Play {
   Kind kind;
   int32_t depth, width, height;

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <sstream>
 
+using namespace orv::module;
+
 namespace actors_test {
 namespace {
 

@@ -8,6 +8,8 @@
 
 #include "module/class_ids.h"
 
+using namespace orv::module;
+
 #if defined(__SANITIZE_ADDRESS__)
 // The sanitizer's own count of the blocks its allocator gave out.
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
@@ -67,7 +69,7 @@ std::string FirstDifference(const Memory& expected, const orvhost::Surface& actu
 
 Actor::Actor(orvhost::Host& host, const Guid& classId) {
   void* out = nullptr;
-  if (host.CreateInstance(classId, orv::kActorInterfaceId, &out) == 0)
+  if (host.CreateInstance(classId, orv::module::kActorInterfaceId, &out) == 0)
     object = static_cast<InterfaceObject*>(out);
 }
 
@@ -95,7 +97,7 @@ void Actor::Release() {
   object = nullptr;
 }
 
-const Guid& ClassOf(Kind kind) { return orv::kActorClassByIndex[static_cast<int>(kind)]; }
+const Guid& ClassOf(Kind kind) { return orv::module::kActorClassByIndex[static_cast<int>(kind)]; }
 
 std::string NameOf(Kind kind) {
   static const char* const kNames[] = {"fade",      "wipe up",    "wipe down",

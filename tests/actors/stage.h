@@ -14,6 +14,14 @@
 
 namespace actors_test {
 
+using orv::module::ActorOps;
+using orv::module::FieldsOf;
+using orv::module::Guid;
+using orv::module::HostRect;
+using orv::module::HResult;
+using orv::module::InterfaceObject;
+using orv::module::TransitionParams;
+
 using orv::actors::ColorFields;
 using orv::actors::FadeFields;
 using orv::actors::FrameCapture;

@@ -13,6 +13,8 @@
 
 namespace actors_test {
 
+using orv::module::HostRect;
+
 // Per-field formulas, one pixel of bytesPerPixel bytes (2: 5-5-5, bit 15 0).
 // Fade: (a * (256 - w) + b * w) / 256; the portable 16-bit form uses v = w >> 3
 // of 32 instead.

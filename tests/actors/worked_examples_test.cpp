@@ -10,6 +10,8 @@
 
 #include "tests/actors/playback.h"
 
+using namespace orv::module;
+
 namespace actors_test {
 namespace {
 

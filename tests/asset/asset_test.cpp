@@ -16,7 +16,7 @@
 #include "module/class_ids.h"
 #include "tests/support/asset_peek.h"
 
-using namespace orv;
+using namespace orv::module;
 using namespace orv::actors;
 using orv::kernels::CpuFeatures;
 using orvhost::Actor;

@@ -2,6 +2,8 @@
 // and on Windows' own; built into both dialog suites.
 #include "tests/dialogs/dialog_fixture.h"
 
+using namespace orv::module;
+
 namespace {
 
 using orvhost::DialogRun;

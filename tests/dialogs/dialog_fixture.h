@@ -19,6 +19,8 @@
 #include "module/class_ids.h"
 #include "tests/support/asset_peek.h"
 
+using orv::module::HostUtilities;
+
 inline constexpr int32_t kBlackAndWhite = 6;
 inline constexpr int kRed = 1004;
 inline constexpr int kCyan = 1007;
@@ -70,7 +72,7 @@ class DialogFixture : public ::testing::Test {
     EXPECT_EQ(host.badFrees, 0);
   }
 
-  orvhost::Member& Place(int index = orv::kColorTransition) {
+  orvhost::Member& Place(int index = orv::module::kColorTransition) {
     orvhost::Member& m = members.emplace_back();
     EXPECT_EQ(m.Place(host, *host.registry.at(static_cast<size_t>(index))), 0);
     return m;

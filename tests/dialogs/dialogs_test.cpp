@@ -23,6 +23,8 @@
 #include "tests/dialogs/dialog_fixture.h"
 #include "tests/support/asset_peek.h"
 
+using namespace orv::module;
+
 using orvhost::DialogAction;
 using orvhost::DialogRun;
 using orvhost::DialogRunner;
@@ -188,7 +190,7 @@ class DialogsTest : public DialogFixture {
 // ---- options dialog ----
 
 TEST_F(DialogsTest, OptionsRunsDialog119ThroughTheBracketWithTheAssetAsParameter) {
-  for (int index = 0; index < orv::kTransitionCount; ++index) {
+  for (int index = 0; index < orv::module::kTransitionCount; ++index) {
     SCOPED_TRACE("index " + std::to_string(index));
     Member& m = Place(index);
     const DialogRun& run = Options(m, "escape");

@@ -15,6 +15,8 @@
 #include "tests/dialogs/png_stored.h"
 #include "tests/support/asset_peek.h"
 
+using namespace orv::module;
+
 using orvhost::DialogAction;
 using orvhost::DialogRun;
 using orvhost::DialogRunner;

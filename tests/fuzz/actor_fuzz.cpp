@@ -10,6 +10,8 @@
 #include "host/member.h"
 #include "tests/fuzz/fuzz_input.h"
 
+using namespace orv::module;
+
 using namespace orvhost;
 
 namespace {

@@ -10,6 +10,8 @@
 
 #include "host/stand_in_host.h"
 
+using orv::module::HostUtilities;
+
 class FuzzInput {
  public:
   FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}

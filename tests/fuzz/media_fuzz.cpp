@@ -9,6 +9,8 @@
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/asset_peek.h"
 
+using namespace orv::module;
+
 using namespace orvhost;
 
 namespace {}  // namespace
@@ -45,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t colorBefore = AssetFieldsOf(member).colorChoice;
     const HResult loaded = member.Load(*stream);
     host.refuseUtilities = false;
-    const bool isColor = AssetFieldsOf(member).transitionIndex == orv::kColorTransition;
+    const bool isColor = AssetFieldsOf(member).transitionIndex == orv::module::kColorTransition;
     if (loaded != 0 || !isColor)
       Check(AssetFieldsOf(member).colorChoice == colorBefore,
             "a failed or empty load changed the colour");
@@ -67,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     Actor actor;
     if (member.MakeActor(actor) != 0)
-      Check(!orv::IsTransitionIndex(AssetFieldsOf(member).transitionIndex),
+      Check(!orv::module::IsTransitionIndex(AssetFieldsOf(member).transitionIndex),
             "MakeActor failed for a valid index");
   }
   CheckNothingLeft(host);

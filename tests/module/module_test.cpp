@@ -12,7 +12,7 @@
 #include "module/class_table.h"
 #include "registration/transition_registrar.h"
 
-using namespace orv;
+using namespace orv::module;
 using orvhost::Host;
 
 namespace {

@@ -24,6 +24,8 @@
 #include "module/class_table.h"
 #include "tests/support/asset_peek.h"
 
+using namespace orv::module;
+
 using namespace orvhost;
 
 namespace {
@@ -244,7 +246,7 @@ struct Session {
       if (classes.empty() || !SameGuid(classes.back(), r->classId)) classes.push_back(r->classId);
     }
     if (records) host.Free(records);
-    classes.push_back(orv::kActorInterfaceId);  // no class: refused
+    classes.push_back(orv::module::kActorInterfaceId);  // no class: refused
     for (const Guid& id : classes) {
       int32_t size = 0;
       InitializeOp init = nullptr;

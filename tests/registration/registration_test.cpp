@@ -18,7 +18,7 @@
 #include "platform/standin/resources.h"
 #endif
 
-using namespace orv;
+using namespace orv::module;
 using orvhost::Host;
 
 namespace {

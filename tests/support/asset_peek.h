@@ -6,6 +6,9 @@
 #include "host/member.h"
 #include "module/interface_object.h"
 
+using orv::module::ClassInstance;
+using orv::module::FieldsOf;
+
 inline ClassInstance* InstanceOf(const orvhost::Member& member) { return member.asset->owner; }
 
 inline orv::asset::AssetFields& AssetFieldsOf(const orvhost::Member& member) {

@@ -20,6 +20,8 @@
 #include "tools/orvplay/stage.h"
 #include "tools/safe_output.h"
 
+using namespace orv::module;
+
 using namespace orvplay;
 namespace fs = std::filesystem;
 

@@ -10,6 +10,8 @@
 
 namespace orvplay {
 
+using orv::module::HostRect;
+
 struct Options {
   bool help = false;
   bool version = false;

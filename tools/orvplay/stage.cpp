@@ -6,6 +6,8 @@
 #include "host/member.h"
 #include "tools/safe_output.h"
 
+using namespace orv::module;
+
 namespace orvplay {
 
 namespace {

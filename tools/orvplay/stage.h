@@ -20,6 +20,8 @@ struct Dict;
 
 namespace orvplay {
 
+using orv::module::HostRect;
+
 // A transition as its registry entry describes it.
 struct Transition {
   std::string symbol, displayName, category;
