@@ -8,12 +8,12 @@
 
 namespace orvtools {
 
-namespace {
-
 std::string Lower(std::string s) {
   for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
+
+namespace {
 
 std::string Range(int64_t min, int64_t max) {
   return "from " + std::to_string(min) + " to " + std::to_string(max);

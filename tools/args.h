@@ -20,6 +20,9 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// ASCII lower case, for names matched in any case.
+std::string Lower(std::string s);
+
 struct OptionSpec {
   std::vector<std::string> names;  // the first is the one the results use
   bool takesValue = false;

@@ -27,12 +27,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using orvtools::Lower;
 using orvtools::UsageError;
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::string RectText(const HostRect& r) {
   return std::to_string(r.top) + "," + std::to_string(r.left) + "," + std::to_string(r.bottom) +

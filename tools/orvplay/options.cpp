@@ -47,10 +47,7 @@ const char kUsage[] =
 
 namespace {
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using orvtools::Lower;
 
 const std::vector<std::string> kColorNames = {"red",     "green",  "blue", "cyan",
                                               "magenta", "yellow", "bw"};
