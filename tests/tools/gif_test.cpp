@@ -14,6 +14,7 @@
 #include "tools/orvplay/outputs.h"
 
 using orvplay::Picture;
+using orvplay::ShownPicture;
 
 namespace {
 
@@ -143,8 +144,9 @@ TEST(GifOutputTest, PlaysForTheDurationAndTheHoldAtAnyFrameRate) {
     const int32_t steps = orvplay::ExpectedSteps(kDuration, fps);
     {
       orvplay::GifOutput out(std::make_unique<orvtools::OutputFile>(path), 4, 2, kDuration);
-      for (int32_t k = 0; k < steps; ++k) out.Step(k, orvplay::StepElapsed(k, fps), frameOf(k));
-      out.Final(frameOf(0xFFFF));
+      for (int32_t k = 0; k < steps; ++k)
+        out.Step(k, orvplay::StepElapsed(k, fps), ShownPicture(frameOf(k)));
+      out.Final(ShownPicture(frameOf(0xFFFF)));
       out.Commit();
     }
     std::ifstream in(path, std::ios::binary);

@@ -13,6 +13,7 @@
 #include "tools/orvplay/outputs.h"
 
 using orvplay::Picture;
+using orvplay::ShownPicture;
 
 namespace {
 
@@ -67,8 +68,8 @@ TEST(VideoTest, FramesComeBackAtTheirStepsAndClose) {
       orvplay::VideoOutput out(std::make_unique<orvtools::OutputFile>(path), c.width, c.height,
                                kFps, c.lossless);
       for (int32_t k = 0; k < kSteps; ++k)
-        out.Step(k, orvplay::StepElapsed(k, kFps), Frame(c.width, c.height, k));
-      out.Final(Frame(c.width, c.height, kSteps));
+        out.Step(k, orvplay::StepElapsed(k, kFps), ShownPicture(Frame(c.width, c.height, k)));
+      out.Final(ShownPicture(Frame(c.width, c.height, kSteps)));
       out.Commit();
     }
     const videotest::Video video = videotest::DecodeVideo(path);
@@ -100,7 +101,7 @@ TEST(VideoTest, AFailedVideoLeavesNoFile) {
   {
     orvplay::VideoOutput out(std::make_unique<orvtools::OutputFile>(dir + "/v.mp4"), 16, 16, 10,
                              false);
-    out.Step(0, 0, Frame(16, 16, 0));
+    out.Step(0, 0, ShownPicture(Frame(16, 16, 0)));
     // Destroyed without Commit, as when the playback fails.
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir));

@@ -40,17 +40,17 @@ void GifOutput::Release(int32_t until) {
   encoder_.Add(held_, cs(until) - cs(heldElapsed_));
 }
 
-void GifOutput::Step(int32_t, int32_t elapsed, const Picture& window) {
+void GifOutput::Step(int32_t, int32_t elapsed, const Shown& window) {
   // A frame stays up until the next one replaces it.
   Release(elapsed);
-  held_ = window;
+  held_ = window.picture();
   heldElapsed_ = elapsed;
 }
 
-void GifOutput::Final(const Picture& window) {
+void GifOutput::Final(const Shown& window) {
   Release(duration_);
   // The end frame stays a while before the animation starts over.
-  encoder_.Add(window, kHold);
+  encoder_.Add(window.picture(), kHold);
 }
 
 void GifOutput::Commit() {
@@ -92,21 +92,21 @@ Picture SheetOutput::Thumbnail(const Picture& frame) const {
   return Shrink(frame, w, h);
 }
 
-void SheetOutput::Step(int32_t step, int32_t elapsed, const Picture& window) {
+void SheetOutput::Step(int32_t step, int32_t elapsed, const Shown& window) {
   std::string label = "step " + std::to_string(step) + "  " + std::to_string(elapsed) + " ms";
   if (Wanted(step)) {
-    cells_.push_back({std::move(label), Thumbnail(window)});
+    cells_.push_back({std::move(label), Thumbnail(window.picture())});
     lastStep_ = -1;
   } else {
-    last_ = {std::move(label), window};
+    last_ = {std::move(label), window.picture()};
     lastStep_ = step;
   }
 }
 
-void SheetOutput::Final(const Picture& window) {
+void SheetOutput::Final(const Shown& window) {
   // A playback that ended before its last wanted step still shows that end.
   if (lastStep_ >= 0) cells_.push_back({last_.label, Thumbnail(last_.thumbnail)});
-  cells_.push_back({"after Finish", Thumbnail(window)});
+  cells_.push_back({"after Finish", Thumbnail(window.picture())});
 }
 
 void SheetOutput::Commit() {
@@ -162,13 +162,13 @@ void FramesOutput::Write(const std::string& name, const Picture& picture) {
   WriteAll(*folder_.Open(name), EncodePng(picture));
 }
 
-void FramesOutput::Step(int32_t step, int32_t, const Picture& window) {
+void FramesOutput::Step(int32_t step, int32_t, const Shown& window) {
   char name[32];
   std::snprintf(name, sizeof name, "frame-%05d.png", step);
-  Write(name, window);
+  Write(name, window.picture());
 }
 
-void FramesOutput::Final(const Picture& window) { Write("final.png", window); }
+void FramesOutput::Final(const Shown& window) { Write("final.png", window.picture()); }
 
 // ---- fan-out and progress ----
 
@@ -193,13 +193,13 @@ void FanOut::Draw(int32_t done) {
   std::fflush(stderr);
 }
 
-void FanOut::Step(int32_t step, int32_t elapsed, const Picture& window) {
+void FanOut::Step(int32_t step, int32_t elapsed, const Shown& window) {
   orvtools::CheckStop();
   for (Output* o : outputs_) o->Step(step, elapsed, window);
   Draw(step + 1);
 }
 
-void FanOut::Final(const Picture& window) {
+void FanOut::Final(const Shown& window) {
   for (Output* o : outputs_) o->Final(window);
 }
 

@@ -33,8 +33,8 @@ class GifOutput : public Output {
   static constexpr int32_t kHold = 100;  // hundredths of a second
   GifOutput(std::unique_ptr<orvtools::OutputFile> file, int32_t width, int32_t height,
             int32_t duration);
-  void Step(int32_t step, int32_t elapsed, const Picture& window) override;
-  void Final(const Picture& window) override;
+  void Step(int32_t step, int32_t elapsed, const Shown& window) override;
+  void Final(const Shown& window) override;
   void Commit() override;
   std::string Where() const override { return file_->path(); }
 
@@ -53,8 +53,8 @@ class VideoOutput : public Output {
  public:
   VideoOutput(std::unique_ptr<orvtools::OutputFile> file, int32_t width, int32_t height,
               int32_t fps, bool lossless);
-  void Step(int32_t, int32_t, const Picture& window) override { encoder_.Add(window); }
-  void Final(const Picture& window) override { encoder_.Add(window); }
+  void Step(int32_t, int32_t, const Shown& window) override { encoder_.Add(window.picture()); }
+  void Final(const Shown& window) override { encoder_.Add(window.picture()); }
   void Commit() override;
   std::string Where() const override { return file_->path(); }
 
@@ -75,8 +75,8 @@ class SheetOutput : public Output {
  public:
   static constexpr int32_t kCells = 12;
   SheetOutput(std::unique_ptr<orvtools::OutputFile> file, SheetTitle title, int32_t expectedSteps);
-  void Step(int32_t step, int32_t elapsed, const Picture& window) override;
-  void Final(const Picture& window) override;
+  void Step(int32_t step, int32_t elapsed, const Shown& window) override;
+  void Final(const Shown& window) override;
   void Commit() override;
   std::string Where() const override { return file_->path(); }
 
@@ -105,8 +105,8 @@ Picture ContactSheet(const SheetTitle& title,
 class FramesOutput : public Output {
  public:
   explicit FramesOutput(orvtools::FolderOutput& folder) : folder_(folder) {}
-  void Step(int32_t step, int32_t elapsed, const Picture& window) override;
-  void Final(const Picture& window) override;
+  void Step(int32_t step, int32_t elapsed, const Shown& window) override;
+  void Final(const Shown& window) override;
   void Commit() override { folder_.Commit(); }
   std::string Where() const override { return folder_.dir() + "/"; }
 
@@ -121,19 +121,14 @@ bool IsFrameSetName(const std::string& name);
 // Writes bytes as a whole into a file opened before.
 void WriteAll(orvtools::OutputFile& file, const std::vector<uint8_t>& bytes);
 
-// Encodes nothing: every frame is copied into memory, each over the one
-// before, so that a long playback of a large stage does not pile up frames.
+// Keeps nothing: each frame stays in the stage's window, in the stage's own
+// pixels, as a host would show it; only the frame after Finish is taken.
 class MemoryOutput : public Output {
  public:
-  void Step(int32_t, int32_t, const Picture& window) override {
-    latest = window;
-    ++steps;
-  }
-  void Final(const Picture& window) override { final = window; }
+  void Step(int32_t, int32_t, const Shown&) override {}
+  void Final(const Shown& window) override { final = window.picture(); }
   void Commit() override {}
   std::string Where() const override { return "memory"; }
-  Picture latest;
-  int32_t steps = 0;
   Picture final;
 };
 
@@ -143,8 +138,8 @@ class FanOut : public FrameSink {
  public:
   FanOut(std::vector<Output*> outputs, std::string label, int32_t expectedSteps);
   ~FanOut() override;
-  void Step(int32_t step, int32_t elapsed, const Picture& window) override;
-  void Final(const Picture& window) override;
+  void Step(int32_t step, int32_t elapsed, const Shown& window) override;
+  void Final(const Shown& window) override;
 
  private:
   void Draw(int32_t done);

@@ -28,10 +28,26 @@ void Fill(orvhost::Surface& surface, const Picture& picture) {
     PackRow(picture.At(0, y), picture.width, surface.depth, surface.Row(y));
 }
 
-void Take(orvhost::Surface& surface, Picture& picture) {
-  for (int32_t y = 0; y < picture.height; ++y, orvtools::CheckStop())
-    UnpackRow(surface.Row(y), picture.width, surface.depth, picture.At(0, y));
-}
+// The window after the latest step, unpacked once however many ask.
+class WindowShown : public Shown {
+ public:
+  WindowShown(orvhost::Surface& window, int32_t width, int32_t height)
+      : window_(window), picture_(width, height) {}
+  void Changed() { taken_ = false; }
+  const Picture& picture() const override {
+    if (!taken_) {
+      for (int32_t y = 0; y < picture_.height; ++y, orvtools::CheckStop())
+        UnpackRow(window_.Row(y), picture_.width, window_.depth, picture_.At(0, y));
+      taken_ = true;
+    }
+    return picture_;
+  }
+
+ private:
+  orvhost::Surface& window_;
+  mutable Picture picture_;
+  mutable bool taken_ = false;
+};
 
 }  // namespace
 
@@ -94,7 +110,7 @@ int32_t Stage::Play(const Transition& transition, const PlaySettings& settings, 
   const HostRect rect = settings.rect;
   Check(actor.Cue(*window, *offscreen, rect, params), "Cue");
 
-  Picture shown(from.width, from.height);
+  WindowShown shown(*window, from.width, from.height);
   // A conforming actor is done one step past the duration; give up well after.
   const int64_t giveUp = 2 * int64_t(settings.duration) + 1000;
   int32_t step = 0;
@@ -103,7 +119,7 @@ int32_t Stage::Play(const Transition& transition, const PlaySettings& settings, 
       params.elapsed = StepElapsed(step, settings.fps);
       int32_t done = 0;
       Check(actor.Continue(*window, *offscreen, rect, params, &done), "Continue");
-      Take(*window, shown);
+      shown.Changed();
       sink.Step(step, params.elapsed, shown);
       if (done) break;
       if (params.elapsed > giveUp)
@@ -116,7 +132,7 @@ int32_t Stage::Play(const Transition& transition, const PlaySettings& settings, 
     throw;
   }
   Check(actor.Finish(*window, *offscreen, rect, params), "Finish");
-  Take(*window, shown);
+  shown.Changed();
   sink.Final(shown);
   return step + 1;
 }

@@ -43,12 +43,33 @@ int32_t StepElapsed(int32_t step, int32_t fps);
 // Steps up to and including the first whose elapsed time exceeds the duration.
 int32_t ExpectedSteps(int32_t duration, int32_t fps);
 
+// What the window shows after a step, turned into a Picture the first time
+// something asks for it: a run whose outputs keep no frame (--no-output)
+// leaves the frames in the stage's own pixels and pays for no conversion.
+class Shown {
+ public:
+  virtual const Picture& picture() const = 0;
+
+ protected:
+  ~Shown() = default;
+};
+
+// A picture taken already, for outputs fed from elsewhere.
+class ShownPicture : public Shown {
+ public:
+  explicit ShownPicture(const Picture& picture) : picture_(picture) {}
+  const Picture& picture() const override { return picture_; }
+
+ private:
+  const Picture& picture_;
+};
+
 // Receives what the window shows after each step and after Finish.
 class FrameSink {
  public:
   virtual ~FrameSink() = default;
-  virtual void Step(int32_t step, int32_t elapsed, const Picture& window) = 0;
-  virtual void Final(const Picture& window) = 0;
+  virtual void Step(int32_t step, int32_t elapsed, const Shown& window) = 0;
+  virtual void Final(const Shown& window) = 0;
 };
 
 class Stage {
