@@ -28,14 +28,15 @@ void Fill(orvhost::Surface& surface, const Picture& picture) {
     PackRow(picture.At(0, y), picture.width, surface.depth, surface.Row(y));
 }
 
-// The window after the latest step, unpacked once however many ask.
+// The window after the latest step, unpacked once however many ask, into a
+// picture made on the first ask: a run that never asks never holds one.
 class WindowShown : public Shown {
  public:
-  WindowShown(orvhost::Surface& window, int32_t width, int32_t height)
-      : window_(window), picture_(width, height) {}
+  explicit WindowShown(orvhost::Surface& window) : window_(window) {}
   void Changed() { taken_ = false; }
   const Picture& picture() const override {
     if (!taken_) {
+      if (picture_.rgb.empty()) picture_ = Picture(window_.width, window_.height);
       for (int32_t y = 0; y < picture_.height; ++y, orvtools::CheckStop())
         UnpackRow(window_.Row(y), picture_.width, window_.depth, picture_.At(0, y));
       taken_ = true;
@@ -110,7 +111,7 @@ int32_t Stage::Play(const Transition& transition, const PlaySettings& settings, 
   const HostRect rect = settings.rect;
   Check(actor.Cue(*window, *offscreen, rect, params), "Cue");
 
-  WindowShown shown(*window, from.width, from.height);
+  WindowShown shown(*window);
   // A conforming actor is done one step past the duration; give up well after.
   const int64_t giveUp = 2 * int64_t(settings.duration) + 1000;
   int32_t step = 0;
