@@ -11,16 +11,19 @@ using namespace orv::module;
 
 namespace {
 
-struct Masks {
-  uint32_t red, green, blue;
-};
-
-// The channels each ColorChoice keeps, in the options dialog's order.
-Masks MasksOf(int32_t colorChoice) {
-  constexpr uint32_t k = ~0u;
-  constexpr Masks kMasks[] = {{k, 0, 0}, {0, k, 0}, {0, 0, k}, {0, k, k},
-                              {k, 0, k}, {k, k, 0}, {k, k, k}};
-  return colorChoice >= 0 && colorChoice <= 6 ? kMasks[colorChoice] : kMasks[6];
+// The channels each ColorChoice keeps, in the options dialog's order, as the
+// pixel of channel masks the tint kernels take: bytes, or 5-bit fields.
+uint32_t MasksOf(int32_t colorChoice, int32_t bytesPerPixel) {
+  struct Keeps {
+    bool red, green, blue;
+  };
+  constexpr Keeps kKeeps[] = {{true, false, false}, {false, true, false}, {false, false, true},
+                              {false, true, true},  {true, false, true},  {true, true, false},
+                              {true, true, true}};
+  const Keeps k = kKeeps[colorChoice >= 0 && colorChoice <= 6 ? colorChoice : 6];
+  const uint32_t field = bytesPerPixel == 2 ? 31 : 255;
+  const int shift = bytesPerPixel == 2 ? 5 : 8;
+  return (k.blue ? field : 0) | (k.green ? field : 0) << shift | (k.red ? field : 0) << 2 * shift;
 }
 
 using Color = ColorFields;
@@ -121,40 +124,8 @@ HResult ORV_CALL Finish(InterfaceObject* self, HostGC* window, HostGC* offscreen
 
 void TintCopy(const uint8_t* source, uint8_t* destination, int32_t colorChoice, int32_t columns,
               int32_t rows, int32_t bytesPerPixel) {
-  const Masks m = MasksOf(colorChoice);
-  const int64_t n = int64_t{bytesPerPixel} * rows * columns;
-  if (n <= 0) return;
-  if (bytesPerPixel == 4) {
-    // A pixel at a time as one word, which the compiler can take several at
-    // a time.
-    for (int64_t i = 0; i + 4 <= n; i += 4) {
-      uint32_t v;
-      std::memcpy(&v, source + i, 4);
-      const uint32_t grey = ((v & 0xFF) + (v >> 8 & 0xFF) + (v >> 16 & 0xFF)) / 3u;
-      const uint32_t out =
-          (grey & m.blue) | (grey & m.green) << 8 | (grey & m.red) << 16 | (v & 0xFF000000u);
-      std::memcpy(destination + i, &out, 4);
-    }
-    return;
-  }
-  if (bytesPerPixel == 3) {
-    for (int64_t i = 0; i < n; i += bytesPerPixel) {
-      const uint8_t* s = source + i;
-      uint8_t* d = destination + i;
-      const uint32_t grey = (s[0] + s[1] + s[2]) / 3u;
-      d[0] = static_cast<uint8_t>(grey & m.blue);
-      d[1] = static_cast<uint8_t>(grey & m.green);
-      d[2] = static_cast<uint8_t>(grey & m.red);
-    }
-    return;
-  }
-  for (int64_t i = 0; i + 1 < n; i += 2) {
-    const uint32_t v = source[i] | (source[i + 1] << 8);
-    const uint32_t grey = (((v >> 10) & 31) + ((v >> 5) & 31) + (v & 31)) / 3;
-    const uint32_t out = ((grey & m.red) << 10) | ((grey & m.green) << 5) | (grey & m.blue);
-    destination[i] = static_cast<uint8_t>(out);
-    destination[i + 1] = static_cast<uint8_t>(out >> 8);
-  }
+  kernels::TintPixels(source, destination, ptrdiff_t{columns} * rows, bytesPerPixel,
+                      MasksOf(colorChoice, bytesPerPixel));
 }
 
 const ActorOps kColorActorOps{

@@ -11,7 +11,8 @@
 // The floors: a mix reads two frames and writes one, so its floor copies
 // the start frame's rows into the target with memcpy and reads the end
 // frame's rows; a transposition moves every byte once, so its floor is a
-// memcpy of the same bytes.
+// memcpy of the same bytes; so is the tint's, which reads one frame and
+// writes one.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -185,6 +186,21 @@ Job FromColumnsJob(Frames& f) {
           2 * f.frameBytes()};
 }
 
+// The colour transition's tinted copy, a row at a time as its Cue makes it,
+// every channel kept.
+Job TintJob(Frames& f) {
+  return {[](Frames& f) {
+            const uint32_t keep = f.bpp == 2 ? 0x7FFF : 0xFFFFFF;
+            for (int32_t r = 0; r < kHeight; ++r) {
+              const size_t at = r * f.rowLength;
+              TintPixels(f.start.get() + at, f.columns.get() + at, kWidth, f.bpp, keep);
+            }
+          },
+          CopyFrame,
+          {},
+          2 * f.frameBytes()};
+}
+
 void Register(const std::string& kernel, const KernelSet* set, int32_t depth,
               std::function<Job(Frames&)> makeJob) {
   const std::string name = "kernel/" + kernel + "/" + set->name + "/" + std::to_string(depth);
@@ -227,6 +243,7 @@ void RegisterKernelBenchmarks() {
     for (const KernelSet* set : orv::kernels::RunnableKernelSets()) {
       Register("TransposeToColumns", set, depth, ToColumnsJob);
       Register("TransposeFromColumns", set, depth, FromColumnsJob);
+      Register("Tint", set, depth, TintJob);
     }
   }
 }

@@ -1,4 +1,4 @@
-// The mixing kernels and transpositions: the row walk, the band clipping and
+// The mixing kernels, transpositions and tint: the row walk, the band clipping and
 // the stride rules. The arithmetic itself is the active kernel set's
 // (kernel_dispatch.h); every form reduces to one of its two per-field mixes:
 //
@@ -20,6 +20,7 @@ namespace {
 
 using orv::kernels::ActiveKernelSet;
 using orv::kernels::KernelSet;
+using orv::kernels::TintFn;
 using orv::kernels::TransposeFn;
 
 // How the bytes of a row divide into fields: each byte one, or 5-5-5 pixels.
@@ -167,6 +168,17 @@ void TransposeFromColumns(const uint8_t* source, uint8_t* destination, int32_t c
     return;
   }
   transpose(source, sourceRow, destination, stride, count, n);
+}
+
+void TintPixels(const uint8_t* source, uint8_t* destination, ptrdiff_t count, int32_t bytesPerPixel,
+                uint32_t keep) {
+  if (count <= 0) return;
+  const KernelSet& set = ActiveKernelSet();
+  const TintFn tint = bytesPerPixel == 2   ? set.tint2
+                      : bytesPerPixel == 3 ? set.tint3
+                      : bytesPerPixel == 4 ? set.tint4
+                                           : nullptr;
+  if (tint != nullptr) tint(source, destination, count, keep);
 }
 
 }  // namespace orv::kernels

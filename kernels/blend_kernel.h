@@ -46,6 +46,13 @@ void TransposeRowsToColumns(const uint8_t* source, ptrdiff_t sourceRowBytes, uin
 void TransposeFromColumns(const uint8_t* source, uint8_t* destination, int32_t count, int32_t n,
                           int32_t bytesPerPixel, int32_t step);
 
+// The colour transition's one-colour copy of count packed pixels of 2, 3 or 4
+// bytes (others: nothing): each pixel's grey, (b + g + r) / 3 rounded down, in
+// the channels `keep` has all ones in (a pixel of channel masks, 5-bit fields
+// for 2 bytes); a 4-byte pixel's fourth byte is copied. No overlap.
+void TintPixels(const uint8_t* source, uint8_t* destination, ptrdiff_t count, int32_t bytesPerPixel,
+                uint32_t keep);
+
 struct CpuFeatures {
   int32_t mmx;     // 1 when the processor has MMX
   int32_t tested;  // always 1

@@ -1,6 +1,7 @@
 // The row primitives of one kernel set. Every mixing kernel of blend_kernel.h
-// comes down to one of two per-field mixes at a weight 0..256, and every
-// transposition to one tiled block move, so a set only has these to provide.
+// comes down to one of two per-field mixes at a weight 0..256, every
+// transposition to one tiled block move and the colour transition's tint to
+// one grey per pixel, so a set only has these to provide.
 // A set fills the slots it speeds up and leaves the others empty; the
 // dispatcher fills them from the set below it (kernel_dispatch.h).
 //
@@ -25,6 +26,11 @@ using Mix555Fn = void (*)(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrd
 // The destination pixels must not overlap each other or the source.
 using TransposeFn = void (*)(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
                              ptrdiff_t dstStride, ptrdiff_t columns, ptrdiff_t rows);
+// n pixels: grey = (b + g + r) / 3, rounded down, in every channel, and-ed
+// with `keep`, a pixel of channel masks (0 or all ones per channel: bytes, or
+// 5-bit fields with bit 15 zero); the fourth byte of a 4-byte pixel is
+// copied. The destination must not overlap the source.
+using TintFn = void (*)(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep);
 
 struct KernelSet {
   const char* name = nullptr;  // "c", "mmx", "sse2", ...: also its ORV_SIMD spelling
@@ -33,6 +39,9 @@ struct KernelSet {
   TransposeFn transpose2 = nullptr;  // by bytes per pixel
   TransposeFn transpose3 = nullptr;
   TransposeFn transpose4 = nullptr;
+  TintFn tint2 = nullptr;  // by bytes per pixel
+  TintFn tint3 = nullptr;
+  TintFn tint4 = nullptr;
 };
 
 // Portable primitives: the portable set, which fills every slot. The SIMD
@@ -45,6 +54,9 @@ void Transpose3C(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_
                  ptrdiff_t columns, ptrdiff_t rows);
 void Transpose4C(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
                  ptrdiff_t columns, ptrdiff_t rows);
+void Tint2C(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep);
+void Tint3C(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep);
+void Tint4C(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep);
 // The plain order, source row by source row, for destinations whose pixels
 // overlap: there the last write must win, as it would in that order.
 void TransposeInOrder(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,

@@ -142,6 +142,34 @@ void Transpose4C(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_
   TransposeTiled<4>(src, srcStride, dst, dstStride, columns, rows);
 }
 
+// The grey of three channels: their mean, rounded down.
+uint32_t Grey(uint32_t a, uint32_t b, uint32_t c) { return (a + b + c) / 3u; }
+
+void Tint2C(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  for (ptrdiff_t i = 0; i < n; ++i) {
+    const uint32_t v = Load16(source + 2 * i);
+    Store16(destination + 2 * i, Grey(v >> 10 & 31, v >> 5 & 31, v & 31) * 0x0421u & keep);
+  }
+}
+
+void Tint3C(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  for (ptrdiff_t i = 0; i < 3 * n; i += 3) {
+    const uint32_t grey = Grey(source[i], source[i + 1], source[i + 2]);
+    destination[i] = static_cast<uint8_t>(grey & keep);
+    destination[i + 1] = static_cast<uint8_t>(grey & keep >> 8);
+    destination[i + 2] = static_cast<uint8_t>(grey & keep >> 16);
+  }
+}
+
+// A pixel at a time as one word, which the compiler can take several at a time.
+void Tint4C(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  for (ptrdiff_t i = 0; i < 4 * n; i += 4) {
+    const uint32_t v = Load32(source + i);
+    const uint32_t grey = Grey(v & 0xFF, v >> 8 & 0xFF, v >> 16 & 0xFF);
+    Store32(destination + i, (grey * 0x010101u & keep) | (v & 0xFF000000u));
+  }
+}
+
 void TransposeInOrder(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
                       ptrdiff_t columns, ptrdiff_t rows, int32_t bytesPerPixel) {
   switch (bytesPerPixel) {
@@ -164,6 +192,9 @@ const KernelSet kKernelSetC = {.name = "c",
                                .mix555 = Mix555C,
                                .transpose2 = Transpose2C,
                                .transpose3 = Transpose3C,
-                               .transpose4 = Transpose4C};
+                               .transpose4 = Transpose4C,
+                               .tint2 = Tint2C,
+                               .tint3 = Tint3C,
+                               .tint4 = Tint4C};
 
 }  // namespace orv::kernels

@@ -83,6 +83,78 @@ void Mix555Avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, u
   }
 }
 
+// Exact division by 3 of sums up to 765: sum * 21846 / 65536 exceeds sum / 3
+// by sum / 98304 < 1 / 3, less than any sum / 3 lacks of the next whole number.
+constexpr short kThird = 21846;
+
+// Per dword, the grey of bytes 0-2 (the fourth ignored) in byte 2: one
+// multiply-add sums the bytes in pairs, the next weighs the pairs by kThird.
+__m256i GreysAtByte2(__m256i v) {
+  const __m256i ones = _mm256_set1_epi32(0x00010101);
+  return _mm256_madd_epi16(_mm256_maddubs_epi16(v, ones), _mm256_set1_epi16(kThird));
+}
+
+// Whole steps of 8 pixels.
+void Tint4Avx2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  const __m256i spread = _mm256_setr_epi8(2, 2, 2, -1, 6, 6, 6, -1, 10, 10, 10, -1, 14, 14, 14, -1,
+                                          2, 2, 2, -1, 6, 6, 6, -1, 10, 10, 10, -1, 14, 14, 14, -1);
+  const __m256i keeps = _mm256_set1_epi32(static_cast<int>(keep));
+  const __m256i fourth = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  for (ptrdiff_t i = 0; i < 4 * n; i += 32) {
+    const __m256i v = Load256(source + i);
+    const __m256i tinted = _mm256_and_si256(_mm256_shuffle_epi8(GreysAtByte2(v), spread), keeps);
+    Store256(destination + i, _mm256_or_si256(tinted, _mm256_and_si256(v, fourth)));
+  }
+}
+
+// Whole steps of 8 pixels of 3 bytes, widened to dwords as in Block8x8Of3
+// and narrowed back into 24 bytes. Each step but the last stores 32 bytes, the
+// last 8 of which the next step overwrites.
+void Tint3Avx2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  const __m256i widen = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 4, 5,
+                                         6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
+  const __m256i spread = _mm256_setr_epi8(2, 2, 2, 6, 6, 6, 10, 10, 10, 14, 14, 14, -1, -1, -1, -1,
+                                          2, 2, 2, 6, 6, 6, 10, 10, 10, 14, 14, 14, -1, -1, -1, -1);
+  const __m256i gather = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+  // keep's three bytes repeated over 32 bytes: 3-byte pixels from byte 0.
+  uint8_t pattern[32];
+  for (int k = 0; k < 32; ++k) pattern[k] = static_cast<uint8_t>(keep >> (8 * (k % 3)));
+  const __m256i keeps = Load256(pattern);
+  const ptrdiff_t bytes = 3 * n;
+  for (ptrdiff_t i = 0; i < bytes; i += 24) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i + 8));
+    const __m256i v =
+        _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1), widen);
+    const __m256i greys = _mm256_shuffle_epi8(GreysAtByte2(v), spread);
+    const __m256i tinted = _mm256_and_si256(_mm256_permutevar8x32_epi32(greys, gather), keeps);
+    if (i + 24 < bytes) {
+      Store256(destination + i, tinted);
+    } else {
+      const __m128i first = _mm256_castsi256_si128(tinted);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + i), first);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + i + 16),
+                       _mm256_extracti128_si256(tinted, 1));
+    }
+  }
+}
+
+// Whole steps of 16 pixels of 5-5-5, a pixel per lane.
+void Tint2Avx2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  const __m256i field = _mm256_set1_epi16(31);
+  const __m256i third = _mm256_set1_epi16(kThird);
+  const __m256i spread = _mm256_set1_epi16(0x0421);
+  const __m256i keeps = _mm256_set1_epi16(static_cast<short>(keep));
+  for (ptrdiff_t i = 0; i < 2 * n; i += 32) {
+    const __m256i v = Load256(source + i);
+    const __m256i b = _mm256_and_si256(v, field);
+    const __m256i g = _mm256_and_si256(_mm256_srli_epi16(v, 5), field);
+    const __m256i r = _mm256_and_si256(_mm256_srli_epi16(v, 10), field);
+    const __m256i grey = _mm256_mulhi_epu16(_mm256_add_epi16(_mm256_add_epi16(b, g), r), third);
+    Store256(destination + i, _mm256_and_si256(_mm256_mullo_epi16(grey, spread), keeps));
+  }
+}
+
 // Eight rows of eight dwords turned into eight columns. Within each 128-bit
 // half the usual 4 x 4 unpack steps run; the halves then hold columns 0-3 and
 // 4-7 and are paired up. Inlined, so that the rows stay in registers.
@@ -161,6 +233,9 @@ extern const KernelSet kKernelSetAvx2 = {.name = "avx2",
                                          .mixBytes = RowAny<1, 32, MixBytesAvx2, MixBytesC>,
                                          .mix555 = RowAny<2, 16, Mix555Avx2, Mix555C>,
                                          .transpose3 = Transpose3Avx2,
-                                         .transpose4 = Transpose4Avx2};
+                                         .transpose4 = Transpose4Avx2,
+                                         .tint2 = TintAny<2, 16, Tint2Avx2, Tint2C>,
+                                         .tint3 = TintAny<3, 8, Tint3Avx2, Tint3C>,
+                                         .tint4 = TintAny<4, 8, Tint4Avx2, Tint4C>};
 
 }  // namespace orv::kernels

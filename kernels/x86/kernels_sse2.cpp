@@ -63,6 +63,50 @@ void Mix555Sse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, u
   }
 }
 
+// Exact division by 3 of sums up to 765 in 16 or 32 bits: sum * 21846 / 65536
+// exceeds sum / 3 by sum / 98304 < 1 / 3, less than any sum / 3 lacks of the
+// next whole number.
+constexpr short kThird = 21846;
+
+// Whole steps of 4 pixels. Bytes b and r of each pixel in one lane pair, g
+// and the fourth byte in another: one multiply-add each weighs in the
+// channels, which leaves the grey in the pixel's upper half; a lane copy and
+// a multiply by 0x0101 | 0x0001 << 16 spread it over the three channels.
+void Tint4Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+  const __m128i third = _mm_set1_epi16(kThird);
+  const __m128i thirdOfFirst = _mm_set1_epi32(kThird);
+  const __m128i spread = _mm_set1_epi32(0x00010101);
+  const __m128i keeps = _mm_set1_epi32(static_cast<int>(keep));
+  const __m128i fourth = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  for (ptrdiff_t i = 0; i < 4 * n; i += 16) {
+    const __m128i v = Load128(source + i);
+    const __m128i br = _mm_and_si128(v, lowBytes);
+    const __m128i ga = _mm_srli_epi16(v, 8);
+    const __m128i weighed =
+        _mm_add_epi32(_mm_madd_epi16(br, third), _mm_madd_epi16(ga, thirdOfFirst));
+    const __m128i greys = _mm_shufflehi_epi16(_mm_shufflelo_epi16(weighed, 0xF5), 0xF5);
+    const __m128i tinted = _mm_and_si128(_mm_mullo_epi16(greys, spread), keeps);
+    Store128(destination + i, _mm_or_si128(tinted, _mm_and_si128(v, fourth)));
+  }
+}
+
+// Whole steps of 8 pixels of 5-5-5, a pixel per lane.
+void Tint2Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  const __m128i field = _mm_set1_epi16(31);
+  const __m128i third = _mm_set1_epi16(kThird);
+  const __m128i spread = _mm_set1_epi16(0x0421);
+  const __m128i keeps = _mm_set1_epi16(static_cast<short>(keep));
+  for (ptrdiff_t i = 0; i < 2 * n; i += 16) {
+    const __m128i v = Load128(source + i);
+    const __m128i b = _mm_and_si128(v, field);
+    const __m128i g = _mm_and_si128(_mm_srli_epi16(v, 5), field);
+    const __m128i r = _mm_and_si128(_mm_srli_epi16(v, 10), field);
+    const __m128i grey = _mm_mulhi_epu16(_mm_add_epi16(_mm_add_epi16(b, g), r), third);
+    Store128(destination + i, _mm_and_si128(_mm_mullo_epi16(grey, spread), keeps));
+  }
+}
+
 // 4 x 4 pixels of 4 bytes: rows r0..r3 in, columns out.
 [[gnu::always_inline]] inline void Block4x4(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
                                             ptrdiff_t dstStride) {
@@ -122,6 +166,8 @@ extern const KernelSet kKernelSetSse2 = {.name = "sse2",
                                          .mixBytes = RowAny<1, 16, MixBytesSse2, MixBytesC>,
                                          .mix555 = RowAny<2, 8, Mix555Sse2, Mix555C>,
                                          .transpose2 = Transpose2Sse2,
-                                         .transpose4 = Transpose4Sse2};
+                                         .transpose4 = Transpose4Sse2,
+                                         .tint2 = TintAny<2, 8, Tint2Sse2, Tint2C>,
+                                         .tint4 = TintAny<4, 4, Tint4Sse2, Tint4C>};
 
 }  // namespace orv::kernels

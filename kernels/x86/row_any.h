@@ -1,5 +1,5 @@
-// The Any form of a row mix: a SIMD body over the longest part of the row
-// that is a whole number of its steps, the portable form over the rest.
+// The Any forms of the row primitives: a SIMD body over the longest part of
+// the row that is a whole number of its steps, the portable form over the rest.
 //
 // Included only by the SIMD files, in an unnamed namespace on purpose: each
 // file gets its own copy, built with that file's flags, and no copy can
@@ -22,6 +22,16 @@ void RowAny(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint3
   if (whole > 0) kWhole(a, b, out, whole, w);
   const ptrdiff_t skip = whole * kUnitBytes;
   kRest(a + skip, b + skip, out + skip, n - whole, w);
+}
+
+// n counts pixels of kPixelBytes bytes; kWhole takes a positive multiple of
+// kStep pixels.
+template <ptrdiff_t kPixelBytes, ptrdiff_t kStep, TintFn kWhole, TintFn kRest>
+void TintAny(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  const ptrdiff_t whole = n > 0 ? n - n % kStep : 0;
+  if (whole > 0) kWhole(source, destination, whole, keep);
+  const ptrdiff_t skip = whole * kPixelBytes;
+  kRest(source + skip, destination + skip, n - whole, keep);
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ TEST(KernelLadder, EverySetIsWhole) {
     ASSERT_NE(set->name, nullptr);
     EXPECT_TRUE(names.insert(set->name).second) << set->name;
     EXPECT_TRUE(set->mixBytes && set->mix555 && set->transpose2 && set->transpose3 &&
-                set->transpose4)
+                set->transpose4 && set->tint2 && set->tint3 && set->tint4)
         << set->name;
   }
   EXPECT_EQ(ArchitectureRungs().size() + 1, sets.size());
@@ -84,7 +84,7 @@ TEST(KernelLadder, EverySetIsWhole) {
 // A slot a set fills is its own; an empty one is the set's below.
 TEST(KernelLadder, EmptySlotsComeFromTheSetBelow) {
   const KernelSet below = kKernelSetC;
-  const KernelSet own{.name = "own", .mix555 = Mix555C, .transpose3 = Transpose2C};
+  const KernelSet own{.name = "own", .mix555 = Mix555C, .transpose3 = Transpose2C, .tint4 = Tint2C};
   const KernelSet filled = FillFrom(own, below);
   EXPECT_STREQ(filled.name, "own");
   EXPECT_EQ(filled.mixBytes, below.mixBytes);
@@ -92,6 +92,9 @@ TEST(KernelLadder, EmptySlotsComeFromTheSetBelow) {
   EXPECT_EQ(filled.transpose2, below.transpose2);
   EXPECT_EQ(filled.transpose3, Transpose2C);
   EXPECT_EQ(filled.transpose4, below.transpose4);
+  EXPECT_EQ(filled.tint2, below.tint2);
+  EXPECT_EQ(filled.tint3, below.tint3);
+  EXPECT_EQ(filled.tint4, Tint2C);
 }
 
 // ORV_SIMD names a set by its own name; anything else caps nothing.
