@@ -1,4 +1,4 @@
-// The AVX2 set: the two mixes, 32 bytes per step, and 8 x 8 register transposes for
+// The AVX2 set: the two mixes and the tint, 32 bytes per step, and 8 x 8 register transposes for
 // 4- and 3-byte pixels. Compiled with -mavx2.
 #include <immintrin.h>
 
@@ -50,36 +50,53 @@ void MixBytesAvx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n,
   if (i < n) Store256(out + i, MixBytes32(Load256(a + i), Load256(b + i), weights));
 }
 
-// One pixel per lane; see the MMX set for the per-field arithmetic.
-__m256i Mix555x16(__m256i A, __m256i B, __m256i weight, __m256i weight8) {
-  const __m256i m0 = _mm256_set1_epi16(0x001F);
-  const __m256i m1 = _mm256_set1_epi16(0x03E0);
-  const __m256i m2 = _mm256_set1_epi16(0x7C00);
-  const __m256i d0 =
-      _mm256_slli_epi16(_mm256_sub_epi16(_mm256_and_si256(B, m0), _mm256_and_si256(A, m0)), 8);
-  const __m256i d1 = _mm256_sub_epi16(_mm256_and_si256(B, m1), _mm256_and_si256(A, m1));
-  const __m256i d2 =
-      _mm256_srai_epi16(_mm256_sub_epi16(_mm256_and_si256(B, m2), _mm256_and_si256(A, m2)), 2);
-  const __m256i e0 = _mm256_mulhi_epi16(d0, weight);
-  const __m256i e1 = _mm256_slli_epi16(_mm256_mulhi_epi16(d1, weight8), 5);
-  const __m256i e2 = _mm256_slli_epi16(_mm256_mulhi_epi16(d2, weight), 10);
-  const __m256i start = _mm256_and_si256(A, _mm256_set1_epi16(0x7FFF));
-  return _mm256_add_epi16(_mm256_add_epi16(start, e0), _mm256_add_epi16(e1, e2));
+// One pixel per lane, each field f to a_f + floor((b_f - a_f) * w / 256),
+// 1 <= w <= 255. Masked with 0x7C1F a pixel holds blue in byte 0 and red << 2
+// in byte 1, so one byte-wise subtraction gives both differences without a
+// borrow between them, and one multiply-add each, with weight bytes (w, 0)
+// and (0, w), scales them: blue's product is whole and shifted down, red's
+// is 4 times its own, so clearing the 10 bits below red floors it in place.
+// Green, across the byte boundary, takes a 16-bit difference and a mulhi.
+__m256i Mix555x16(__m256i A, __m256i B, __m256i weightLow, __m256i weightHigh, __m256i weight8) {
+  const __m256i blueRed = _mm256_set1_epi16(0x7C1F);
+  const __m256i green = _mm256_set1_epi16(0x03E0);
+  const __m256i aBlueRed = _mm256_and_si256(A, blueRed);
+  const __m256i aGreen = _mm256_and_si256(A, green);
+  const __m256i dBlueRed = _mm256_sub_epi8(_mm256_and_si256(B, blueRed), aBlueRed);
+  const __m256i dGreen = _mm256_sub_epi16(_mm256_and_si256(B, green), aGreen);
+  const __m256i eBlue = _mm256_srai_epi16(_mm256_maddubs_epi16(weightLow, dBlueRed), 8);
+  const __m256i eRed = _mm256_and_si256(_mm256_maddubs_epi16(weightHigh, dBlueRed),
+                                        _mm256_set1_epi16(static_cast<short>(0xFC00)));
+  const __m256i eGreen = _mm256_slli_epi16(_mm256_mulhi_epi16(dGreen, weight8), 5);
+  const __m256i start = _mm256_or_si256(aBlueRed, aGreen);
+  return _mm256_add_epi16(_mm256_add_epi16(start, eBlue), _mm256_add_epi16(eGreen, eRed));
 }
 
-// Whole steps of 16 pixels, two at a time where it can.
+// Whole steps of 16 pixels, two at a time where it can. A weight of 256 fits
+// no byte: there the end frame is the result.
 void Mix555Avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
-  const __m256i weight = _mm256_set1_epi16(static_cast<short>(w));
+  if (w >= 256) {
+    const __m256i low15 = _mm256_set1_epi16(0x7FFF);
+    for (ptrdiff_t i = 0; i < n; i += 16) {
+      Store256(out + 2 * i, _mm256_and_si256(Load256(b + 2 * i), low15));
+    }
+    return;
+  }
+  const __m256i weightLow = _mm256_set1_epi16(static_cast<short>(w));
+  const __m256i weightHigh = _mm256_set1_epi16(static_cast<short>(w << 8));
   const __m256i weight8 = _mm256_set1_epi16(static_cast<short>(w * 8));
   ptrdiff_t i = 0;
   for (; i + 32 <= n; i += 32) {
-    const __m256i r0 = Mix555x16(Load256(a + 2 * i), Load256(b + 2 * i), weight, weight8);
-    const __m256i r1 = Mix555x16(Load256(a + 2 * i + 32), Load256(b + 2 * i + 32), weight, weight8);
+    const __m256i r0 =
+        Mix555x16(Load256(a + 2 * i), Load256(b + 2 * i), weightLow, weightHigh, weight8);
+    const __m256i r1 =
+        Mix555x16(Load256(a + 2 * i + 32), Load256(b + 2 * i + 32), weightLow, weightHigh, weight8);
     Store256(out + 2 * i, r0);
     Store256(out + 2 * i + 32, r1);
   }
   if (i < n) {
-    Store256(out + 2 * i, Mix555x16(Load256(a + 2 * i), Load256(b + 2 * i), weight, weight8));
+    Store256(out + 2 * i,
+             Mix555x16(Load256(a + 2 * i), Load256(b + 2 * i), weightLow, weightHigh, weight8));
   }
 }
 
