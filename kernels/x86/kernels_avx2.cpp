@@ -172,26 +172,35 @@ void Tint2Avx2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_
   }
 }
 
-// Eight rows of eight dwords turned into eight columns. Within each 128-bit
-// half the usual 4 x 4 unpack steps run; the halves then hold columns 0-3 and
-// 4-7 and are paired up. Inlined, so that the rows stay in registers.
+// 16 bytes of two rows side by side in one register.
+[[gnu::always_inline]] inline __m256i LoadPair(const uint8_t* low, const uint8_t* high) {
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(low));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(high));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
+}
+
+// The 4 x 4 dword turn within each 128-bit half of four registers.
+[[gnu::always_inline]] inline void Turn4x4Halves(__m256i r[4]) {
+  const __m256i t0 = _mm256_unpacklo_epi32(r[0], r[1]);
+  const __m256i t1 = _mm256_unpackhi_epi32(r[0], r[1]);
+  const __m256i t2 = _mm256_unpacklo_epi32(r[2], r[3]);
+  const __m256i t3 = _mm256_unpackhi_epi32(r[2], r[3]);
+  r[0] = _mm256_unpacklo_epi64(t0, t2);
+  r[1] = _mm256_unpackhi_epi64(t0, t2);
+  r[2] = _mm256_unpacklo_epi64(t1, t3);
+  r[3] = _mm256_unpackhi_epi64(t1, t3);
+}
+
+// Eight rows of eight dwords turned into eight columns: the 4 x 4 turn
+// within the halves leaves columns 0-3 in the low halves and 4-7 in the high
+// ones, which are then paired up. Inlined, so that the rows stay in registers.
 [[gnu::always_inline]] inline void Turn8x8(__m256i r[8]) {
-  __m256i t[8];
-  for (int k = 0; k < 4; ++k) {
-    t[2 * k] = _mm256_unpacklo_epi32(r[2 * k], r[2 * k + 1]);
-    t[2 * k + 1] = _mm256_unpackhi_epi32(r[2 * k], r[2 * k + 1]);
-  }
-  __m256i u[8];
-  for (int k = 0; k < 2; ++k) {
-    u[4 * k + 0] = _mm256_unpacklo_epi64(t[4 * k + 0], t[4 * k + 2]);
-    u[4 * k + 1] = _mm256_unpackhi_epi64(t[4 * k + 0], t[4 * k + 2]);
-    u[4 * k + 2] = _mm256_unpacklo_epi64(t[4 * k + 1], t[4 * k + 3]);
-    u[4 * k + 3] = _mm256_unpackhi_epi64(t[4 * k + 1], t[4 * k + 3]);
-  }
-  // u[c] holds rows 0-3 of columns c and c + 4, u[c + 4] rows 4-7 of them.
+  Turn4x4Halves(r);
+  Turn4x4Halves(r + 4);
   for (int c = 0; c < 4; ++c) {
-    r[c] = _mm256_permute2x128_si256(u[c], u[c + 4], 0x20);
-    r[c + 4] = _mm256_permute2x128_si256(u[c], u[c + 4], 0x31);
+    const __m256i top = r[c];
+    r[c] = _mm256_permute2x128_si256(top, r[c + 4], 0x20);
+    r[c + 4] = _mm256_permute2x128_si256(top, r[c + 4], 0x31);
   }
 }
 
@@ -203,32 +212,37 @@ void Tint2Avx2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_
   for (int k = 0; k < 8; ++k) Store256(dst + k * dstStride, r[k]);
 }
 
-// 8 x 8 pixels of 3 bytes. Each row's 24 bytes are read as bytes 0-15 and
-// 8-23 (nothing past the block's last pixel), widened to dwords, turned, and
-// narrowed back into 24 bytes per destination row, stored by a masked store
-// that leaves the bytes after them alone.
+// 8 x 8 pixels of 3 bytes. Bytes 0-15 and 8-23 of rows k and k + 4 (nothing
+// past the block's last pixel) are loaded side by side and widened to dwords,
+// pixels 0-3 and 4-7, so that the turn within the halves is the whole turn;
+// each destination row is narrowed back into 24 bytes and stored by a masked
+// store that leaves the bytes after them alone.
 [[gnu::always_inline]] inline void Block8x8Of3(const uint8_t* src, ptrdiff_t srcStride,
                                                uint8_t* dst, ptrdiff_t dstStride) {
-  // Lane 0 holds row bytes 0-15 (pixels 0-3 in 0-11), lane 1 bytes 8-23
-  // (pixels 4-7 in 4-15).
-  const __m256i widen = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 4, 5,
-                                         6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
+  const __m256i widenLeft = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,
+                                             0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i widenRight =
+      _mm256_setr_epi8(4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1, 4, 5, 6, -1, 7, 8,
+                       9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
   const __m256i narrow = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
                                           1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   const __m256i gather = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
-  const __m256i first24 = _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0);  // dwords 0-5
-  __m256i r[8];
-  for (int k = 0; k < 8; ++k) {
+  __m256i left[4], right[4];
+  for (int k = 0; k < 4; ++k) {
     const uint8_t* row = src + k * srcStride;
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 8));
-    r[k] =
-        _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1), widen);
+    left[k] = _mm256_shuffle_epi8(LoadPair(row, row + 4 * srcStride), widenLeft);
+    right[k] = _mm256_shuffle_epi8(LoadPair(row + 8, row + 4 * srcStride + 8), widenRight);
   }
-  Turn8x8(r);
-  for (int k = 0; k < 8; ++k) {
-    const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(r[k], narrow), gather);
-    _mm256_maskstore_epi32(reinterpret_cast<int*>(dst + k * dstStride), first24, packed);
+  Turn4x4Halves(left);
+  Turn4x4Halves(right);
+  const __m256i first24 = _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0);  // dwords 0-5
+  auto store = [&](uint8_t* to, __m256i v) {
+    const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, narrow), gather);
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(to), first24, packed);
+  };
+  for (int k = 0; k < 4; ++k) {
+    store(dst + k * dstStride, left[k]);
+    store(dst + (k + 4) * dstStride, right[k]);
   }
 }
 
