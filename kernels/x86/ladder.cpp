@@ -8,6 +8,7 @@ namespace orv::kernels {
 
 extern const KernelSet kKernelSetMmx;
 extern const KernelSet kKernelSetSse2;
+extern const KernelSet kKernelSetSsse3;
 extern const KernelSet kKernelSetAvx2;
 
 namespace {
@@ -50,6 +51,7 @@ bool Runs() {
 constexpr KernelRung kRungs[] = {
     {&kKernelSetMmx, Runs<Needs{.leaf1Edx = 1u << 23}>},
     {&kKernelSetSse2, Runs<Needs{.leaf1Edx = 1u << 26}>},
+    {&kKernelSetSsse3, Runs<Needs{.leaf1Edx = 1u << 26, .leaf1Ecx = 1u << 9}>},
     {&kKernelSetAvx2,  // AVX (leaf 1 ecx bit 28) and AVX2 (leaf 7 ebx bit 5)
      Runs<Needs{.leaf1Ecx = 1u << 28, .leaf7Ebx = 1u << 5, .savedStates = kYmmStates}>},
 };

@@ -2,8 +2,8 @@
 # build-win32/bin/ORVPACK1.x32 into a CPU emulator (Unicorn) with our own PE
 # loader, Win32 shim and host in emulated memory, and compares every result
 # with the native module built in build-pe32/ and driven by
-# tests/pe32/oracle.cpp on the same inputs. The portable, MMX and SSE2
-# kernels run, chosen by the module's own processor test through the
+# tests/pe32/oracle.cpp on the same inputs. The portable, MMX, SSE2 and
+# SSSE3 kernels run, chosen by the module's own processor test through the
 # emulated CPUID; the AVX2 kernels of the 32-bit build do not (the emulator
 # has no AVX, and OSXSAVE stays clear). The emulator does not fault on a
 # misaligned 16-byte SSE operand, so pe32.py checks those operands' addresses

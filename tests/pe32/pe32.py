@@ -9,7 +9,7 @@ the same inputs by tests/pe32/oracle.cpp.
 MAP is the link map of the same build (-Wl,-Map): the DLL is stripped, and the
 map tells where each kernel set's code is, so that the run can show that the
 processor test chose the set the emulated CPUID offered, and check the
-addresses of the SSE2 operands that must be aligned (Unicorn does not fault).
+addresses of the SSE operands that must be aligned (Unicorn does not fault).
 
 Our own small loader maps the module (at its image base, and at another base
 with its relocations applied), binds every import to a one-byte `ret` stub
@@ -52,9 +52,13 @@ REGISTERS = {"%eax": UC_X86_REG_EAX, "%ebx": UC_X86_REG_EBX, "%ecx": UC_X86_REG_
 UNALIGNED_SSE = {"movdqu", "movups", "movupd", "movq", "movd", "movss", "movsd", "movlps", "movhps", "movlpd",
                  "movhpd", "lddqu", "pinsrw", "pextrw", "cvtsi2sd", "cvtsi2ss"}
 
-# What the emulated processor reports in CPUID leaf 1 EDX for each kernel set.
-# ECX stays 0: no OSXSAVE and no AVX, so the module never picks AVX2 here.
-CPU_SETS = {"portable": 0, "mmx": 1 << 23, "sse2": (1 << 23) | (1 << 25) | (1 << 26)}
+# What the emulated processor reports in CPUID leaf 1 (EDX, ECX) for each
+# kernel set. ECX never has OSXSAVE or AVX, so the module never picks AVX2 here.
+SSE2_EDX = (1 << 23) | (1 << 25) | (1 << 26)  # MMX, SSE, SSE2
+CPU_SETS = {"portable": (0, 0), "mmx": (1 << 23, 0), "sse2": (SSE2_EDX, 0),
+            "ssse3": (SSE2_EDX, (1 << 0) | (1 << 9))}  # SSE3, SSSE3
+# The kernel files in ladder order, lowest first, as the link map names them.
+LADDER = ("c", "mmx", "sse2", "ssse3", "avx2")
 
 
 class Failure(Exception):
@@ -89,7 +93,7 @@ def signed(v):
 class Machine:
     """One emulated 32-bit process: memory, the stubs, the heap, one thread."""
 
-    def __init__(self, cpu_edx):
+    def __init__(self, cpu_leaf1):
         self.uc = uc = Uc(UC_ARCH_X86, UC_MODE_32)
         for start, end in ((GDT, GDT + 0x1000), (STUBS, STUBS + 0x1000), (PROCESS, PROCESS + 0x10000),
                            (STACK, STACK_TOP + 0x1000), (HEAP, HEAP_END)):
@@ -98,7 +102,7 @@ class Machine:
         self.stubs = [("exit", 0, False, None), ("return", 0, False, None)]
         self.served, self.pending, self.error = set(), [], None
         self.module_calls = 0  # calls into the module, top-level and nested
-        self.cpu_edx = cpu_edx
+        self.cpu_edx, self.cpu_ecx = cpu_leaf1
         self.heap_next, self.blocks = HEAP, {}  # address -> (size, owner)
         self.last_error = 0
         uc.hook_add(UC_HOOK_CODE, self._on_stub, begin=STUBS, end=STUBS + 0xFFF)
@@ -179,7 +183,7 @@ class Machine:
     def _on_cpuid(self, uc, _):
         leaf = self.reg(UC_X86_REG_EAX)
         regs = {0: (1, 0x756E6547, 0x6C65746E, 0x49656E69),  # "GenuineIntel"
-                1: (0x000306A9, 0, 0, self.cpu_edx)}.get(leaf, (0, 0, 0, 0))
+                1: (0x000306A9, 0, self.cpu_ecx, self.cpu_edx)}.get(leaf, (0, 0, 0, 0))
         for r, v in zip((UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX), regs):
             self.set(r, v)
         return 1  # handled: skip Unicorn's own answer
@@ -1516,7 +1520,8 @@ STAGES = [(1, 1, 0, 0, 1, 1, 64), (13, 7, 0, 0, 7, 13, 16), (37, 29, 3, 5, 26, 3
 DEPTHS = (8, 16, 24, 32)
 COLOR = "00000003"  # the colour transition's media: cyan
 # (kernel set, base: None for the image base, the ORV_SIMD value that gives the native module the same set)
-RUNS = [("portable", RELOCATED_BASE, "c"), ("mmx", None, "mmx"), ("sse2", RELOCATED_BASE, "sse2")]
+RUNS = [("portable", RELOCATED_BASE, "c"), ("mmx", None, "mmx"), ("sse2", RELOCATED_BASE, "sse2"),
+        ("ssse3", None, "ssse3")]
 
 
 def commands(kernel_set):
@@ -1579,9 +1584,9 @@ def kernel_code(map_file):
 def compare(dll, map_file, oracle):
     blob = open(dll, "rb").read()
     kernels, kernels_ran = kernel_code(map_file), []
-    if not {"c", "mmx", "sse2"} <= set(kernels):
-        raise Failure("%s shows no code of kernels_c, kernels_mmx and kernels_sse2" % map_file)
-    aligned = aligned_sse_operands(dll, *kernels["sse2"])
+    if not set(LADDER) <= set(kernels):
+        raise Failure("%s shows no code of kernels_%s" % (map_file, ", kernels_".join(LADDER)))
+    aligned = {a: o for name in ("sse2", "ssse3") for a, o in aligned_sse_operands(dll, *kernels[name]).items()}
     aligned_checks = 0
     totals = dict(plays=0, calls=0, module_calls=0, bytes=0, lines=0)  # over all runs
     played, served, bound, bases = set(), set(), [], []
@@ -1625,7 +1630,7 @@ def compare(dll, map_file, oracle):
         if image.notify(0) != 1:
             raise Failure("DllMain failed DLL_PROCESS_DETACH")
         own = {"portable": "c"}.get(kernel_set, kernel_set)
-        if own not in m.ran or "avx2" in m.ran:
+        if own not in m.ran or m.ran - set(LADDER[:LADDER.index(own) + 1]):
             raise Failure("the %s run ran the kernels of %s" % (kernel_set, " ".join(sorted(m.ran))))
         kernels_ran.append("%s run: %s" % (kernel_set, " ".join(sorted(m.ran))))
         totals["bytes"] += session.bytes_compared
@@ -1644,7 +1649,8 @@ def compare(dll, map_file, oracle):
     print("pe32: %d imports bound, %d called and served: %s"
           % (len(bound), len(imports), " ".join(sorted(imports))))
     print("pe32: kernel code that ran (by the link map): %s" % "; ".join(kernels_ran))
-    print("pe32: %d SSE2 instructions with an aligned 16-byte memory operand, their address checked %d times"
+    print("pe32: %d SSE2 and SSSE3 instructions with an aligned 16-byte memory operand, "
+          "their address checked %d times"
           % (len(aligned), aligned_checks))
     print("pe32: module loaded at %s" % ", ".join(bases))
 

@@ -1,0 +1,111 @@
+// The SSSE3 set: the byte mix as one multiply-add per byte pair, and 8 x 8
+// register transposes for 3-byte pixels through byte shuffles. The 2- and
+// 4-byte transpositions and the 5-5-5 mix are the SSE2 set's: nothing here
+// does them faster. Compiled with -mssse3.
+#include <tmmintrin.h>
+
+#include <cstring>
+
+#include "kernels/kernel_set.h"
+#include "kernels/x86/row_any.h"
+#include "kernels/x86/transpose_tiles.h"
+
+namespace orv::kernels {
+
+namespace {
+
+__m128i Load128(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+void Store128(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+// Bytes a and b side by side meet the weight bytes 256 - w and w in one
+// multiply-add. The pixel bytes go in as signed (biased by -128), so the sum
+// is (256 - w) * a + w * b - 32768, exact in 16 bits; an arithmetic shift by 8
+// and the bias back give (a * (256 - w) + b * w) >> 8. Both weights must fit
+// a byte: 1 <= w <= 255.
+__m128i MixBytes16(__m128i A, __m128i B, __m128i weights) {
+  const __m128i bias = _mm_set1_epi8(-128);
+  const __m128i a = _mm_xor_si128(A, bias);
+  const __m128i b = _mm_xor_si128(B, bias);
+  const __m128i low = _mm_maddubs_epi16(weights, _mm_unpacklo_epi8(a, b));
+  const __m128i high = _mm_maddubs_epi16(weights, _mm_unpackhi_epi8(a, b));
+  const __m128i packed = _mm_packs_epi16(_mm_srai_epi16(low, 8), _mm_srai_epi16(high, 8));
+  return _mm_xor_si128(packed, bias);
+}
+
+// Whole steps of 16 bytes, two at a time where it can.
+void MixBytesSsse3(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
+  if (w == 0 || w == 256) {  // one frame as it is; a weight of 256 fits no byte
+    std::memcpy(out, w == 0 ? a : b, static_cast<size_t>(n));
+    return;
+  }
+  const __m128i weights = _mm_set1_epi16(static_cast<short>(w << 8 | (256 - w)));
+  ptrdiff_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m128i r0 = MixBytes16(Load128(a + i), Load128(b + i), weights);
+    const __m128i r1 = MixBytes16(Load128(a + i + 16), Load128(b + i + 16), weights);
+    Store128(out + i, r0);
+    Store128(out + i + 16, r1);
+  }
+  if (i < n) Store128(out + i, MixBytes16(Load128(a + i), Load128(b + i), weights));
+}
+
+// Four rows of four dwords turned into four columns.
+[[gnu::always_inline]] inline void Turn4x4(__m128i* r) {
+  const __m128i t0 = _mm_unpacklo_epi32(r[0], r[1]);
+  const __m128i t1 = _mm_unpackhi_epi32(r[0], r[1]);
+  const __m128i t2 = _mm_unpacklo_epi32(r[2], r[3]);
+  const __m128i t3 = _mm_unpackhi_epi32(r[2], r[3]);
+  r[0] = _mm_unpacklo_epi64(t0, t2);
+  r[1] = _mm_unpackhi_epi64(t0, t2);
+  r[2] = _mm_unpacklo_epi64(t1, t3);
+  r[3] = _mm_unpackhi_epi64(t1, t3);
+}
+
+// 8 x 8 pixels of 3 bytes, in two halves of four source columns each. Each
+// row's 24 bytes are read as bytes 0-15 (pixels 0-3 in 0-11) and 8-23
+// (pixels 4-7 in 4-15), nothing past the block's last pixel; a half's pixels
+// are widened to dwords and turned as two 4 x 4 blocks, which leaves each of
+// its four columns in two registers (rows 0-3 and 4-7). Those are narrowed
+// back and written as exactly 24 bytes: 16, then the last 8.
+[[gnu::always_inline]] inline void Block8x8Of3(const uint8_t* src, ptrdiff_t srcStride,
+                                               uint8_t* dst, ptrdiff_t dstStride) {
+  const __m128i widen[2] = {
+      _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1),
+      _mm_setr_epi8(4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1)};
+  // A column's pixels from rows 0-3 narrowed into bytes 4-15 (top); those
+  // from rows 4-7 narrowed, their first 4 bytes into bytes 0-3 and their last
+  // 8 into bytes 8-15 (bottom). Bytes 4-19 of top and bottom side by side are
+  // the row's first 16 bytes, bottom's bytes 8-15 its last 8.
+  const __m128i narrowHigh = _mm_setr_epi8(-1, -1, -1, -1, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14);
+  const __m128i narrowSplit = _mm_setr_epi8(0, 1, 2, 4, -1, -1, -1, -1, 5, 6, 8, 9, 10, 12, 13, 14);
+  for (int half = 0; half < 2; ++half) {
+    __m128i r[8];
+    for (int k = 0; k < 8; ++k) {
+      r[k] = _mm_shuffle_epi8(Load128(src + k * srcStride + 8 * half), widen[half]);
+    }
+    Turn4x4(r);
+    Turn4x4(r + 4);
+    for (int c = 0; c < 4; ++c) {
+      uint8_t* row = dst + (4 * half + c) * dstStride;
+      const __m128i top = _mm_shuffle_epi8(r[c], narrowHigh);
+      const __m128i bottom = _mm_shuffle_epi8(r[c + 4], narrowSplit);
+      Store128(row, _mm_alignr_epi8(bottom, top, 4));
+      _mm_storeh_pd(reinterpret_cast<double*>(row + 16), _mm_castsi128_pd(bottom));
+    }
+  }
+}
+
+void Transpose3Ssse3(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
+                     ptrdiff_t columns, ptrdiff_t rows) {
+  TransposeBlocks<3, 8, 64, Block8x8Of3>(src, srcStride, dst, dstStride, columns, rows,
+                                         Transpose3C);
+}
+
+}  // namespace
+
+extern const KernelSet kKernelSetSsse3 = {.name = "ssse3",
+                                          .mixBytes = RowAny<1, 16, MixBytesSsse3, MixBytesC>,
+                                          .transpose3 = Transpose3Ssse3};
+
+}  // namespace orv::kernels
