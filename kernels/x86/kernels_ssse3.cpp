@@ -18,36 +18,50 @@ __m128i Load128(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<cons
 
 void Store128(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
-// Bytes a and b side by side meet the weight bytes 256 - w and w in one
-// multiply-add. The pixel bytes go in as signed (biased by -128), so the sum
-// is (256 - w) * a + w * b - 32768, exact in 16 bits; an arithmetic shift by 8
-// and the bias back give (a * (256 - w) + b * w) >> 8. Both weights must fit
-// a byte: 1 <= w <= 255.
-__m128i MixBytes16(__m128i A, __m128i B, __m128i weights) {
-  const __m128i bias = _mm_set1_epi8(-128);
-  const __m128i a = _mm_xor_si128(A, bias);
-  const __m128i b = _mm_xor_si128(B, bias);
-  const __m128i low = _mm_maddubs_epi16(weights, _mm_unpacklo_epi8(a, b));
-  const __m128i high = _mm_maddubs_epi16(weights, _mm_unpackhi_epi8(a, b));
-  const __m128i packed = _mm_packs_epi16(_mm_srai_epi16(low, 8), _mm_srai_epi16(high, 8));
-  return _mm_xor_si128(packed, bias);
+// out = a + ((b - a) * w >> 8), exactly (a * (256 - w) + b * w) >> 8. Bytes a
+// and b side by side meet the signed weight bytes -w and w in one
+// multiply-add, which gives (b - a) * w exactly while w fits a signed byte;
+// above 128 the same holds from b with 256 - w, and at 128 (which fits no
+// signed byte) with half the weight and half the shift. The arithmetic shift
+// rounds down, and the sum stays within 0..255, so bytes that wrap give it.
+struct MixStep {
+  __m128i weights;  // the byte pair (-w, w), (256 - w, w - 256) or (-64, 64), repeated
+  __m128i shift;    // 8, or 7 at w = 128
+  bool fromB;       // whether b, not a, is the base the change is added to
+};
+
+MixStep MixStepFor(uint32_t w) {
+  const int lowWeight = w < 128 ? -static_cast<int>(w) : w > 128 ? 256 - static_cast<int>(w) : -64;
+  const uint16_t pair = static_cast<uint16_t>(static_cast<uint8_t>(lowWeight) |
+                                              static_cast<uint8_t>(-lowWeight) << 8);
+  return {_mm_set1_epi16(static_cast<short>(pair)), _mm_cvtsi32_si128(w == 128 ? 7 : 8), w > 128};
+}
+
+__m128i MixBytes16(__m128i A, __m128i B, __m128i base, const MixStep& step) {
+  const __m128i low = _mm_maddubs_epi16(_mm_unpacklo_epi8(A, B), step.weights);
+  const __m128i high = _mm_maddubs_epi16(_mm_unpackhi_epi8(A, B), step.weights);
+  const __m128i change =
+      _mm_packs_epi16(_mm_sra_epi16(low, step.shift), _mm_sra_epi16(high, step.shift));
+  return _mm_add_epi8(base, change);
 }
 
 // Whole steps of 16 bytes, two at a time where it can.
 void MixBytesSsse3(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
-  if (w == 0 || w == 256) {  // one frame as it is; a weight of 256 fits no byte
+  if (w == 0 || w == 256) {  // one frame as it is
     std::memcpy(out, w == 0 ? a : b, static_cast<size_t>(n));
     return;
   }
-  const __m128i weights = _mm_set1_epi16(static_cast<short>(w << 8 | (256 - w)));
+  const MixStep step = MixStepFor(w);
+  const uint8_t* base = step.fromB ? b : a;
   ptrdiff_t i = 0;
   for (; i + 32 <= n; i += 32) {
-    const __m128i r0 = MixBytes16(Load128(a + i), Load128(b + i), weights);
-    const __m128i r1 = MixBytes16(Load128(a + i + 16), Load128(b + i + 16), weights);
+    const __m128i r0 = MixBytes16(Load128(a + i), Load128(b + i), Load128(base + i), step);
+    const __m128i r1 =
+        MixBytes16(Load128(a + i + 16), Load128(b + i + 16), Load128(base + i + 16), step);
     Store128(out + i, r0);
     Store128(out + i + 16, r1);
   }
-  if (i < n) Store128(out + i, MixBytes16(Load128(a + i), Load128(b + i), weights));
+  if (i < n) Store128(out + i, MixBytes16(Load128(a + i), Load128(b + i), Load128(base + i), step));
 }
 
 // Four rows of four dwords turned into four columns.
@@ -73,12 +87,14 @@ void MixBytesSsse3(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n
   const __m128i widen[2] = {
       _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1),
       _mm_setr_epi8(4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1)};
-  // A column's pixels from rows 0-3 narrowed into bytes 4-15 (top); those
-  // from rows 4-7 narrowed, their first 4 bytes into bytes 0-3 and their last
-  // 8 into bytes 8-15 (bottom). Bytes 4-19 of top and bottom side by side are
-  // the row's first 16 bytes, bottom's bytes 8-15 its last 8.
-  const __m128i narrowHigh = _mm_setr_epi8(-1, -1, -1, -1, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14);
-  const __m128i narrowSplit = _mm_setr_epi8(0, 1, 2, 4, -1, -1, -1, -1, 5, 6, 8, 9, 10, 12, 13, 14);
+  // A column's pixels from rows 0-3 narrowed into bytes 0-11 (top); those
+  // from rows 4-7 narrowed, their first 4 bytes into bytes 12-15 and their
+  // last 8 into bytes 0-7 (bottom). Top with bottom's bytes 12-15 is the
+  // row's first 16 bytes, bottom's bytes 0-7 its last 8.
+  const __m128i narrowTop = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m128i narrowBottom =
+      _mm_setr_epi8(5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4);
+  const __m128i lastDword = _mm_setr_epi32(0, 0, 0, -1);
   for (int half = 0; half < 2; ++half) {
     __m128i r[8];
     for (int k = 0; k < 8; ++k) {
@@ -88,10 +104,10 @@ void MixBytesSsse3(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n
     Turn4x4(r + 4);
     for (int c = 0; c < 4; ++c) {
       uint8_t* row = dst + (4 * half + c) * dstStride;
-      const __m128i top = _mm_shuffle_epi8(r[c], narrowHigh);
-      const __m128i bottom = _mm_shuffle_epi8(r[c + 4], narrowSplit);
-      Store128(row, _mm_alignr_epi8(bottom, top, 4));
-      _mm_storeh_pd(reinterpret_cast<double*>(row + 16), _mm_castsi128_pd(bottom));
+      const __m128i top = _mm_shuffle_epi8(r[c], narrowTop);
+      const __m128i bottom = _mm_shuffle_epi8(r[c + 4], narrowBottom);
+      Store128(row, _mm_or_si128(top, _mm_and_si128(bottom, lastDword)));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 16), bottom);
     }
   }
 }
