@@ -191,16 +191,27 @@ void Tint2Avx2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_
   r[3] = _mm256_unpackhi_epi64(t1, t3);
 }
 
-// Eight rows of eight dwords turned into eight columns: the 4 x 4 turn
-// within the halves leaves columns 0-3 in the low halves and 4-7 in the high
-// ones, which are then paired up. Inlined, so that the rows stay in registers.
+// Eight rows of eight dwords turned into eight columns. Within each 128-bit
+// half the usual 4 x 4 unpack steps run; the halves then hold columns 0-3 and
+// 4-7 and are paired up. Inlined, so that the rows stay in registers (written
+// out stage by stage: so the compiler keeps them there).
 [[gnu::always_inline]] inline void Turn8x8(__m256i r[8]) {
-  Turn4x4Halves(r);
-  Turn4x4Halves(r + 4);
+  __m256i t[8];
+  for (int k = 0; k < 4; ++k) {
+    t[2 * k] = _mm256_unpacklo_epi32(r[2 * k], r[2 * k + 1]);
+    t[2 * k + 1] = _mm256_unpackhi_epi32(r[2 * k], r[2 * k + 1]);
+  }
+  __m256i u[8];
+  for (int k = 0; k < 2; ++k) {
+    u[4 * k + 0] = _mm256_unpacklo_epi64(t[4 * k + 0], t[4 * k + 2]);
+    u[4 * k + 1] = _mm256_unpackhi_epi64(t[4 * k + 0], t[4 * k + 2]);
+    u[4 * k + 2] = _mm256_unpacklo_epi64(t[4 * k + 1], t[4 * k + 3]);
+    u[4 * k + 3] = _mm256_unpackhi_epi64(t[4 * k + 1], t[4 * k + 3]);
+  }
+  // u[c] holds rows 0-3 of columns c and c + 4, u[c + 4] rows 4-7 of them.
   for (int c = 0; c < 4; ++c) {
-    const __m256i top = r[c];
-    r[c] = _mm256_permute2x128_si256(top, r[c + 4], 0x20);
-    r[c + 4] = _mm256_permute2x128_si256(top, r[c + 4], 0x31);
+    r[c] = _mm256_permute2x128_si256(u[c], u[c + 4], 0x20);
+    r[c + 4] = _mm256_permute2x128_si256(u[c], u[c + 4], 0x31);
   }
 }
 
