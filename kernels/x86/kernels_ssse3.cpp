@@ -1,7 +1,8 @@
-// The SSSE3 set: the byte mix as one multiply-add per byte pair, and 8 x 8
-// register transposes for 3-byte pixels through byte shuffles. The 2- and
-// 4-byte transpositions and the 5-5-5 mix are the SSE2 set's: nothing here
-// does them faster. Compiled with -mssse3.
+// The SSSE3 set: the byte mix as one multiply-add per byte pair, the tint of
+// 3- and 4-byte pixels through multiply-adds and byte shuffles, and 8 x 8
+// register transposes for 3-byte pixels. The 2- and 4-byte transpositions,
+// the 5-5-5 mix and its tint are the SSE2 set's: nothing here does them
+// faster. Compiled with -mssse3.
 #include <tmmintrin.h>
 
 #include <cstring>
@@ -64,6 +65,61 @@ void MixBytesSsse3(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n
   if (i < n) Store128(out + i, MixBytes16(Load128(a + i), Load128(b + i), Load128(base + i), step));
 }
 
+// Exact division by 3 of sums up to 765: sum * 21846 / 65536 exceeds sum / 3
+// by sum / 98304 < 1 / 3, less than any sum / 3 lacks of the next whole number.
+constexpr short kThird = 21846;
+
+// Per dword, the grey of bytes 0-2 (the fourth ignored) in byte 2: one
+// multiply-add sums the bytes in pairs, the next weighs the pairs by kThird.
+__m128i GreysAtByte2(__m128i v) {
+  return _mm_madd_epi16(_mm_maddubs_epi16(v, _mm_set1_epi32(0x00010101)), _mm_set1_epi16(kThird));
+}
+
+// Whole steps of 4 pixels.
+void Tint4Ssse3(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  const __m128i spread = _mm_setr_epi8(2, 2, 2, -1, 6, 6, 6, -1, 10, 10, 10, -1, 14, 14, 14, -1);
+  const __m128i keeps = _mm_set1_epi32(static_cast<int>(keep));
+  const __m128i fourth = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  for (ptrdiff_t i = 0; i < 4 * n; i += 16) {
+    const __m128i v = Load128(source + i);
+    const __m128i tinted = _mm_and_si128(_mm_shuffle_epi8(GreysAtByte2(v), spread), keeps);
+    Store128(destination + i, _mm_or_si128(tinted, _mm_and_si128(v, fourth)));
+  }
+}
+
+// The greys of the 4 pixels of 3 bytes at the start of v, each repeated in
+// its 3 bytes: 12 bytes, then 4 zero bytes.
+__m128i Greys4Of3(__m128i v) {
+  const __m128i widen = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i spread = _mm_setr_epi8(2, 2, 2, 6, 6, 6, 10, 10, 10, 14, 14, 14, -1, -1, -1, -1);
+  return _mm_shuffle_epi8(GreysAtByte2(_mm_shuffle_epi8(v, widen)), spread);
+}
+
+// Whole steps of 16 pixels of 3 bytes: three loads of 16 bytes hold them
+// exactly, realigned into four groups of 4 pixels and put back into three.
+void Tint3Ssse3(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  // keep's three bytes repeated: 16 bytes at each of the three phases.
+  uint8_t pattern[48];
+  for (int k = 0; k < 48; ++k) pattern[k] = static_cast<uint8_t>(keep >> (8 * (k % 3)));
+  const __m128i keeps0 = Load128(pattern);
+  const __m128i keeps1 = Load128(pattern + 16);
+  const __m128i keeps2 = Load128(pattern + 32);
+  for (ptrdiff_t i = 0; i < 3 * n; i += 48) {
+    const __m128i v0 = Load128(source + i);
+    const __m128i v1 = Load128(source + i + 16);
+    const __m128i v2 = Load128(source + i + 32);
+    const __m128i g0 = Greys4Of3(v0);                           // bytes 0-11
+    const __m128i g1 = Greys4Of3(_mm_alignr_epi8(v1, v0, 12));  // 12-23
+    const __m128i g2 = Greys4Of3(_mm_alignr_epi8(v2, v1, 8));   // 24-35
+    const __m128i g3 = Greys4Of3(_mm_srli_si128(v2, 4));        // 36-47
+    Store128(destination + i, _mm_and_si128(_mm_or_si128(g0, _mm_slli_si128(g1, 12)), keeps0));
+    Store128(destination + i + 16,
+             _mm_and_si128(_mm_or_si128(_mm_srli_si128(g1, 4), _mm_slli_si128(g2, 8)), keeps1));
+    Store128(destination + i + 32,
+             _mm_and_si128(_mm_or_si128(_mm_srli_si128(g2, 8), _mm_slli_si128(g3, 4)), keeps2));
+  }
+}
+
 // Four rows of four dwords turned into four columns.
 [[gnu::always_inline]] inline void Turn4x4(__m128i* r) {
   const __m128i t0 = _mm_unpacklo_epi32(r[0], r[1]);
@@ -122,6 +178,8 @@ void Transpose3Ssse3(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrd
 
 extern const KernelSet kKernelSetSsse3 = {.name = "ssse3",
                                           .mixBytes = RowAny<1, 16, MixBytesSsse3, MixBytesC>,
-                                          .transpose3 = Transpose3Ssse3};
+                                          .transpose3 = Transpose3Ssse3,
+                                          .tint3 = TintAny<3, 16, Tint3Ssse3, Tint3C>,
+                                          .tint4 = TintAny<4, 4, Tint4Ssse3, Tint4C>};
 
 }  // namespace orv::kernels
