@@ -127,10 +127,12 @@ class OrvplayTest : public ::testing::Test {
   // Every name in the folder, recursively, hidden ones included.
   std::vector<std::string> Files() {
     std::vector<std::string> names;
-    // A running program may rename files meanwhile: skip what vanishes.
+    // A running program may rename files meanwhile: skip what vanishes, and
+    // take names apart without asking the file system (fs::relative would
+    // look up a path that may be gone by then).
     std::error_code ec;
     for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-      names.push_back(fs::relative(it->path(), dir).string());
+      names.push_back(it->path().lexically_relative(dir).string());
     std::sort(names.begin(), names.end());
     return names;
   }
