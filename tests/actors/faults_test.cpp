@@ -31,7 +31,7 @@ bool HasSecondBuffer(Kind kind) {
   return kind == Kind::kColor || kind == Kind::kWipeLeft || kind == Kind::kWipeRight;
 }
 
-class Faults : public ::testing::Test {
+class Faults : public LeakChecked {
  protected:
   void SetUp() override {
     // Large blocks always come fresh from the system, so that a limit on the
@@ -53,13 +53,6 @@ class Faults : public ::testing::Test {
         actor->Finish(stage, rect, {64, 10, 0, 11});
       }
   }
-  void TearDown() override {
-    EXPECT_EQ(host.module().CanUnloadNow(), 0);
-    EXPECT_EQ(host.liveInstances(), 0);
-    EXPECT_EQ(host.liveBlocks(), 0);
-    EXPECT_EQ(host.badFrees, 0);
-  }
-
   std::unique_ptr<Actor> Made(Kind kind) {
     auto actor = std::make_unique<Actor>(host, ClassOf(kind));
     actor->SetProperty(PropertyColorChoice, reinterpret_cast<intptr_t>(&colour));
@@ -93,7 +86,6 @@ class Faults : public ::testing::Test {
     SamePictures(model, stage, "after Finish");
   }
 
-  orvhost::Host host;
   CpuFeatures cpu{1, 1};
   int32_t colour = 2;
 };

@@ -45,15 +45,8 @@ std::vector<HostRect> RectsFor(int32_t w, int32_t h) {
   };
 }
 
-class PlaybackTest : public ::testing::Test {
+class PlaybackTest : public LeakChecked {
  protected:
-  void TearDown() override {
-    EXPECT_EQ(host.module().CanUnloadNow(), 0);
-    EXPECT_EQ(host.liveInstances(), 0);
-    EXPECT_EQ(host.liveBlocks(), 0);
-    EXPECT_EQ(host.badFrees, 0);
-  }
-
   // Every image of a depth with its rectangles, both kernel families, the
   // chunk sizes, durations and colours taken in turn.
   void PlayAll(Kind kind, int32_t depth) {
@@ -88,8 +81,6 @@ class PlaybackTest : public ::testing::Test {
       }
     }
   }
-
-  orvhost::Host host;
 };
 
 #define ORV_PLAYBACK_TESTS(Name, kind)                                              \

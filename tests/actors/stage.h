@@ -3,6 +3,8 @@
 // through the loaded module and driven as the host drives it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -107,5 +109,19 @@ inline bool HeapCounted() { return !UnderValgrind(); }
 // True under AddressSanitizer, whose allocator a lowered address-space limit
 // would bring down.
 bool UnderSanitizer();
+
+// The fixture of every actor test: its host must end as it began, the module
+// ready to unload, no instance or host block alive, nothing freed twice.
+class LeakChecked : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    EXPECT_EQ(host.module().CanUnloadNow(), 0);
+    EXPECT_EQ(host.liveInstances(), 0);
+    EXPECT_EQ(host.liveBlocks(), 0);
+    EXPECT_EQ(host.badFrees, 0);
+  }
+
+  orvhost::Host host;
+};
 
 }  // namespace actors_test

@@ -15,14 +15,8 @@ using namespace orv::module;
 namespace actors_test {
 namespace {
 
-class WorkedExamples : public ::testing::Test {
+class WorkedExamples : public LeakChecked {
  protected:
-  void TearDown() override {
-    EXPECT_EQ(host.module().CanUnloadNow(), 0);
-    EXPECT_EQ(host.liveInstances(), 0);
-    EXPECT_EQ(host.liveBlocks(), 0);
-  }
-
   // An actor with the portable kernels (or MMX), cued over rect.
   std::unique_ptr<Actor> Cued(Kind kind, Stage& stage, const HostRect& rect,
                               const TransitionParams& params, bool mmx = false) {
@@ -34,7 +28,6 @@ class WorkedExamples : public ::testing::Test {
     return actor;
   }
 
-  orvhost::Host host;
   CpuFeatures cpu{0, 1};
   int32_t colour = 6;
 };
