@@ -282,60 +282,69 @@ TEST_F(AssetTest, LoadWithoutUtilitiesFailsBeforeOpening) {
 
 // ---- the other slots ----
 
-TEST_F(AssetTest, UnsupportedSlotsReturnTheirCodesAndTouchNothing) {
-  Member& m = Place(0);
-  const AssetOps& ops = m.ops();
-  int32_t canary[4] = {11, 22, 33, 44};
-  auto p = [&](int i) { return reinterpret_cast<intptr_t>(&canary[i]); };
-  EXPECT_EQ(ops.Unsupported3(m.asset, p(0), p(1)), kAssetUnsupported);
-  EXPECT_EQ(ops.Unsupported4(m.asset, 0, -1), kAssetUnsupported);
-  EXPECT_EQ(ops.Unsupported5(m.asset, p(0), p(1), p(2), p(3)), kAssetUnsupportedAlt);
-  EXPECT_EQ(ops.Unsupported5(m.asset, 0, 0, 0, 0), kAssetUnsupportedAlt);
-  EXPECT_EQ(canary[0], 11);
-  EXPECT_EQ(canary[1], 22);
-  EXPECT_EQ(canary[2], 33);
-  EXPECT_EQ(canary[3], 44);
-}
+// The slots that only answer: what each returns, and what it writes (the
+// ReportZero slots 0 through their pointer; the others nothing, not even
+// through the pointers they are given).
+struct AnsweringSlot {
+  const char* name;
+  HResult (*call)(const AssetOps& ops, InterfaceObject* self, intptr_t a, intptr_t b);
+  HResult result;
+  bool writesZero;
+};
 
-TEST_F(AssetTest, AcceptedSlotsReturnZeroAndTouchNothing) {
+// One row: the slot's name, a call of it with the arguments given, its result.
+// clang-format off
+#define ANSWERING_SLOT(slot, result, writesZero, ...)                                    \
+  AnsweringSlot{#slot,                                                                   \
+                [](const AssetOps& ops, InterfaceObject* self, intptr_t a, intptr_t b) { \
+                  (void)a, (void)b;                                                      \
+                  return ops.slot(self __VA_OPT__(, ) __VA_ARGS__);                      \
+                },                                                                       \
+                result, writesZero}
+// clang-format on
+const AnsweringSlot kAnsweringSlots[] = {
+    ANSWERING_SLOT(Unsupported3, kAssetUnsupported, false, a, b),
+    ANSWERING_SLOT(Unsupported4, kAssetUnsupported, false, a, b),
+    ANSWERING_SLOT(Unsupported5, kAssetUnsupportedAlt, false, a, b, a, b),
+    ANSWERING_SLOT(Accept6, 0, false, a),
+    ANSWERING_SLOT(Accept7, 0, false, a, b),
+    ANSWERING_SLOT(Accept8, 0, false, a),
+    ANSWERING_SLOT(Accept9, 0, false, a),
+    ANSWERING_SLOT(Accept10, 0, false, a),
+    ANSWERING_SLOT(Accept11, 0, false, a),
+    ANSWERING_SLOT(Accept12, 0, false),
+    ANSWERING_SLOT(ReportZero13, 0, true, reinterpret_cast<int32_t*>(a)),
+    ANSWERING_SLOT(ReportZero14, 0, true, reinterpret_cast<int32_t*>(a)),
+    ANSWERING_SLOT(Accept17, 0, false),
+    ANSWERING_SLOT(ReportZero18, 0, true, reinterpret_cast<int32_t*>(a)),
+    ANSWERING_SLOT(Accept21, 0, false, a),
+    ANSWERING_SLOT(Accept23, 0, false, a, b),
+    ANSWERING_SLOT(Accept26, 0, false, a, b),
+    ANSWERING_SLOT(Accept27, 0, false, a, b),
+    ANSWERING_SLOT(Accept28, 0, false, a, b),
+};
+#undef ANSWERING_SLOT
+
+TEST_F(AssetTest, AnsweringSlotsReturnTheirCodesAndWriteNothingElse) {
   Member& m = Place(kColorTransition);
   const AssetOps& ops = m.ops();
-  int32_t canary[2] = {5, 6};
-  const intptr_t a = reinterpret_cast<intptr_t>(&canary[0]);
-  const intptr_t b = reinterpret_cast<intptr_t>(&canary[1]);
-  const orv::asset::AssetFields before = AssetFieldsOf(m);
-  host.calls.clear();
-  EXPECT_EQ(ops.Accept6(m.asset, a), 0);
-  EXPECT_EQ(ops.Accept7(m.asset, a, b), 0);
-  EXPECT_EQ(ops.Accept8(m.asset, a), 0);
-  EXPECT_EQ(ops.Accept9(m.asset, a), 0);
-  EXPECT_EQ(ops.Accept10(m.asset, a), 0);
-  EXPECT_EQ(ops.Accept11(m.asset, a), 0);
-  EXPECT_EQ(ops.Accept12(m.asset), 0);
-  EXPECT_EQ(ops.Accept17(m.asset), 0);
-  EXPECT_EQ(ops.Accept21(m.asset, a), 0);
-  EXPECT_EQ(ops.Accept23(m.asset, a, b), 0);
-  EXPECT_EQ(ops.Accept26(m.asset, a, b), 0);
-  EXPECT_EQ(ops.Accept27(m.asset, a, b), 0);
-  EXPECT_EQ(ops.Accept28(m.asset, a, b), 0);
-  EXPECT_EQ(canary[0], 5);
-  EXPECT_EQ(canary[1], 6);
-  EXPECT_EQ(std::memcmp(&before, &AssetFieldsOf(m), sizeof before), 0);
-  EXPECT_TRUE(host.calls.empty());
-}
-
-TEST_F(AssetTest, ReportingSlotsWriteZero) {
-  Member& m = Place(kColorTransition);
-  const AssetOps& ops = m.ops();
-  int32_t out = 0x55555555;
-  EXPECT_EQ(ops.ReportZero13(m.asset, &out), 0);
-  EXPECT_EQ(out, 0);
-  out = -1;
-  EXPECT_EQ(ops.ReportZero14(m.asset, &out), 0);
-  EXPECT_EQ(out, 0);
-  out = 12345;
-  EXPECT_EQ(ops.ReportZero18(m.asset, &out), 0);
-  EXPECT_EQ(out, 0);
+  for (const AnsweringSlot& slot : kAnsweringSlots) {
+    SCOPED_TRACE(slot.name);
+    int32_t canary[2] = {0x55555555, 22};
+    const orv::asset::AssetFields before = AssetFieldsOf(m);
+    host.calls.clear();
+    EXPECT_EQ(slot.call(ops, m.asset, reinterpret_cast<intptr_t>(&canary[0]),
+                        reinterpret_cast<intptr_t>(&canary[1])),
+              slot.result);
+    EXPECT_EQ(canary[0], slot.writesZero ? 0 : 0x55555555);
+    EXPECT_EQ(canary[1], 22);
+    // Values that are no pointers: a slot that reads through them faults.
+    if (!slot.writesZero) {
+      EXPECT_EQ(slot.call(ops, m.asset, 0, -1), slot.result);
+    }
+    EXPECT_EQ(std::memcmp(&before, &AssetFieldsOf(m), sizeof before), 0);
+    EXPECT_TRUE(host.calls.empty());
+  }
 }
 
 TEST_F(AssetTest, SwapBytesReversesTheBytesInMemory) {
