@@ -20,6 +20,11 @@
 #include "tests/support/asset_peek.h"
 
 using orv::module::HostUtilities;
+using orvhost::DialogAction;
+using orvhost::DialogRun;
+using orvhost::DialogRunner;
+using orvhost::Host;
+using orvhost::Member;
 
 inline constexpr int32_t kBlackAndWhite = 6;
 inline constexpr int kRed = 1004;

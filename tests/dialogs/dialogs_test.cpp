@@ -25,11 +25,6 @@
 
 using namespace orv::module;
 
-using orvhost::DialogAction;
-using orvhost::DialogRun;
-using orvhost::DialogRunner;
-using orvhost::Host;
-using orvhost::Member;
 using orvhost::Surface;
 
 int LiveWindows() { return OrvLiveWindows(); }

@@ -17,12 +17,6 @@
 
 using namespace orv::module;
 
-using orvhost::DialogAction;
-using orvhost::DialogRun;
-using orvhost::DialogRunner;
-using orvhost::Host;
-using orvhost::Member;
-
 namespace {
 
 constexpr int kBadge = 1005;
