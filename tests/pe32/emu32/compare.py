@@ -1,6 +1,7 @@
 """The run: every command under each kernel set, on the emulated module and on the
 native one (tests/pe32/oracle.cpp), compared line by line."""
 
+import re
 import subprocess
 
 from .host import Log, Session
@@ -27,30 +28,51 @@ RUNS = [("portable", RELOCATED_BASE, "c"), ("mmx", None, "mmx"), ("sse2", RELOCA
         ("ssse3", None, "ssse3")]
 
 
-def commands(kernel_set):
+def commands(kernel_set, seen):
+    """The commands of one run. What follows "register -1 -" plays every entry the
+    module registered, and what concerns media every entry that has some: seen
+    holds what the emulated module answered so far (learn)."""
     yield "classes"
     yield "register 2 colorIcon"  # a Put that fails half-way
     yield "register -1 -"
-    for entry in range(6):
+    if not seen["entries"]:
+        raise Failure("the module registered no transition")
+    for entry in range(seen["entries"]):
         yield "media %d %s -" % (entry, COLOR)
-    for fault in ("open", "read", "write"):
-        yield "media 5 %s %s" % (COLOR, fault)
-    yield "media 5 0000 -"  # too short
-    for entry in range(6):
+    if not seen["with media"]:
+        raise Failure("no registered transition has media")
+    for entry in seen["with media"]:
+        for fault in ("open", "read", "write"):
+            yield "media %d %s %s" % (entry, COLOR, fault)
+        yield "media %d 0000 -" % entry  # too short
+    for entry in range(seen["entries"]):
         for depth in DEPTHS:
             for w, h, top, left, bottom, right, chunk in STAGES:
                 stage = "%d %d %d %d %d %d" % (w, h, top, left, bottom, right)
                 yield "play %d %d %s %d 1000 100 %s 0" % (entry, depth, stage, chunk, COLOR)
-    for entry in (0, 3, 5):  # an allocation that fails at each point of a short playback
+    for entry in range(seen["entries"]):  # an allocation that fails at each point of a short playback
         for fail_at in range(1, 5):
             yield "play %d 32 9 5 0 0 5 9 64 200 100 %s %d" % (entry, COLOR, fail_at)
-    # The colour transition's options: a click and OK, OK on a colour out of range, a click and Cancel.
-    for media, script in (("00000003", "1007 ok"), ("00000009", "ok"), ("00000002", "1005 cancel")):
-        yield "options 5 %s %s" % (media, script)
+    # The options of a transition with media (its colour): a click and OK, OK on a colour out of
+    # range, a click and Cancel.
+    for entry in seen["with media"]:
+        for media, script in (("00000003", "1007 ok"), ("00000009", "ok"), ("00000002", "1005 cancel")):
+            yield "options %d %s %s" % (entry, media, script)
     if kernel_set != "portable":  # the native processor has MMX: the badge shows
         yield "about 0 - ok"
     yield "thumbnail 32 120 80 5 7 72 107"
     yield "thumbnail 16 50 40 30 40 2 1"  # negative extents: mirrored
+
+
+def learn(seen, command, out):
+    """What commands() needs from a result: the number of registry entries and which
+    of them have media (a size other than 0)."""
+    words = command.split()
+    if command == "register -1 -":
+        seen["entries"] = sum(1 for line in out if line.startswith("entry "))
+    elif words[0] == "media" and words[3] == "-" and words[2] == COLOR:
+        if any(re.fullmatch(r"place 0 size [1-9]\d*", line) for line in out):
+            seen["with media"].append(int(words[1]))
 
 
 def compare(dll, map_file, oracle):
@@ -79,8 +101,10 @@ def compare(dll, map_file, oracle):
         env = {"ORV_SIMD": simd, "PATH": "/usr/bin:/bin"}
         native = subprocess.Popen([oracle] + (["--portable"] if kernel_set == "portable" else []), env=env,
                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        for command in commands(kernel_set):
+        seen = {"entries": 0, "with media": []}
+        for command in commands(kernel_set, seen):
             ours = session.run(command)
+            learn(seen, command, ours)
             native.stdin.write(command + "\n")
             native.stdin.flush()
             theirs = []
