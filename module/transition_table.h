@@ -12,6 +12,15 @@
 #include "module/class_table.h"
 #include "module/transitions.h"
 
+// Each row's operations table, defined in its actor's file, which declares it
+// too (actors/actor.h) or defines it as extern const.
+namespace orv::actors {
+#define ORV_ACTOR_OPS(index, symbol, displayName, className, classId, Fields, ops, ...) \
+  extern const ActorOps ops;
+ORV_TRANSITIONS(ORV_ACTOR_OPS)
+#undef ORV_ACTOR_OPS
+}  // namespace orv::actors
+
 namespace orv::module {
 
 // The one interface of an actor class.
