@@ -98,6 +98,9 @@ void Actor::Release() {
   object = nullptr;
 }
 
+static_assert(static_cast<int>(Kind::kColor) + 1 == kTransitionsKnown,
+              "a Kind for every transition the tests know: the model plays each");
+
 const Guid& ClassOf(Kind kind) { return kActorClassOfIndex[static_cast<int>(kind)]; }
 
 std::string NameOf(Kind kind) {

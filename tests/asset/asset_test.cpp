@@ -33,7 +33,7 @@ class AssetTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(orvhost::RegisterTransitions(host), 0);
-    ASSERT_EQ(host.registry.size(), 6u);
+    ASSERT_EQ(host.registry.size(), static_cast<size_t>(kTransitionsKnown));
     host.calls.clear();
   }
   void TearDown() override {
