@@ -1,4 +1,4 @@
-// The six transition actors: their instance fields and operations tables.
+// The transition actors: their instance fields and operations tables.
 #pragma once
 
 #include <cstdint>
@@ -77,12 +77,36 @@ void KeepAssetAlive(void* actorInterface, ClassInstance* asset);
 // The actor classes' initialise operation: the fields start empty, so that a
 // repeated Cue and the terminate operation know what the actor holds.
 template <class Fields>
-HResult ORV_CALL InitializeActor(ClassInstance* instance);
+HResult ORV_CALL InitializeActor(ClassInstance* instance) {
+  static_cast<module::Instance<Fields>*>(instance)->f = Fields{};
+  return module::kOk;
+}
 
 // The actor classes' terminate operation: frees the pixel buffers an actor
 // released without Finish still holds, and gives back its asset.
 template <class Fields>
-void ORV_CALL TerminateActor(ClassInstance* instance);
+void ORV_CALL TerminateActor(ClassInstance* instance) {
+  Fields& f = static_cast<module::Instance<Fields>*>(instance)->f;
+  FreeFrames(f.capture);
+  if constexpr (requires { f.tintedPixels; }) {
+    FreePixels(f.tintedPixels);
+    f.tintedPixels = nullptr;
+  }
+  if constexpr (requires { f.columnPixels; }) {
+    FreePixels(f.columnPixels);
+    f.columnPixels = nullptr;
+  }
+  if (ClassInstance* asset = f.asset) {
+    f.asset = nullptr;
+    asset->ops->Release(asset);
+  }
+}
+
+// Where an actor keeps the asset that made it.
+template <class Fields>
+ClassInstance** AssetSlotOf(module::InterfaceObject* actor) {
+  return &module::FieldsOf<Fields>(actor).asset;
+}
 
 // The colour actor's one-colour copy: for each of columns x rows packed
 // pixels, the grey (sum of the three channels / 3) in the channels that

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "module/transition_table.h"
+
 namespace orv::actors {
 
 using namespace orv::module;
@@ -96,13 +98,8 @@ namespace {
 
 // The asset field of the actor behind an interface, known by its table.
 ClassInstance** AssetSlot(InterfaceObject* object) {
-  const void* ops = object->ops;
-  if (ops == &kFadeActorOps) return &FieldsOf<FadeFields>(object).asset;
-  if (ops == &kWipeUpActorOps || ops == &kWipeDownActorOps)
-    return &FieldsOf<WipeFields>(object).asset;
-  if (ops == &kColorActorOps) return &FieldsOf<ColorFields>(object).asset;
-  if (ops == &kWipeLeftActorOps || ops == &kWipeRightActorOps)
-    return &FieldsOf<HorizontalWipeFields>(object).asset;
+  for (const Transition& t : kTransitions)
+    if (object->ops == t.ops) return t.assetSlot(object);
   return nullptr;
 }
 
@@ -117,38 +114,5 @@ void KeepAssetAlive(void* actorInterface, ClassInstance* asset) {
   if (ClassInstance* previous = *slot) previous->ops->Release(previous);
   *slot = asset;
 }
-
-template <class Fields>
-HResult ORV_CALL InitializeActor(ClassInstance* instance) {
-  static_cast<Instance<Fields>*>(instance)->f = Fields{};
-  return kOk;
-}
-
-template <class Fields>
-void ORV_CALL TerminateActor(ClassInstance* instance) {
-  Fields& f = static_cast<Instance<Fields>*>(instance)->f;
-  FreeFrames(f.capture);
-  if constexpr (requires { f.tintedPixels; }) {
-    FreePixels(f.tintedPixels);
-    f.tintedPixels = nullptr;
-  }
-  if constexpr (requires { f.columnPixels; }) {
-    FreePixels(f.columnPixels);
-    f.columnPixels = nullptr;
-  }
-  if (ClassInstance* asset = f.asset) {
-    f.asset = nullptr;
-    asset->ops->Release(asset);
-  }
-}
-
-template HResult ORV_CALL InitializeActor<FadeFields>(ClassInstance*);
-template HResult ORV_CALL InitializeActor<WipeFields>(ClassInstance*);
-template HResult ORV_CALL InitializeActor<ColorFields>(ClassInstance*);
-template HResult ORV_CALL InitializeActor<HorizontalWipeFields>(ClassInstance*);
-template void ORV_CALL TerminateActor<FadeFields>(ClassInstance*);
-template void ORV_CALL TerminateActor<WipeFields>(ClassInstance*);
-template void ORV_CALL TerminateActor<ColorFields>(ClassInstance*);
-template void ORV_CALL TerminateActor<HorizontalWipeFields>(ClassInstance*);
 
 }  // namespace orv::actors

@@ -6,6 +6,7 @@
 #include "asset/about_box.h"
 #include "asset/options_dialog.h"
 #include "module/class_ids.h"
+#include "module/transition_table.h"
 
 namespace orv::asset {
 
@@ -24,6 +25,12 @@ constexpr int32_t kBlackAndWhite = 6;
 AssetFields& FieldsOfAsset(InterfaceObject* self) { return FieldsOf<AssetFields>(self); }
 
 const AssetOps& OpsOf(InterfaceObject* self) { return *static_cast<const AssetOps*>(self->ops); }
+
+// The transitions whose media is their ColorChoice.
+bool HasColorMedia(const AssetFields& f) {
+  const Transition* t = TransitionOfIndex(f.transitionIndex);
+  return t && t->media == kColorMedia;
+}
 
 // The slots the asset does not support, accepts without effect, or answers
 // with zero. Their arguments are never looked at.
@@ -47,13 +54,13 @@ uint32_t ORV_CALL SwapBytes32(InterfaceObject*, uint32_t value) {
   return value << 24 | (value << 8 & 0x00FF0000u) | (value >> 8 & 0x0000FF00u) | value >> 24;
 }
 
-// The media of the colour transition is its ColorChoice, four bytes
+// The media of a transition with colour media is its ColorChoice, four bytes
 // big-endian; the other transitions save nothing.
 HResult ORV_CALL SaveMedia(InterfaceObject* self, HostStream* stream) {
   if (HResult rc = stream->ops->Open(stream, kStreamWrite, 0)) return rc;
   const AssetFields& f = FieldsOfAsset(self);
   HResult result = kOk;
-  if (f.transitionIndex == kColorTransition) {
+  if (HasColorMedia(f)) {
     const uint32_t bigEndian = OpsOf(self).SwapBytes32(self, static_cast<uint32_t>(f.colorChoice));
     result = stream->ops->Write(stream, &bigEndian, 4, 0);
   }
@@ -72,7 +79,7 @@ HResult ORV_CALL LoadMedia(InterfaceObject* self, HostStream* stream) {
   HResult result = stream->ops->Open(stream, kStreamRead, 0);
   if (result == kOk) {
     AssetFields& f = FieldsOfAsset(self);
-    if (f.transitionIndex == kColorTransition) {
+    if (HasColorMedia(f)) {
       uint32_t bigEndian = 0;
       result = stream->ops->Read(stream, &bigEndian, 4, 0);
       if (result == kOk)
@@ -85,7 +92,7 @@ HResult ORV_CALL LoadMedia(InterfaceObject* self, HostStream* stream) {
 }
 
 HResult ORV_CALL QueryMediaSize(InterfaceObject* self, int32_t* bytes) {
-  if (bytes) *bytes = FieldsOfAsset(self).transitionIndex == kColorTransition ? 4 : 0;
+  if (bytes) *bytes = HasColorMedia(FieldsOfAsset(self)) ? 4 : 0;
   return kOk;
 }
 
@@ -94,17 +101,17 @@ HResult ORV_CALL QueryMediaSize(InterfaceObject* self, int32_t* bytes) {
 // keeps the asset alive. An index that names no transition makes no actor.
 HResult ORV_CALL MakeActor(InterfaceObject* self, void** actor) {
   AssetFields& f = FieldsOfAsset(self);
-  const TransitionIndex index = f.transitionIndex;
-  if (!IsTransitionIndex(index)) return kNoInterface;
+  const Transition* transition = TransitionOfIndex(f.transitionIndex);
+  if (!transition) return kNoInterface;
   HostCallback* callback = self->owner->callback;
   void* made = nullptr;
-  if (callback->ops->CreateInstance(callback, &kActorClassByIndex[index], &kActorInterfaceId,
-                                    &made) != 0 ||
+  if (callback->ops->CreateInstance(callback, &transition->classId, &kActorInterfaceId, &made) !=
+          0 ||
       !made)
     return kNoInterface;
   auto* object = static_cast<InterfaceObject*>(made);
   const ActorOps& ops = *static_cast<const ActorOps*>(object->ops);
-  if (index == kColorTransition)
+  if (transition->media == kColorMedia)
     ops.SetProperty(object, PropertyColorChoice, reinterpret_cast<intptr_t>(&f.colorChoice));
   ops.SetProperty(object, PropertyCpuFeatures, reinterpret_cast<intptr_t>(&f.cpuFeatures));
   actors::KeepAssetAlive(made, self->owner);

@@ -87,11 +87,13 @@ constexpr int32_t kMid = 1033;     // elapsed of the timed step: the next frame 
 enum class Kind { kFade, kRising, kFalling, kRisingColumns, kFallingColumns, kColor };
 enum class Phase { kCue, kContinue, kFinish };
 
+// Each transition's floor model, by symbol. The benchmarks run every
+// transition the module registers; one without a model here stops the run.
 struct Transition {
   const char* symbol;
   Kind kind;
 };
-constexpr Transition kTransitions[] = {
+constexpr Transition kFloorModels[] = {
     {"OrvFade", Kind::kFade},
     {"OrvWipeUp", Kind::kRising},
     {"OrvWipeDown", Kind::kFalling},
@@ -325,6 +327,13 @@ const orvhost::Dict& EntryOf(orvhost::Host& host, const std::string& symbol) {
   throw std::runtime_error("no registry entry for " + symbol);
 }
 
+const Transition& ModelOf(const std::string& symbol) {
+  for (const Transition& t : kFloorModels)
+    if (symbol == t.symbol) return t;
+  throw std::runtime_error("step_bench: no floor model for the transition " + symbol +
+                           "; give it one in kFloorModels");
+}
+
 // A placed member, the window and the offscreen image of one benchmark.
 struct StepStage {
   StepStage(const Transition& t, int32_t depth, const Area& area)
@@ -471,7 +480,10 @@ void RunStep(benchmark::State& state, const Transition& t, int32_t depth, const 
 void RegisterStepBenchmarks() {
   const std::pair<Phase, const char*> phases[] = {
       {Phase::kCue, "cue"}, {Phase::kContinue, "continue"}, {Phase::kFinish, "finish"}};
-  for (const Transition& t : kTransitions) {
+  for (const auto& entry : SharedHost().registry) {
+    const orvhost::DictValue* symbol = entry->Find("symbolString");
+    if (!symbol) throw std::runtime_error("a registry entry without symbolString");
+    const Transition& t = ModelOf(symbol->AsText());
     for (const int32_t depth : {16, 24, 32}) {
       for (const auto& [phase, phaseName] : phases) {
         for (const Area& area : kAreas) {

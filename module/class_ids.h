@@ -31,8 +31,9 @@ inline constexpr Guid kInitFromDictInterfaceId =
 inline constexpr Guid kActorInterfaceId =
     MakeGuid(0xAC401E9C, 0x0001, 0xB768, 0x0000, 0x0800072C6326ull);
 
-// The six transitions, by the index that registration stores under "myData"
-// and the asset reads back. Any other value names no transition.
+// The index that registration stores under "myData" and the asset reads back,
+// for the transitions whose code names them; module/transitions.h holds every
+// transition's. A value no row holds names no transition.
 enum TransitionIndex : int32_t {
   kFadeTransition = 0,
   kWipeUpTransition = 1,
@@ -40,15 +41,7 @@ enum TransitionIndex : int32_t {
   kWipeLeftTransition = 3,
   kWipeRightTransition = 4,
   kColorTransition = 5,
-  kTransitionCount = 6,
 };
 static_assert(sizeof(TransitionIndex) == 4);
-
-constexpr bool IsTransitionIndex(int32_t index) { return index >= 0 && index < kTransitionCount; }
-
-// Actor class by TransitionIndex.
-inline constexpr Guid kActorClassByIndex[kTransitionCount] = {kFadeActorId,      kWipeUpActorId,
-                                                              kWipeDownActorId,  kWipeLeftActorId,
-                                                              kWipeRightActorId, kColorActorId};
 
 }  // namespace orv::module

@@ -1,8 +1,11 @@
 #include "module/class_table.h"
 
-#include "actors/actor.h"
+#include <array>
+#include <iterator>
+
 #include "asset/transition_asset.h"
 #include "module/class_ids.h"
+#include "module/transition_table.h"
 #include "registration/transition_registrar.h"
 
 namespace orv::module {
@@ -22,43 +25,24 @@ constexpr InterfaceEntry kAssetInterfaces[] = {
     {kAssetInterfaceId, kVersion, CreateInterface<asset::kAssetOps>},
     {kInitFromDictInterfaceId, kVersion, CreateInterface<asset::kInitFromDictOps>},
 };
-constexpr InterfaceEntry kFadeInterfaces[] = {
-    {kActorInterfaceId, kVersion, CreateInterface<actors::kFadeActorOps>}};
-constexpr InterfaceEntry kWipeUpInterfaces[] = {
-    {kActorInterfaceId, kVersion, CreateInterface<actors::kWipeUpActorOps>}};
-constexpr InterfaceEntry kWipeDownInterfaces[] = {
-    {kActorInterfaceId, kVersion, CreateInterface<actors::kWipeDownActorOps>}};
-constexpr InterfaceEntry kColorInterfaces[] = {
-    {kActorInterfaceId, kVersion, CreateInterface<actors::kColorActorOps>}};
-constexpr InterfaceEntry kWipeLeftInterfaces[] = {
-    {kActorInterfaceId, kVersion, CreateInterface<actors::kWipeLeftActorOps>}};
-constexpr InterfaceEntry kWipeRightInterfaces[] = {
-    {kActorInterfaceId, kVersion, CreateInterface<actors::kWipeRightActorOps>}};
+// The registrar, the asset, then the actor classes in the transitions' order.
+constexpr auto kClasses = [] {
+  std::array<ClassEntry, 2 + std::size(kTransitions)> classes{
+      ClassEntry{kTransitionRegistrarId, kVersion, kSize<registration::RegistrarFields>,
+                 InitializeNothing, TerminateNothing, kRegistrarInterfaces},
+      ClassEntry{kTransitionAssetId, kVersion, kSize<asset::AssetFields>, asset::AssetInitialize,
+                 asset::AssetTerminate, kAssetInterfaces}};
+  for (size_t i = 0; i < std::size(kTransitions); ++i) {
+    const Transition& t = kTransitions[i];
+    classes[2 + i] = {t.classId, kVersion, t.instanceSize, t.initialize, t.terminate, t.interfaces};
+  }
+  return classes;
+}();
 
-// Table order is not TransitionIndex order: 0, 1, 2, 5, 3, 4.
-const ClassEntry kClasses[] = {
-    {kTransitionRegistrarId, kVersion, kSize<registration::RegistrarFields>, InitializeNothing,
-     TerminateNothing, kRegistrarInterfaces},
-    {kTransitionAssetId, kVersion, kSize<asset::AssetFields>, asset::AssetInitialize,
-     asset::AssetTerminate, kAssetInterfaces},
-    {kFadeActorId, kVersion, kSize<actors::FadeFields>, actors::InitializeActor<actors::FadeFields>,
-     actors::TerminateActor<actors::FadeFields>, kFadeInterfaces},
-    {kWipeUpActorId, kVersion, kSize<actors::WipeFields>,
-     actors::InitializeActor<actors::WipeFields>, actors::TerminateActor<actors::WipeFields>,
-     kWipeUpInterfaces},
-    {kWipeDownActorId, kVersion, kSize<actors::WipeFields>,
-     actors::InitializeActor<actors::WipeFields>, actors::TerminateActor<actors::WipeFields>,
-     kWipeDownInterfaces},
-    {kColorActorId, kVersion, kSize<actors::ColorFields>,
-     actors::InitializeActor<actors::ColorFields>, actors::TerminateActor<actors::ColorFields>,
-     kColorInterfaces},
-    {kWipeLeftActorId, kVersion, kSize<actors::HorizontalWipeFields>,
-     actors::InitializeActor<actors::HorizontalWipeFields>,
-     actors::TerminateActor<actors::HorizontalWipeFields>, kWipeLeftInterfaces},
-    {kWipeRightActorId, kVersion, kSize<actors::HorizontalWipeFields>,
-     actors::InitializeActor<actors::HorizontalWipeFields>,
-     actors::TerminateActor<actors::HorizontalWipeFields>, kWipeRightInterfaces},
-};
+// CMake counts the table's rows for the version resource.
+static_assert(kTransitionCount == ORV_TRANSITION_ROWS,
+              "cmake/transitions.cmake counts a row of module/transitions.h by the line that "
+              "begins it with ORV_TRANSITION(");
 
 }  // namespace
 

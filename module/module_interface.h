@@ -89,7 +89,7 @@ struct RegistrationOps {
   // 5: stores one icon bitmap into an entry under "colorIcon" or "BWIcon".
   HResult(ORV_CALL* LoadIcon)(InterfaceObject* self, HostDict* entry, const char* resourceName,
                               int32_t color);
-  // 6: writes the six entries.
+  // 6: writes one entry per transition.
   HResult(ORV_CALL* RegisterTransitions)(InterfaceObject* self, HostCache* cache,
                                          void* registrationDict);
 };
@@ -139,7 +139,7 @@ struct InitFromDictOps {
 };
 static_assert(sizeof(InitFromDictOps) == 4 * sizeof(void*));
 
-// ---- The six actors: ActorInterface ----
+// ---- The actors: ActorInterface ----
 
 // The host's timing record passed to Cue and Continue.
 struct TransitionParams {

@@ -3,28 +3,13 @@
 #include <initializer_list>
 
 #include "module/class_ids.h"
+#include "module/transition_table.h"
 
 namespace orv::registration {
 
 using namespace orv::module;
 
 namespace {
-
-// What tells the six entries apart, by TransitionIndex.
-struct Transition {
-  const char* symbol;
-  const char* displayName;
-  int32_t assetCaps;       // the colour transition alone adds 0x02
-  int32_t transitionCaps;  // the four wipes alone add 0x02
-};
-constexpr Transition kTransitions[kTransitionCount] = {
-    {"OrvFade", "OrvFade", 0x18, 5},
-    {"OrvWipeUp", "OrvWipe Up", 0x18, 7},
-    {"OrvWipeDown", "OrvWipe Down", 0x18, 7},
-    {"OrvWipeLeft", "OrvWipe Left", 0x18, 7},
-    {"OrvWipeRight", "OrvWipe Right", 0x18, 7},
-    {"OrvColor", "OrvColor", 0x1a, 5},
-};
 
 constexpr char kCategory[] = "Orv Transition Pack 1";
 constexpr int32_t kActorType = 2;
@@ -91,13 +76,13 @@ HResult ORV_CALL LoadIcon(InterfaceObject* self, HostDict* entry, const char* re
   return result;
 }
 
-// Writes one registry entry per transition. A failing AddRegistryEntry or Put
+// Writes one registry entry per transition, in index order. A failing AddRegistryEntry or Put
 // ends the work with its code; a missing icon leaves the entry without it.
 HResult ORV_CALL RegisterTransitions(InterfaceObject* self, HostCache* cache,
                                      void* registrationDict) {
   for (int32_t index = 0; index < kTransitionCount; ++index) {
-    const Transition& t = kTransitions[index];
-    HostDict* entry = nullptr;  // the host's; the module never releases it
+    const Transition& t = *TransitionOfIndex(index);  // every index has its row
+    HostDict* entry = nullptr;                        // the host's; the module never releases it
     if (HResult rc = cache->ops->AddRegistryEntry(cache, registrationDict, &kTransitionAssetId,
                                                   &kAssetInterfaceId, &entry))
       return rc;

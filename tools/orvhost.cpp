@@ -8,6 +8,7 @@
 #include "host/stand_in_host.h"
 #include "module/class_ids.h"
 #include "module/module_interface.h"
+#include "module/transitions.h"
 #include "tools/args.h"
 #if defined(ORV_DIALOG_COMMANDS)
 #include "tools/orvhost_dialogs.h"
@@ -20,24 +21,23 @@ using namespace orvhost;
 
 namespace {
 
+struct NamedId {
+  Guid id;
+  const char* name;
+};
+#define ORV_ACTOR_CLASS(index, symbol, displayName, className, classId, ...) {classId, className},
+const NamedId kActorClasses[] = {ORV_TRANSITIONS(ORV_ACTOR_CLASS)};
+#undef ORV_ACTOR_CLASS
+const NamedId kOtherIds[] = {
+    {kTransitionRegistrarId, "TransitionRegistrar"},     {kTransitionAssetId, "TransitionAsset"},
+    {kRegistrationInterfaceId, "RegistrationInterface"}, {kAssetInterfaceId, "AssetInterface"},
+    {kInitFromDictInterfaceId, "InitFromDictInterface"}, {kActorInterfaceId, "ActorInterface"}};
+
 const char* ClassName(const Guid& id) {
-  static const struct {
-    const Guid* id;
-    const char* name;
-  } kNames[] = {{&orv::module::kTransitionRegistrarId, "TransitionRegistrar"},
-                {&orv::module::kTransitionAssetId, "TransitionAsset"},
-                {&orv::module::kFadeActorId, "FadeActor"},
-                {&orv::module::kWipeUpActorId, "WipeUpActor"},
-                {&orv::module::kWipeDownActorId, "WipeDownActor"},
-                {&orv::module::kColorActorId, "ColorActor"},
-                {&orv::module::kWipeLeftActorId, "WipeLeftActor"},
-                {&orv::module::kWipeRightActorId, "WipeRightActor"},
-                {&orv::module::kRegistrationInterfaceId, "RegistrationInterface"},
-                {&orv::module::kAssetInterfaceId, "AssetInterface"},
-                {&orv::module::kInitFromDictInterfaceId, "InitFromDictInterface"},
-                {&orv::module::kActorInterfaceId, "ActorInterface"}};
-  for (const auto& n : kNames)
-    if (SameGuid(*n.id, id)) return n.name;
+  for (const NamedId& n : kActorClasses)
+    if (SameGuid(n.id, id)) return n.name;
+  for (const NamedId& n : kOtherIds)
+    if (SameGuid(n.id, id)) return n.name;
   return "?";
 }
 
@@ -115,7 +115,7 @@ void Usage(FILE* to) {
   std::fprintf(to,
                "usage: orvhost classes|transitions|--version\n"
                "  classes       the module's classes and interfaces, as the host reads them\n"
-               "  transitions   the six registry entries that the module registers\n");
+               "  transitions   the registry entries that the module registers\n");
 #if defined(ORV_DIALOG_COMMANDS)
   std::fprintf(to, "%s", kDialogCommandsUsage);
 #endif

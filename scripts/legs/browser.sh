@@ -8,6 +8,10 @@ leg_browser() {
   rm -rf build/browser
   mkdir -p build/browser
   build/bin/orvplay --all --duration 1000 --fps 25 --out-dir build/browser/gallery
+  # One video per transition the module registers (--list: a heading, then one line each).
+  local listed videos
+  listed=$(build/bin/orvplay --list)
+  videos=$(($(wc -l <<<"$listed") - 1))
   python3 tests/browser/gallery_check.py build/browser/gallery/index.html \
-    build/browser/gallery.png --width 640 --height 360 --duration 1000 --fps 25 --videos 6
+    build/browser/gallery.png --width 640 --height 360 --duration 1000 --fps 25 --videos "$videos"
 }

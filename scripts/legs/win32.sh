@@ -109,14 +109,15 @@ check_win32_module() {
 # The version resource says the project's version and names the holder of
 # LICENSE's copyright line; the about box shows the same major.minor and maker.
 win32_version() {
-  local dll=$1 version copyright holder want got about
+  local dll=$1 version copyright holder count want got about
   echo "-- version"
+  count=$(cmake -P cmake/transitions.cmake)  # "six": module/transitions.h's rows
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$(dirname "$dll")/../CMakeCache.txt")
   copyright=$(grep -m 1 '^Copyright (c) [0-9]* ' LICENSE)
   holder=${copyright#Copyright (c) * }
   want="fixed FileVersion=$version.0 ProductVersion=$version.0 FileFlags=0x0 FileOS=0x4 FileType=2 FileSubtype=0
 string 040904B0 CompanyName=\"$holder\"
-string 040904B0 FileDescription=\"Orv Transition Pack 1: six transitions (plug-in module)\"
+string 040904B0 FileDescription=\"Orv Transition Pack 1: $count transitions (plug-in module)\"
 string 040904B0 FileVersion=\"$version.0\"
 string 040904B0 InternalName=\"ORVPACK1.x32\"
 string 040904B0 LegalCopyright=\"$copyright\"

@@ -17,6 +17,7 @@
 
 #include "host/member.h"
 #include "tests/actors/playback.h"
+#include "tests/support/actor_classes.h"
 #include "tests/support/asset_peek.h"
 
 using namespace orv::module;
@@ -298,7 +299,7 @@ TEST_F(Faults, ActorsReleasedWithoutFinishKeepNothing) {
 // reads, until the actor's instance ends, also when it is released in the
 // middle of a playback; its buffers go with it.
 TEST_F(Faults, EveryActorKeepsItsAssetUntilItEnds) {
-  for (int32_t index = 0; index < orv::module::kTransitionCount; ++index) {
+  for (int32_t index = 0; index < kTransitionsKnown; ++index) {
     SCOPED_TRACE(index);
     orvhost::Member member;
     ASSERT_EQ(member.Create(host), 0);

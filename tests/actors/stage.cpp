@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "module/class_ids.h"
+#include "tests/support/actor_classes.h"
 
 using namespace orv::module;
 
@@ -97,7 +98,10 @@ void Actor::Release() {
   object = nullptr;
 }
 
-const Guid& ClassOf(Kind kind) { return orv::module::kActorClassByIndex[static_cast<int>(kind)]; }
+static_assert(static_cast<int>(Kind::kColor) + 1 == kTransitionsKnown,
+              "a Kind for every transition the tests know: the model plays each");
+
+const Guid& ClassOf(Kind kind) { return kActorClassOfIndex[static_cast<int>(kind)]; }
 
 std::string NameOf(Kind kind) {
   static const char* const kNames[] = {"fade",      "wipe up",    "wipe down",

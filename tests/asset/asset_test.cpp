@@ -14,6 +14,7 @@
 #include "host/member.h"
 #include "host/stand_in_host.h"
 #include "module/class_ids.h"
+#include "tests/support/actor_classes.h"
 #include "tests/support/asset_peek.h"
 
 using namespace orv::module;
@@ -32,7 +33,7 @@ class AssetTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(orvhost::RegisterTransitions(host), 0);
-    ASSERT_EQ(host.registry.size(), 6u);
+    ASSERT_EQ(host.registry.size(), static_cast<size_t>(kTransitionsKnown));
     host.calls.clear();
   }
   void TearDown() override {
@@ -64,7 +65,7 @@ class AssetTest : public ::testing::Test {
 // ---- placing ----
 
 TEST_F(AssetTest, PlacedMemberReadsItsIndexFromTheEntry) {
-  for (int i = 0; i < kTransitionCount; ++i) {
+  for (int i = 0; i < kTransitionsKnown; ++i) {
     SCOPED_TRACE("index " + std::to_string(i));
     host.calls.clear();
     Member& m = Place(i);
@@ -399,7 +400,7 @@ ActorView ViewOf(const Actor& actor, int index) {
 }
 
 TEST_F(AssetTest, MakeActorCreatesTheActorOfTheIndexWithTheAssetsSettings) {
-  for (int i = 0; i < kTransitionCount; ++i) {
+  for (int i = 0; i < kTransitionsKnown; ++i) {
     SCOPED_TRACE("index " + std::to_string(i));
     Member& m = Place(i);
     AssetFieldsOf(m).colorChoice = 3;
@@ -409,8 +410,8 @@ TEST_F(AssetTest, MakeActorCreatesTheActorOfTheIndexWithTheAssetsSettings) {
     ASSERT_TRUE(actor);
     EXPECT_EQ(
         host.CallsStartingWith("CreateInstance"),
-        std::vector<std::string>{"CreateInstance " + orvhost::GuidText(kActorClassByIndex[i])});
-    EXPECT_TRUE(SameGuid(host.RecordOf(actor.get()->owner)->classId, kActorClassByIndex[i]));
+        std::vector<std::string>{"CreateInstance " + orvhost::GuidText(kActorClassOfIndex[i])});
+    EXPECT_TRUE(SameGuid(host.RecordOf(actor.get()->owner)->classId, kActorClassOfIndex[i]));
     const ActorView view = ViewOf(actor, i);
     EXPECT_EQ(view.cpuFeatures, &AssetFieldsOf(m).cpuFeatures)
         << "property 11: the asset's own pair";

@@ -21,6 +21,7 @@
 #include "platform/standin/resources.h"
 #include "platform/standin/ui.h"
 #include "tests/dialogs/dialog_fixture.h"
+#include "tests/support/actor_classes.h"
 #include "tests/support/asset_peek.h"
 
 using namespace orv::module;
@@ -185,7 +186,7 @@ class DialogsTest : public DialogFixture {
 // ---- options dialog ----
 
 TEST_F(DialogsTest, OptionsRunsDialog119ThroughTheBracketWithTheAssetAsParameter) {
-  for (int index = 0; index < orv::module::kTransitionCount; ++index) {
+  for (int index = 0; index < kTransitionsKnown; ++index) {
     SCOPED_TRACE("index " + std::to_string(index));
     Member& m = Place(index);
     const DialogRun& run = Options(m, "escape");

@@ -75,8 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   Host& host = TheHost();
 
-  // The member: any index, any colour, through its registry entry and media.
-  const int32_t index = in.Byte() < 240 ? in.Byte() % 6 : in.Int(100);
+  // The member: any index the module registers or any other, any colour,
+  // through its registry entry and media.
+  const std::vector<int32_t>& registered = RegisteredIndices();
+  const int32_t index = in.Byte() < 240 ? registered[in.Byte() % registered.size()] : in.Int(100);
   const int32_t color = in.Byte() < 240 ? in.Byte() % 7 : in.Int(100);
   const uint8_t faults = in.Byte();
 

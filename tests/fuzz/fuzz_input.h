@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "host/member.h"
 #include "host/stand_in_host.h"
 
 using orv::module::HostUtilities;
@@ -73,4 +75,23 @@ inline void CheckNothingLeft(orvhost::Host& host) {
   Check(host.badFrees == 0, "a block freed twice or never allocated");
   Check(host.utilitiesAlive == 0, "HostUtilities not released");
   host.registry.clear();
+}
+
+// The TransitionIndex of each registry entry the module writes, in order,
+// registered once on the run's host (the entries stay in its registry).
+inline const std::vector<int32_t>& RegisteredIndices() {
+  static const std::vector<int32_t> indices = [] {
+    orvhost::Host& host = TheHost();
+    const size_t before = host.registry.size();
+    Check(orvhost::RegisterTransitions(host) == 0, "Register failed");
+    std::vector<int32_t> out;
+    for (size_t i = before; i < host.registry.size(); ++i) {
+      const orvhost::DictValue* myData = host.registry[i]->Find("myData");
+      Check(myData != nullptr, "a registry entry without myData");
+      out.push_back(myData->AsInt());
+    }
+    Check(!out.empty(), "the module registers no transition");
+    return out;
+  }();
+  return indices;
 }

@@ -11,6 +11,7 @@
 #include "module/class_ids.h"
 #include "module/class_table.h"
 #include "registration/transition_registrar.h"
+#include "tests/support/actor_classes.h"
 
 using namespace orv::module;
 using orvhost::Host;
@@ -112,7 +113,7 @@ TEST_F(ModuleTest, ClassFormReportsSizesAndOperations) {
   registrarTerm(reinterpret_cast<ClassInstance*>(block.data()));
   EXPECT_EQ(block, std::vector<uint8_t>(64, 0xAB));
 
-  for (const Guid& actor : kActorClassByIndex)
+  for (const Guid& actor : kActorClassOfIndex)
     EXPECT_EQ(host.module().GetClassForm(&actor, &size, &init, &term), 0);
 }
 
@@ -170,7 +171,7 @@ TEST_F(ModuleTest, GetInterfaceMatchesClassAndInterface) {
 }
 
 TEST_F(ModuleTest, EveryActorClassBuildsItsActorInterface) {
-  for (const Guid& actorClass : kActorClassByIndex) {
+  for (const Guid& actorClass : kActorClassOfIndex) {
     void* actor = nullptr;
     ASSERT_EQ(host.CreateInstance(actorClass, kActorInterfaceId, &actor), 0);
     ASSERT_NE(actor, nullptr);

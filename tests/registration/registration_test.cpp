@@ -50,7 +50,7 @@ struct Expected {
   int32_t assetCaps;
   int32_t transitionCaps;
 };
-const Expected kExpected[6] = {
+const Expected kExpected[] = {
     {"OrvFade", "OrvFade", 0x18, 5},
     {"OrvWipeUp", "OrvWipe Up", 0x18, 7},
     {"OrvWipeDown", "OrvWipe Down", 0x18, 7},
@@ -58,6 +58,7 @@ const Expected kExpected[6] = {
     {"OrvWipeRight", "OrvWipe Right", 0x18, 7},
     {"OrvColor", "OrvColor", 0x1a, 5},
 };
+constexpr int kEntries = static_cast<int>(std::size(kExpected));
 
 // The calls that one complete entry makes, tokens counting up from first.
 std::vector<std::string> EntryCalls(int& token, int32_t colorIconSize, int32_t bwIconSize) {
@@ -112,16 +113,16 @@ class RegistrationTest : public ::testing::Test {
   InterfaceObject* registrar = nullptr;
 };
 
-TEST_F(RegistrationTest, RegisterMakesSixEntriesWithThirteenPutsEachInOrder) {
+TEST_F(RegistrationTest, RegisterMakesAnEntryPerTransitionWithThirteenPutsEachInOrder) {
   ASSERT_EQ(Register(), 0);
   std::vector<std::string> expected;
   int token = 100;  // the stand-in host's first resource token
-  for (int i = 0; i < kTransitionCount; ++i) {
+  for (int i = 0; i < kEntries; ++i) {
     std::vector<std::string> entry = EntryCalls(token, 2120, 176);
     expected.insert(expected.end(), entry.begin(), entry.end());
   }
   EXPECT_EQ(host.calls, expected);
-  ASSERT_EQ(host.registry.size(), 6u);
+  ASSERT_EQ(host.registry.size(), static_cast<size_t>(kEntries));
   for (const auto& entry : host.registry) {
     EXPECT_TRUE(SameGuid(entry->classId, kTransitionAssetId));
     EXPECT_TRUE(SameGuid(entry->iid, kAssetInterfaceId));
@@ -130,13 +131,13 @@ TEST_F(RegistrationTest, RegisterMakesSixEntriesWithThirteenPutsEachInOrder) {
 
 TEST_F(RegistrationTest, EntriesHoldEachTransitionsValues) {
   ASSERT_EQ(Register(), 0);
-  ASSERT_EQ(host.registry.size(), 6u);
+  ASSERT_EQ(host.registry.size(), static_cast<size_t>(kEntries));
   const std::vector<uint8_t> colorIcon = BitmapResource("orv_fade_xtra_picon.bmp");
   const std::vector<uint8_t> bwIcon = BitmapResource("orv_fade_xtra_picon_bw.bmp");
   ASSERT_EQ(colorIcon.size(), 2120u);
   ASSERT_EQ(bwIcon.size(), 176u);
 
-  for (int i = 0; i < kTransitionCount; ++i) {
+  for (int i = 0; i < kEntries; ++i) {
     SCOPED_TRACE("entry " + std::to_string(i));
     const Expected& e = kExpected[i];
     const struct {
@@ -190,12 +191,12 @@ TEST_F(RegistrationTest, StoredIconsAreTheBitmapsTheyAreNamedFor) {
   EXPECT_EQ(bwBytes.size(), 40u + 2 * 4 + 32 * 4);
 }
 
-TEST_F(RegistrationTest, EveryRegisterWritesSixNewEntries) {
+TEST_F(RegistrationTest, EveryRegisterWritesEveryEntryAnew) {
   ASSERT_EQ(Register(), 0);
   ASSERT_EQ(Register(), 0);
-  ASSERT_EQ(host.registry.size(), 12u);
-  for (int i = 0; i < 12; ++i)
-    EXPECT_EQ(host.registry[static_cast<size_t>(i)]->Find("myData")->AsInt(), i % 6);
+  ASSERT_EQ(host.registry.size(), static_cast<size_t>(2 * kEntries));
+  for (int i = 0; i < 2 * kEntries; ++i)
+    EXPECT_EQ(host.registry[static_cast<size_t>(i)]->Find("myData")->AsInt(), i % kEntries);
 }
 
 TEST_F(RegistrationTest, FailingPutEndsRegistrationWithItsCode) {
@@ -245,7 +246,7 @@ TEST_F(RegistrationTest, AFailingIconPutDoesNotStopRegistration) {
   host.failPutEntry = 1;
   host.failPutKey = "colorIcon";
   EXPECT_EQ(Register(), 0);
-  ASSERT_EQ(host.registry.size(), 6u);
+  ASSERT_EQ(host.registry.size(), static_cast<size_t>(kEntries));
   EXPECT_EQ(host.registry[1]->Find("colorIcon"), nullptr);
   EXPECT_EQ(host.registry[1]->values.size(), 12u);
   EXPECT_NE(host.registry[0]->Find("colorIcon"), nullptr);
@@ -306,10 +307,10 @@ TEST_F(RegistrationTest, IconLoaderReportsAMissingResource) {
 TEST_F(RegistrationTest, WithoutTheColourIconEveryEntryLacksIt) {
   OrvSetResourceFault(RT_BITMAP, kColorIconName, kResourceHidden);
   ASSERT_EQ(Register(), 0);
-  ASSERT_EQ(host.registry.size(), 6u);
+  ASSERT_EQ(host.registry.size(), static_cast<size_t>(kEntries));
   std::vector<std::string> expected;
   int token = 100;
-  for (int i = 0; i < kTransitionCount; ++i) {
+  for (int i = 0; i < kEntries; ++i) {
     std::vector<std::string> entry = EntryCalls(token, 0, 176);
     expected.insert(expected.end(), entry.begin(), entry.end());
   }
@@ -348,8 +349,8 @@ TEST_F(RegistrationTest, HiddenResourcesComeBack) {
 TEST(RegisterTransitionsTest, HostFlowRegistersAndReleasesTheRegistrar) {
   Host host;
   ASSERT_EQ(orvhost::RegisterTransitions(host), 0);
-  ASSERT_EQ(host.registry.size(), 6u);
-  for (int i = 0; i < kTransitionCount; ++i) {
+  ASSERT_EQ(host.registry.size(), static_cast<size_t>(kEntries));
+  for (int i = 0; i < kEntries; ++i) {
     EXPECT_EQ(host.registry[static_cast<size_t>(i)]->Find("symbolString")->AsText(),
               kExpected[i].symbol);
   }

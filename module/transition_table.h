@@ -1,0 +1,84 @@
+// The transitions of module/transitions.h as the module uses them: one
+// descriptor each, in class-table order, with what the class table, the
+// registrar, the asset and the actors need.
+#pragma once
+
+#include <cstdint>
+#include <iterator>
+#include <span>
+
+#include "actors/actor.h"
+#include "module/class_ids.h"
+#include "module/class_table.h"
+#include "module/transitions.h"
+
+// Each row's operations table, defined in its actor's file, which declares it
+// too (actors/actor.h) or defines it as extern const.
+namespace orv::actors {
+#define ORV_ACTOR_OPS(index, symbol, displayName, className, classId, Fields, ops, ...) \
+  extern const ActorOps ops;
+ORV_TRANSITIONS(ORV_ACTOR_OPS)
+#undef ORV_ACTOR_OPS
+}  // namespace orv::actors
+
+namespace orv::module {
+
+// The one interface of an actor class.
+template <const ActorOps& Ops>
+inline constexpr InterfaceEntry kActorInterfaces[] = {
+    {kActorInterfaceId, kVersion, CreateInterface<Ops>}};
+
+struct Transition {
+  TransitionIndex index;
+  const char* symbol;
+  const char* displayName;
+  Guid classId;
+  int32_t instanceSize;
+  InitializeOp initialize;
+  TerminateOp terminate;
+  const ActorOps* ops;
+  std::span<const InterfaceEntry> interfaces;
+  // The actor's asset field, behind one of its interface objects.
+  ClassInstance** (*assetSlot)(InterfaceObject* actor);
+  int32_t assetCaps;
+  int32_t transitionCaps;
+  TransitionMedia media;
+};
+
+#define ORV_TRANSITION_DESCRIPTOR(index, symbol, displayName, className, classId, Fields, ops, \
+                                  assetCaps, transitionCaps, media)                            \
+  Transition{TransitionIndex{index},                                                           \
+             symbol,                                                                           \
+             displayName,                                                                      \
+             classId,                                                                          \
+             static_cast<int32_t>(sizeof(Instance<actors::Fields>)),                           \
+             actors::InitializeActor<actors::Fields>,                                          \
+             actors::TerminateActor<actors::Fields>,                                           \
+             &actors::ops,                                                                     \
+             kActorInterfaces<actors::ops>,                                                    \
+             actors::AssetSlotOf<actors::Fields>,                                              \
+             assetCaps,                                                                        \
+             transitionCaps,                                                                   \
+             media},
+inline constexpr Transition kTransitions[] = {ORV_TRANSITIONS(ORV_TRANSITION_DESCRIPTOR)};
+#undef ORV_TRANSITION_DESCRIPTOR
+
+inline constexpr int32_t kTransitionCount = static_cast<int32_t>(std::size(kTransitions));
+
+// The transition stored under index, or null for a value that names none.
+constexpr const Transition* TransitionOfIndex(int32_t index) {
+  for (const Transition& t : kTransitions)
+    if (t.index == index) return &t;
+  return nullptr;
+}
+
+// Registration stores the indices 0 .. count - 1, each once.
+static_assert(
+    [] {
+      for (int32_t index = 0; index < kTransitionCount; ++index)
+        if (!TransitionOfIndex(index)) return false;
+      return true;
+    }(),
+    "module/transitions.h: the indices are 0, 1, ... in some order, each once");
+
+}  // namespace orv::module
