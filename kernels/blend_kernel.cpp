@@ -82,19 +82,6 @@ void BandRowsOf(const FrameCapture& c, Layout layout, int32_t bandHeight, int32_
   }
 }
 
-TransposeFn TransposeFor(const KernelSet& set, int32_t bytesPerPixel) {
-  switch (bytesPerPixel) {
-    case 2:
-      return set.transpose2;
-    case 3:
-      return set.transpose3;
-    case 4:
-      return set.transpose4;
-    default:
-      return nullptr;
-  }
-}
-
 }  // namespace
 
 void FadeRows16(FrameCapture c, int32_t weight, int32_t, int32_t, int32_t) {
@@ -142,7 +129,7 @@ void TransposeToColumns(const uint8_t* source, uint8_t* destination, int32_t col
 void TransposeRowsToColumns(const uint8_t* source, ptrdiff_t sourceRowBytes, uint8_t* destination,
                             int32_t columns, int32_t rows, int32_t bytesPerPixel) {
   if (columns <= 0 || rows <= 0) return;
-  const TransposeFn transpose = TransposeFor(ActiveKernelSet(), bytesPerPixel);
+  const TransposeFn transpose = SlotForPixelSize(ActiveKernelSet(), kTransposeSlots, bytesPerPixel);
   if (transpose == nullptr) return;
   transpose(source, sourceRowBytes, destination, static_cast<ptrdiff_t>(rows) * bytesPerPixel,
             columns, rows);
@@ -154,7 +141,7 @@ void TransposeRowsToColumns(const uint8_t* source, ptrdiff_t sourceRowBytes, uin
 void TransposeFromColumns(const uint8_t* source, uint8_t* destination, int32_t count, int32_t n,
                           int32_t bytesPerPixel, int32_t step) {
   if (count <= 0 || n <= 0) return;
-  const TransposeFn transpose = TransposeFor(ActiveKernelSet(), bytesPerPixel);
+  const TransposeFn transpose = SlotForPixelSize(ActiveKernelSet(), kTransposeSlots, bytesPerPixel);
   if (transpose == nullptr) return;
   ptrdiff_t stride = step;
   if (bytesPerPixel == 4) stride = static_cast<ptrdiff_t>(step >> 2) * 4;
@@ -173,11 +160,7 @@ void TransposeFromColumns(const uint8_t* source, uint8_t* destination, int32_t c
 void TintPixels(const uint8_t* source, uint8_t* destination, ptrdiff_t count, int32_t bytesPerPixel,
                 uint32_t keep) {
   if (count <= 0) return;
-  const KernelSet& set = ActiveKernelSet();
-  const TintFn tint = bytesPerPixel == 2   ? set.tint2
-                      : bytesPerPixel == 3 ? set.tint3
-                      : bytesPerPixel == 4 ? set.tint4
-                                           : nullptr;
+  const TintFn tint = SlotForPixelSize(ActiveKernelSet(), kTintSlots, bytesPerPixel);
   if (tint != nullptr) tint(source, destination, count, keep);
 }
 
