@@ -16,18 +16,20 @@ using namespace orv::kernels;
 
 namespace {
 
-// HasMmx and the pair ReadCpuFeatures makes of it, against the feature bit
-// as the compiler's own header reads it.
+// The processor's answer about MMX against the feature bit as the
+// compiler's own header reads it; and the ladder's MMX rung asks the same.
 TEST(ProcessorTest, MmxFromTheFeatureBit) {
-  int32_t want = 0;
+  bool want = false;
 #if defined(__i386__) || defined(__x86_64__)
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (edx & bit_MMX) != 0) want = 1;
+  want = __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (edx & bit_MMX) != 0;
 #endif
-  EXPECT_EQ(HasMmx(), want);
-  const CpuFeatures features = ReadCpuFeatures();
-  EXPECT_EQ(features.mmx, want);
-  EXPECT_EQ(features.tested, 1);
+  EXPECT_EQ(ProcessorHasMmx(), want);
+  for (const KernelRung& rung : ArchitectureRungs()) {
+    if (std::string(rung.set->name) == "mmx") {
+      EXPECT_EQ(rung.runs, &ProcessorHasMmx);
+    }
+  }
 }
 
 // Whether the processor runs an x86 set, by its name, as the compiler's
