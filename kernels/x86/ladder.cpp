@@ -1,6 +1,7 @@
 // The x86 ladder: the SIMD sets, lowest first, each with what it needs of the
-// processor. A new set is its file x86/kernels_<name>.cpp (built with
-// -m<name>) and one line here, above the set it falls back to by position.
+// processor. A new set is its file x86/kernels_<name>.cpp, one line in
+// x86/kernels.cmake with its flags and one line here, above the set it falls
+// back to by position.
 // The MMX rung's test is the processor's answer about MMX the asset records.
 #include "kernels/kernel_dispatch.h"
 #include "kernels/pixel_kernels.h"
