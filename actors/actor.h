@@ -3,8 +3,10 @@
 
 #include <cstdint>
 
+#include "actors/cpu_features.h"
 #include "actors/frame_capture.h"
-#include "kernels/blend_kernel.h"
+#include "actors/row_walks.h"
+#include "kernels/pixel_kernels.h"
 #include "module/interface_object.h"
 
 namespace orv::actors {
@@ -12,9 +14,6 @@ namespace orv::actors {
 using module::ActorOps;
 using module::ClassInstance;
 using module::HResult;
-
-using kernels::BlendKernel;
-using kernels::CpuFeatures;
 
 // Each actor's fields end with the asset that made it (KeepAssetAlive), or null.
 struct FadeFields {

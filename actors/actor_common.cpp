@@ -17,13 +17,13 @@ StepTime TimeOfStep(const TransitionParams& params) {
 
 BlendKernel ChooseFadeKernel(const CpuFeatures* cpu, int32_t depth) {
   const bool mmx = cpu && (cpu->mmx & 1);
-  if (depth < 24) return mmx ? kernels::FadeRows16Mmx : kernels::FadeRows16;
-  return mmx ? kernels::FadeRows32Mmx : kernels::FadeRows32;
+  if (depth < 24) return mmx ? Fade555Step8Weight256 : Fade555Step4Weight32;
+  return mmx ? FadeBytesStep8 : FadeBytesStep4;
 }
 
 BlendKernel ChooseBandKernel(const CpuFeatures* cpu, int32_t depth) {
-  if (!cpu || !(cpu->mmx & 1)) return kernels::BandRows;
-  return depth < 24 ? kernels::BandRows16Mmx : kernels::BandRows32Mmx;
+  if (!cpu || !(cpu->mmx & 1)) return BandByDepth;
+  return depth < 24 ? Band555 : BandBytes;
 }
 
 void ChooseBand(int32_t chunkSize, int32_t* bandSelector, int32_t* bandHeight) {

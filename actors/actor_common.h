@@ -58,8 +58,9 @@ std::optional<StepTime> BeginStep(FrameCapture& capture, const HostRect& rect,
   return step;
 }
 
-// Fade kernels: bit 0 of mmx picks the MMX forms, depth below 24 the 16-bit
-// ones. A missing pair counts as a processor without MMX.
+// The row walks: bit 0 of mmx picks the 8-byte-step fades (at 16 bits, also
+// at the full weight) and the bands of one field layout, depth below 24 the
+// 5-5-5 ones. A missing pair counts as a processor without MMX.
 BlendKernel ChooseFadeKernel(const CpuFeatures* cpu, int32_t depth);
 BlendKernel ChooseBandKernel(const CpuFeatures* cpu, int32_t depth);
 

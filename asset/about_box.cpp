@@ -1,7 +1,7 @@
 #include "asset/about_box.h"
 
 #include "asset/options_dialog.h"
-#include "kernels/blend_kernel.h"
+#include "kernels/pixel_kernels.h"
 
 namespace orv::asset {
 
@@ -16,7 +16,7 @@ HResult ORV_CALL RunAbout(InterfaceObject* self) {
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     // The processor is asked afresh each time, not the asset's CpuFeatures.
-    if (kernels::HasMmx()) ShowWindow(GetDlgItem(dialog, kMmxBadgeControl), SW_SHOW);
+    if (kernels::ProcessorHasMmx()) ShowWindow(GetDlgItem(dialog, kMmxBadgeControl), SW_SHOW);
     return 0;
   }
   if (message == WM_COMMAND && (wParam == 1 || wParam == 2)) {

@@ -12,7 +12,7 @@ namespace orv::asset {
 
 using namespace orv::module;
 
-kernels::CpuFeatures* SharedCpuFeatures = nullptr;
+actors::CpuFeatures* SharedCpuFeatures = nullptr;
 
 // The media holds ColorChoice most significant byte first; the module runs on
 // little-endian processors only, where one byte swap makes it so.
@@ -137,7 +137,7 @@ HResult ORV_CALL AssetInitialize(ClassInstance* instance) {
   if (SharedCpuFeatures) {
     f.cpuFeatures = *SharedCpuFeatures;
   } else {
-    f.cpuFeatures = kernels::ReadCpuFeatures();
+    f.cpuFeatures = actors::ReadCpuFeatures();
     SharedCpuFeatures = &f.cpuFeatures;
   }
   return kOk;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "kernels/blend_kernel.h"
+#include "actors/cpu_features.h"
 #include "module/class_ids.h"
 #include "module/interface_object.h"
 
@@ -17,7 +17,7 @@ using module::Instance;
 
 struct AssetFields {
   int32_t colorChoice;                      // 0..6, 6 (black and white) after initialise
-  kernels::CpuFeatures cpuFeatures;         // every actor made by this asset points here
+  actors::CpuFeatures cpuFeatures;          // every actor made by this asset points here
   module::TransitionIndex transitionIndex;  // read from "myData"; any value may arrive
 };
 ORV_LAYOUT32(sizeof(Instance<AssetFields>) == 40, "asset instance size");
@@ -31,6 +31,6 @@ HResult ORV_CALL AssetInitialize(ClassInstance* instance);
 void ORV_CALL AssetTerminate(ClassInstance* instance);
 
 // The pair of the asset that last measured the processor, or null.
-extern kernels::CpuFeatures* SharedCpuFeatures;
+extern actors::CpuFeatures* SharedCpuFeatures;
 
 }  // namespace orv::asset

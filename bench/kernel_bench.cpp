@@ -21,10 +21,11 @@
 #include <new>
 #include <string>
 
+#include "actors/row_walks.h"
 #include "bench/bench_clock.h"
 #include "bench/bench_groups.h"
-#include "kernels/blend_kernel.h"
 #include "kernels/kernel_dispatch.h"
+#include "kernels/pixel_kernels.h"
 
 #if defined(ORV_BENCH_LIBYUV)
 #include <libyuv/planar_functions.h>
@@ -33,6 +34,7 @@
 namespace {
 
 using namespace orv::kernels;
+using namespace orv::actors;
 using orvbench::Now;
 using orvbench::ReadBytes;
 
@@ -220,13 +222,13 @@ void RegisterKernelBenchmarks() {
     bool wide;     // serves depths 24 and 32
   };
   const Mix mixes[] = {
-      {"FadeRows16", FadeRows16, true, true, false},
-      {"FadeRows32", FadeRows32, true, false, true},
-      {"FadeRows16Mmx", FadeRows16Mmx, true, true, false},
-      {"FadeRows32Mmx", FadeRows32Mmx, true, false, true},
-      {"BandRows", BandRows, false, true, true},
-      {"BandRows16Mmx", BandRows16Mmx, false, true, false},
-      {"BandRows32Mmx", BandRows32Mmx, false, false, true},
+      {"Fade555Step4Weight32", Fade555Step4Weight32, true, true, false},
+      {"FadeBytesStep4", FadeBytesStep4, true, false, true},
+      {"Fade555Step8Weight256", Fade555Step8Weight256, true, true, false},
+      {"FadeBytesStep8", FadeBytesStep8, true, false, true},
+      {"BandByDepth", BandByDepth, false, true, true},
+      {"Band555", Band555, false, true, false},
+      {"BandBytes", BandBytes, false, false, true},
   };
   for (const int32_t depth : {16, 24, 32}) {
     for (const Mix& mix : mixes) {

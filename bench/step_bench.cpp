@@ -370,11 +370,13 @@ struct StepStage {
   std::vector<uint8_t> shownAtCue;
 };
 
+#if defined(ORV_BENCH_LIBYUV)
 // The weight of the timed step, for the peer.
 int PeerWeight(Kind kind) {
   if (kind == Kind::kColor) return (kMid - kDuration / 2) * 256 / (kDuration / 2);
   return kMid * 256 / kDuration;
 }
+#endif
 
 // One of the jobs an iteration runs: made ready (untimed), run (timed), put
 // away (untimed).

@@ -47,14 +47,9 @@ const KernelSet* forcedSet = nullptr;
 
 KernelSet FillFrom(const KernelSet& own, const KernelSet& below) {
   KernelSet set = own;
-  if (set.mixBytes == nullptr) set.mixBytes = below.mixBytes;
-  if (set.mix555 == nullptr) set.mix555 = below.mix555;
-  if (set.transpose2 == nullptr) set.transpose2 = below.transpose2;
-  if (set.transpose3 == nullptr) set.transpose3 = below.transpose3;
-  if (set.transpose4 == nullptr) set.transpose4 = below.transpose4;
-  if (set.tint2 == nullptr) set.tint2 = below.tint2;
-  if (set.tint3 == nullptr) set.tint3 = below.tint3;
-  if (set.tint4 == nullptr) set.tint4 = below.tint4;
+  ForEachKernelSlot([&](auto slot) {
+    if (set.*slot == nullptr) set.*slot = below.*slot;
+  });
   return set;
 }
 

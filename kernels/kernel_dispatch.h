@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <span>
 
 #include "kernels/kernel_set.h"
@@ -26,6 +27,38 @@ struct KernelRung {
 // This architecture's SIMD rungs, lowest first; none where there are no SIMD
 // sets. Each architecture defines it in its own folder.
 std::span<const KernelRung> ArchitectureRungs();
+
+// Every slot of a kernel set, written once here: FillFrom and the tests walk
+// these lists, and the pixel-size slots are picked by index (bytes per pixel
+// less 2), so a slot added to KernelSet and here is never missed.
+template <class Fn>
+using KernelSlot = Fn KernelSet::*;
+inline constexpr KernelSlot<MixBytesFn> kMixSlots[] = {&KernelSet::mixBytes, &KernelSet::mix555};
+inline constexpr KernelSlot<TransposeFn> kTransposeSlots[] = {
+    &KernelSet::transpose2, &KernelSet::transpose3, &KernelSet::transpose4};
+inline constexpr KernelSlot<TintFn> kTintSlots[] = {&KernelSet::tint2, &KernelSet::tint3,
+                                                    &KernelSet::tint4};
+inline constexpr size_t kSlotCount =
+    std::size(kMixSlots) + std::size(kTransposeSlots) + std::size(kTintSlots);
+// A slot missing from the lists would leave the record larger than this.
+static_assert(sizeof(KernelSet) == sizeof(const char*) + kSlotCount * sizeof(MixBytesFn),
+              "every slot of KernelSet is in one of the lists above");
+
+// Calls visit(slot) for every slot of the lists above.
+template <class Visit>
+constexpr void ForEachKernelSlot(Visit&& visit) {
+  for (const auto slot : kMixSlots) visit(slot);
+  for (const auto slot : kTransposeSlots) visit(slot);
+  for (const auto slot : kTintSlots) visit(slot);
+}
+
+// The slot of one pixel size (2, 3 or 4 bytes) in `set`; null for others.
+template <class Fn, size_t kCount>
+Fn SlotForPixelSize(const KernelSet& set, const KernelSlot<Fn> (&slots)[kCount],
+                    int32_t bytesPerPixel) {
+  const auto index = static_cast<size_t>(bytesPerPixel) - 2;
+  return index < kCount ? set.*slots[index] : nullptr;
+}
 
 // `own` with its empty slots filled from `below`.
 KernelSet FillFrom(const KernelSet& own, const KernelSet& below);

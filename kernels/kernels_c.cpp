@@ -4,6 +4,7 @@
 // faster.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "kernels/kernel_set.h"
 
@@ -172,19 +173,11 @@ void Tint4C(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t k
 
 void TransposeInOrder(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
                       ptrdiff_t columns, ptrdiff_t rows, int32_t bytesPerPixel) {
-  switch (bytesPerPixel) {
-    case 2:
-      TransposeRowByRow<2>(src, srcStride, dst, dstStride, columns, rows);
-      break;
-    case 3:
-      TransposeRowByRow<3>(src, srcStride, dst, dstStride, columns, rows);
-      break;
-    case 4:
-      TransposeRowByRow<4>(src, srcStride, dst, dstStride, columns, rows);
-      break;
-    default:
-      break;
-  }
+  // By bytes per pixel, from 2.
+  constexpr TransposeFn kInOrder[] = {TransposeRowByRow<2>, TransposeRowByRow<3>,
+                                      TransposeRowByRow<4>};
+  const auto index = static_cast<size_t>(bytesPerPixel) - 2;
+  if (index < std::size(kInOrder)) kInOrder[index](src, srcStride, dst, dstStride, columns, rows);
 }
 
 const KernelSet kKernelSetC = {.name = "c",

@@ -1,5 +1,5 @@
-// The x86 processor identification, for the ladder's processor tests and
-// HasMmx. Built without SIMD flags: it runs on every processor, including
+// The x86 processor identification, for the ladder's processor tests.
+// Built without SIMD flags: it runs on every processor, including
 // those it finds wanting.
 #pragma once
 

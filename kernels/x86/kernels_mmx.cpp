@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "kernels/kernel_set.h"
-#include "kernels/x86/row_any.h"
+#include "kernels/row_any.h"
 
 namespace orv::kernels {
 

@@ -4,8 +4,8 @@
 #include <emmintrin.h>
 
 #include "kernels/kernel_set.h"
-#include "kernels/x86/row_any.h"
-#include "kernels/x86/transpose_tiles.h"
+#include "kernels/row_any.h"
+#include "kernels/transpose_tiles.h"
 
 namespace orv::kernels {
 

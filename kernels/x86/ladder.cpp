@@ -1,7 +1,10 @@
 // The x86 ladder: the SIMD sets, lowest first, each with what it needs of the
-// processor. A new set is its file x86/kernels_<name>.cpp (built with
-// -m<name>) and one line here, above the set it falls back to by position.
+// processor. A new set is its file x86/kernels_<name>.cpp, one line in
+// x86/kernels.cmake with its flags and one line here, above the set it falls
+// back to by position.
+// The MMX rung's test is the processor's answer about MMX the asset records.
 #include "kernels/kernel_dispatch.h"
+#include "kernels/pixel_kernels.h"
 #include "kernels/x86/cpuid.h"
 
 namespace orv::kernels {
@@ -48,8 +51,14 @@ bool Runs() {
   return Meets(kNeeds);
 }
 
+}  // namespace
+
+bool ProcessorHasMmx() { return Meets(Needs{.leaf1Edx = 1u << 23}); }
+
+namespace {
+
 constexpr KernelRung kRungs[] = {
-    {&kKernelSetMmx, Runs<Needs{.leaf1Edx = 1u << 23}>},
+    {&kKernelSetMmx, ProcessorHasMmx},
     {&kKernelSetSse2, Runs<Needs{.leaf1Edx = 1u << 26}>},
     {&kKernelSetSsse3, Runs<Needs{.leaf1Edx = 1u << 26, .leaf1Ecx = 1u << 9}>},
     {&kKernelSetAvx2,  // AVX (leaf 1 ecx bit 28) and AVX2 (leaf 7 ebx bit 5)

@@ -25,11 +25,11 @@ using orv::module::InterfaceObject;
 using orv::module::TransitionParams;
 
 using orv::actors::ColorFields;
+using orv::actors::CpuFeatures;
 using orv::actors::FadeFields;
 using orv::actors::FrameCapture;
 using orv::actors::HorizontalWipeFields;
 using orv::actors::WipeFields;
-using orv::kernels::CpuFeatures;
 
 // The pixel block of a surface, byte for byte, with image-row addressing
 // (row 0 at the top, stored last: the block is bottom-up).

@@ -2,6 +2,7 @@
 // keeps, whatever sets it holds.
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -15,18 +16,21 @@ using namespace orv::kernels;
 
 namespace {
 
-// HasMmx and the pair ReadCpuFeatures makes of it, against the feature bit
-// as the compiler's own header reads it.
+// The processor's answer about MMX against the feature bit as the
+// compiler's own header reads it; and the ladder's MMX rung asks the same.
+// A build without an architecture's folder answers no.
 TEST(ProcessorTest, MmxFromTheFeatureBit) {
-  int32_t want = 0;
-#if defined(__i386__) || defined(__x86_64__)
+  bool want = false;
+#if defined(ORV_KERNEL_ARCH_X86)
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (edx & bit_MMX) != 0) want = 1;
+  want = __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (edx & bit_MMX) != 0;
 #endif
-  EXPECT_EQ(HasMmx(), want);
-  const CpuFeatures features = ReadCpuFeatures();
-  EXPECT_EQ(features.mmx, want);
-  EXPECT_EQ(features.tested, 1);
+  EXPECT_EQ(ProcessorHasMmx(), want);
+  for (const KernelRung& rung : ArchitectureRungs()) {
+    if (std::string(rung.set->name) == "mmx") {
+      EXPECT_EQ(rung.runs, &ProcessorHasMmx);
+    }
+  }
 }
 
 // Whether the processor runs an x86 set, by its name, as the compiler's
@@ -74,27 +78,52 @@ TEST(KernelLadder, EverySetIsWhole) {
   for (const KernelSet* set : sets) {
     ASSERT_NE(set->name, nullptr);
     EXPECT_TRUE(names.insert(set->name).second) << set->name;
-    EXPECT_TRUE(set->mixBytes && set->mix555 && set->transpose2 && set->transpose3 &&
-                set->transpose4 && set->tint2 && set->tint3 && set->tint4)
-        << set->name;
+    size_t index = 0;
+    ForEachKernelSlot([&](auto slot) {
+      EXPECT_NE(set->*slot, nullptr) << set->name << ", slot " << index;
+      ++index;
+    });
+    EXPECT_EQ(index, kSlotCount);
   }
   EXPECT_EQ(ArchitectureRungs().size() + 1, sets.size());
 }
 
-// A slot a set fills is its own; an empty one is the set's below.
+// A slot a set fills is its own; an empty one is the set's below. Each slot
+// filled alone in turn, then none and all of them.
 TEST(KernelLadder, EmptySlotsComeFromTheSetBelow) {
   const KernelSet below = kKernelSetC;
-  const KernelSet own{.name = "own", .mix555 = Mix555C, .transpose3 = Transpose2C, .tint4 = Tint2C};
-  const KernelSet filled = FillFrom(own, below);
-  EXPECT_STREQ(filled.name, "own");
-  EXPECT_EQ(filled.mixBytes, below.mixBytes);
-  EXPECT_EQ(filled.mix555, Mix555C);
-  EXPECT_EQ(filled.transpose2, below.transpose2);
-  EXPECT_EQ(filled.transpose3, Transpose2C);
-  EXPECT_EQ(filled.transpose4, below.transpose4);
-  EXPECT_EQ(filled.tint2, below.tint2);
-  EXPECT_EQ(filled.tint3, below.tint3);
-  EXPECT_EQ(filled.tint4, Tint2C);
+  // Functions of the right kinds other than the ones below: each list's
+  // portable slots moved round by one.
+  KernelSet other{.name = "other"};
+  const auto rotate = [&](const auto& slots) {
+    const size_t n = std::size(slots);
+    for (size_t i = 0; i < n; ++i) other.*slots[i] = below.*slots[(i + 1) % n];
+  };
+  rotate(kMixSlots);
+  rotate(kTransposeSlots);
+  rotate(kTintSlots);
+  constexpr size_t kNone = kSlotCount;
+  constexpr size_t kAll = kSlotCount + 1;
+  for (size_t filledAlone = 0; filledAlone <= kAll; ++filledAlone) {
+    SCOPED_TRACE(filledAlone == kNone  ? std::string("no slot filled")
+                 : filledAlone == kAll ? std::string("every slot filled")
+                                       : "slot " + std::to_string(filledAlone) + " filled alone");
+    const auto owns = [&](size_t index) { return filledAlone == kAll || index == filledAlone; };
+    KernelSet own{.name = "own"};
+    size_t index = 0;
+    ForEachKernelSlot([&](auto slot) {
+      ASSERT_NE(other.*slot, below.*slot) << "slot " << index;
+      if (owns(index)) own.*slot = other.*slot;
+      ++index;
+    });
+    const KernelSet filled = FillFrom(own, below);
+    EXPECT_STREQ(filled.name, "own");
+    index = 0;
+    ForEachKernelSlot([&](auto slot) {
+      EXPECT_EQ(filled.*slot, owns(index) ? other.*slot : below.*slot) << "slot " << index;
+      ++index;
+    });
+  }
 }
 
 // ORV_SIMD names a set by its own name; anything else caps nothing.

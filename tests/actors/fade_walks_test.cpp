@@ -1,9 +1,9 @@
-// The fade kernels against a per-field reference, under every kernel set the
-// processor runs: worked examples, every 5-bit field pair at every weight,
+// The actors' fade walks against a per-field reference, under every kernel
+// set the processor runs: worked examples, every 5-bit field pair at every weight,
 // and random pictures of many shapes with the target's surroundings checked.
 #include <string>
 
-#include "kernel_test_support.h"
+#include "row_walk_support.h"
 
 using namespace kt;
 using orv::kernels::KernelSet;
@@ -40,26 +40,26 @@ uint32_t FadePixel(const KernelCase& k, uint32_t a, uint32_t b, int32_t weight) 
 }
 
 const KernelCase& Kernel(Form form) {
-  for (const KernelCase& k : kFadeKernels) {
+  for (const KernelCase& k : kFadeWalks) {
     if (k.form == form) return k;
   }
-  return kFadeKernels[0];
+  return kFadeWalks[0];
 }
 
-TEST(FadeKernels, WorkedExamples) {
-  const KernelCase& f16 = Kernel(Form::kFadeRows16);
-  const KernelCase& f16Mmx = Kernel(Form::kFadeRows16Mmx);
+TEST(FadeWalks, WorkedExamples) {
+  const KernelCase& f16 = Kernel(Form::kFade555Step4Weight32);
+  const KernelCase& f16Full = Kernel(Form::kFade555Step8Weight256);
   ForEachKernelSet([&](const KernelSet& set) {
     SCOPED_TRACE(set.name);
-    for (const KernelCase* k : {&f16, &f16Mmx}) {
+    for (const KernelCase* k : {&f16, &f16Full}) {
       SCOPED_TRACE(k->name);
       EXPECT_EQ(FadePixel(*k, 0x7C00, 0x001F, 128), 0x3C0Fu);
       EXPECT_EQ(FadePixel(*k, 0x9234, 0xC321, 0), 0x1234u);
       EXPECT_EQ(FadePixel(*k, 0x0000, 0x7FFF, 255), 0x7BDEu);
     }
-    EXPECT_EQ(FadePixel(f16Mmx, 0x7C00, 0x001F, 100), 0x480Cu);
+    EXPECT_EQ(FadePixel(f16Full, 0x7C00, 0x001F, 100), 0x480Cu);
     EXPECT_EQ(FadePixel(f16, 0x7C00, 0x001F, 100), 0x4C0Bu);
-    for (const Form form : {Form::kFadeRows32, Form::kFadeRows32Mmx}) {
+    for (const Form form : {Form::kFadeBytesStep4, Form::kFadeBytesStep8}) {
       SCOPED_TRACE(Kernel(form).name);
       EXPECT_EQ(FadePixel(Kernel(form), 0x00FF8040, 0x80004020, 128), 0x407F6030u);
       EXPECT_EQ(FadePixel(Kernel(form), 0x00FF8040, 0x80004020, 100), 0x329B6733u);
@@ -69,10 +69,10 @@ TEST(FadeKernels, WorkedExamples) {
 
 // Weight 0 is the start frame and 256 the end frame, byte for byte (16-bit:
 // with bit 15 cleared); checked against the sources, not the reference.
-TEST(FadeKernels, EndWeightsGiveTheFrames) {
+TEST(FadeWalks, EndWeightsGiveTheFrames) {
   Rng rng(2);
   ForEachKernelSet([&](const KernelSet& set) {
-    for (const KernelCase& k : kFadeKernels) {
+    for (const KernelCase& k : kFadeWalks) {
       const bool sixteen = IsSixteenBit(k.form);
       const Shape shape = sixteen ? SixteenBit(5, 36) : Shape{4, 32, 5, 18, 72};
       Scene scene(rng, shape);
@@ -94,7 +94,7 @@ TEST(FadeKernels, EndWeightsGiveTheFrames) {
 // Pixel k carries field pair k (a = k & 31, b = k >> 5) in field 0 and the
 // pairs in two other orders in fields 1 and 2, so four rows of 256 pixels hold
 // every pair in every field; bit 15 is random.
-TEST(FadeKernels, EverySixteenBitFieldPairAtEveryWeight) {
+TEST(FadeWalks, EverySixteenBitFieldPairAtEveryWeight) {
   Rng rng(3);
   Scene scene(rng, SixteenBit(4, 256));
   for (uint32_t k = 0; k < 1024; ++k) {
@@ -109,7 +109,7 @@ TEST(FadeKernels, EverySixteenBitFieldPairAtEveryWeight) {
   }
   scene.AcceptSources();
   ForEachKernelSet([&](const KernelSet& set) {
-    for (const Form form : {Form::kFadeRows16, Form::kFadeRows16Mmx}) {
+    for (const Form form : {Form::kFade555Step4Weight32, Form::kFade555Step8Weight256}) {
       const KernelCase& k = Kernel(form);
       for (int32_t weight = 0; weight <= 256; ++weight) {
         std::vector<uint8_t> expected = scene.initialTarget();
@@ -122,13 +122,14 @@ TEST(FadeKernels, EverySixteenBitFieldPairAtEveryWeight) {
   });
 }
 
-// FadeRows16 mixes at v = weight >> 3 of 32: weights 1..7 leave the start
-// frame, 248..255 all give v = 31, and multiples of 8 agree with FadeRows16Mmx.
-TEST(FadeKernels, PortableSixteenBitFormUsesAFiveBitWeight) {
+// Fade555Step4Weight32 mixes at v = weight >> 3 of 32: weights 1..7 leave the
+// start frame, 248..255 all give v = 31, and multiples of 8 agree with
+// Fade555Step8Weight256.
+TEST(FadeWalks, FiveBitWeightWalkDropsTheLowThreeBits) {
   Rng rng(4);
   Scene scene(rng, SixteenBit(3, 20));
-  const KernelCase& f16 = Kernel(Form::kFadeRows16);
-  const KernelCase& f16Mmx = Kernel(Form::kFadeRows16Mmx);
+  const KernelCase& f16 = Kernel(Form::kFade555Step4Weight32);
+  const KernelCase& f16Full = Kernel(Form::kFade555Step8Weight256);
   auto run = [&](const KernelCase& k, int32_t weight) {
     scene.ResetTarget();
     k.kernel(scene.Capture(), weight, 0, 0, 0);
@@ -143,7 +144,7 @@ TEST(FadeKernels, PortableSixteenBitFormUsesAFiveBitWeight) {
       EXPECT_EQ(run(f16, weight), at248) << weight;
     }
     for (int32_t weight = 0; weight <= 256; weight += 8) {
-      EXPECT_EQ(run(f16, weight), run(f16Mmx, weight)) << weight;
+      EXPECT_EQ(run(f16, weight), run(f16Full, weight)) << weight;
     }
   });
 }
@@ -180,9 +181,9 @@ Shape RandomFadeShape(Rng& rng, Form form) {
   return {bpp, bpp == 2 ? 16 : 8 * bpp, rows, columns, rowBytes};
 }
 
-TEST(FadeKernels, RandomPicturesMatchTheReference) {
+TEST(FadeWalks, RandomPicturesMatchTheReference) {
   Rng rng(5);
-  for (const KernelCase& k : kFadeKernels) {
+  for (const KernelCase& k : kFadeWalks) {
     const int step = Quick() ? 5 : 1;
     for (int32_t weight = 0; weight <= 256; weight += step) {
       const Shape shape = RandomFadeShape(rng, k.form);
@@ -204,17 +205,21 @@ TEST(FadeKernels, RandomPicturesMatchTheReference) {
 }
 
 // No rows, or rows shorter than one step of the form: nothing is written.
-TEST(FadeKernels, NothingToMixWritesNothing) {
+TEST(FadeWalks, NothingToMixWritesNothing) {
   Rng rng(6);
   struct Case {
     Form form;
     Shape shape;
   };
   const Case cases[] = {
-      {Form::kFadeRows16, {2, 16, 0, 8, 16}},    {Form::kFadeRows16, {2, 16, 3, 1, 4}},
-      {Form::kFadeRows16Mmx, {2, 16, 3, 3, 8}},  {Form::kFadeRows32, {4, 32, 0, 4, 16}},
-      {Form::kFadeRows32Mmx, {4, 32, 3, 1, 4}},  {Form::kFadeRows32Mmx, {3, 24, 2, 2, 8}},
-      {Form::kFadeRows16Mmx, {2, 16, 2, -4, 8}}, {Form::kFadeRows32, {4, 32, -1, 4, 16}},
+      {Form::kFade555Step4Weight32, {2, 16, 0, 8, 16}},
+      {Form::kFade555Step4Weight32, {2, 16, 3, 1, 4}},
+      {Form::kFade555Step8Weight256, {2, 16, 3, 3, 8}},
+      {Form::kFadeBytesStep4, {4, 32, 0, 4, 16}},
+      {Form::kFadeBytesStep8, {4, 32, 3, 1, 4}},
+      {Form::kFadeBytesStep8, {3, 24, 2, 2, 8}},
+      {Form::kFade555Step8Weight256, {2, 16, 2, -4, 8}},
+      {Form::kFadeBytesStep4, {4, 32, -1, 4, 16}},
   };
   ForEachKernelSet([&](const KernelSet& set) {
     for (const Case& c : cases) {
@@ -226,10 +231,10 @@ TEST(FadeKernels, NothingToMixWritesNothing) {
 }
 
 // Weights beyond 0..256 are held to the range rather than overflowing fields.
-TEST(FadeKernels, WeightsOutsideTheRangeAreHeldToIt) {
+TEST(FadeWalks, WeightsOutsideTheRangeAreHeldToIt) {
   Rng rng(7);
   ForEachKernelSet([&](const KernelSet& set) {
-    for (const KernelCase& k : kFadeKernels) {
+    for (const KernelCase& k : kFadeWalks) {
       const Shape shape = IsSixteenBit(k.form) ? SixteenBit(2, 8) : Shape{4, 32, 2, 4, 16};
       Scene scene(rng, shape);
       for (const auto& [outside, inside] : {std::pair{-9, 0}, std::pair{300, 256}}) {
@@ -257,10 +262,10 @@ uint32_t FpuTagWord() {
 
 // The MMX registers share the x87 stack: a kernel that left them in use
 // would turn the next long double result into NaN.
-TEST(FadeKernels, KernelsLeaveTheFloatingPointUnitUsable) {
+TEST(FadeWalks, KernelsLeaveTheFloatingPointUnitUsable) {
   Rng rng(8);
   ForEachKernelSet([&](const KernelSet& set) {
-    for (const KernelCase& k : kFadeKernels) {
+    for (const KernelCase& k : kFadeWalks) {
       Scene scene(rng, IsSixteenBit(k.form) ? SixteenBit(2, 8) : Shape{4, 32, 2, 4, 16});
       k.kernel(scene.Capture(), 99, 0, 0, 0);
 #if defined(__i386__) || defined(__x86_64__)

@@ -1,11 +1,11 @@
-// The band kernels against a per-field reference, under every kernel set the
-// processor runs: worked examples, the row clipping, every 5-bit field pair
+// The actors' band walks against a per-field reference, under every kernel
+// set the processor runs: worked examples, the row clipping, every 5-bit field pair
 // at every row weight, and random pictures at every band selector and band
 // positions from below the first row to past the last.
 #include <string>
 #include <vector>
 
-#include "kernel_test_support.h"
+#include "row_walk_support.h"
 
 using namespace kt;
 using orv::kernels::KernelSet;
@@ -32,12 +32,12 @@ void Run(const KernelCase& k, const FrameCapture& c, const Band& b) {
   k.kernel(c, 0, b.height, b.position, b.selector);
 }
 
-// The kernels that serve a depth: BandRows always, the MMX form of its size.
+// The walks that serve a depth: BandByDepth always, the one-layout walk of its size.
 std::vector<KernelCase> KernelsFor(int32_t depth) {
-  return {kBandKernels[0], depth >= 24 ? kBandKernels[2] : kBandKernels[1]};
+  return {kBandWalks[0], depth >= 24 ? kBandWalks[2] : kBandWalks[1]};
 }
 
-// Runs each kernel for `depth` under each set and compares with the reference.
+// Runs each walk for `depth` under each set and compares with the reference.
 testing::AssertionResult MatchesReference(Scene& scene, const Band& band) {
   for (const KernelCase& k : KernelsFor(scene.shape().depth)) {
     std::vector<uint8_t> expected = scene.initialTarget();
@@ -75,7 +75,7 @@ uint32_t BandPixel(const KernelCase& k, int32_t depth, uint32_t a, uint32_t b, i
   return sixteen ? Load16(out) : Load32(out);
 }
 
-TEST(BandKernels, WorkedExamplePixels) {
+TEST(BandWalks, WorkedExamplePixels) {
   ForEachKernelSet([&](const KernelSet& set) {
     for (const KernelCase& k : KernelsFor(32)) {
       SCOPED_TRACE(std::string(k.name) + "/" + set.name);
@@ -124,7 +124,7 @@ std::vector<int32_t> Expect(int32_t rows, int32_t first, int32_t last, int32_t f
   return weights;
 }
 
-TEST(BandKernels, WorkedExampleRows) {
+TEST(BandWalks, WorkedExampleRows) {
   ForEachKernelSet([&](const KernelSet& set) {
     for (const KernelCase& k : KernelsFor(32)) {
       SCOPED_TRACE(std::string(k.name) + "/" + set.name);
@@ -141,7 +141,7 @@ TEST(BandKernels, WorkedExampleRows) {
 
 // A band taller than 32 << bandSelector would take weights past 32; they are
 // held at 32, the start frame.
-TEST(BandKernels, TooTallABandStopsAtTheStartFrame) {
+TEST(BandWalks, TooTallABandStopsAtTheStartFrame) {
   ForEachKernelSet([&](const KernelSet& set) {
     for (const KernelCase& k : KernelsFor(32)) {
       std::vector<int32_t> want = Expect(80, 0, 64, 0);
@@ -154,7 +154,7 @@ TEST(BandKernels, TooTallABandStopsAtTheStartFrame) {
 // 33 rows of 1024 pixels; pixel k carries field pair k in field 0 and the
 // pairs in two other orders in fields 1 and 2. A band at position 0 gives
 // row r weight r, so every pair meets every weight in every field.
-TEST(BandKernels, EverySixteenBitFieldPairAtEveryRowWeight) {
+TEST(BandWalks, EverySixteenBitFieldPairAtEveryRowWeight) {
   Rng rng(13);
   Scene scene(rng, {2, 16, 33, 1024, 2048});
   for (int32_t r = 0; r < 33; ++r) {
@@ -212,7 +212,7 @@ std::vector<int32_t> Positions(Rng& rng, int32_t rows, int32_t height) {
   return positions;
 }
 
-TEST(BandKernels, RandomPicturesMatchTheReference) {
+TEST(BandWalks, RandomPicturesMatchTheReference) {
   Rng rng(14);
   for (int32_t selector = 0; selector <= 3; ++selector) {
     for (int picture = 0; picture < Cases(40); ++picture) {
@@ -225,7 +225,7 @@ TEST(BandKernels, RandomPicturesMatchTheReference) {
 }
 
 // Rows of zero length write nothing, wherever the band lies.
-TEST(BandKernels, EmptyRowsWriteNothing) {
+TEST(BandWalks, EmptyRowsWriteNothing) {
   Rng rng(15);
   for (const int32_t bpp : {2, 3, 4}) {
     Scene scene(rng, {bpp, bpp == 2 ? 16 : 8 * bpp, 10, 0, 4});
