@@ -10,7 +10,7 @@
 
 #include "tests/actors/stage.h"
 #include "tools/orvplay/builtin_pictures.h"
-#include "tools/orvplay/png_io.h"
+#include "tools/png_io.h"
 #include "tools/safe_output.h"
 
 using namespace orv::module;

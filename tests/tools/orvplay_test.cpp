@@ -26,8 +26,8 @@
 #include "tools/orvplay/builtin_pictures.h"
 #include "tools/orvplay/font.h"
 #include "tools/orvplay/outputs.h"
-#include "tools/orvplay/picture.h"
-#include "tools/orvplay/png_io.h"
+#include "tools/picture.h"
+#include "tools/png_io.h"
 
 namespace fs = std::filesystem;
 using orvplay::Picture;
@@ -547,8 +547,7 @@ TEST_F(OrvplayTest, AFolderThatHoldsFilesIsUsedOnlyWithForceAndOnlyTheToolsSetIs
   args = {"--all", "--out-dir", "g", "--force"};
   args.insert(args.end(), quick.begin(), quick.end());
   ASSERT_EQ(Run(args).code, 0);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "g"), {}),
-            orvplay::kVideoBuilt ? 20 : 14);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "g"), {}), orvplay::kVideoBuilt ? 20 : 14);
   EXPECT_NE(Slurp(dir / "g" / "OrvFade.gif"), "old");
   EXPECT_EQ(Slurp(dir / "g" / "mine.txt"), "mine");
 

@@ -16,8 +16,8 @@
 #include "tools/orvplay/gallery.h"
 #include "tools/orvplay/options.h"
 #include "tools/orvplay/outputs.h"
-#include "tools/orvplay/png_io.h"
 #include "tools/orvplay/stage.h"
+#include "tools/png_io.h"
 #include "tools/safe_output.h"
 
 using namespace orv::module;

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "tools/orvplay/picture.h"
+#include "tools/picture.h"
 #include "tools/safe_output.h"
 
 namespace orvplay {
