@@ -15,6 +15,7 @@
 #include "tools/orvplay/builtin_pictures.h"
 #include "tools/orvplay/gallery.h"
 #include "tools/orvplay/options.h"
+#include "tools/orvplay/output_kinds.h"
 #include "tools/orvplay/outputs.h"
 #include "tools/orvplay/stage.h"
 #include "tools/png_io.h"
@@ -27,7 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using orvtools::Lower;
 using orvtools::UsageError;
 
 std::string RectText(const HostRect& r) {
@@ -99,7 +99,7 @@ struct Played {
 
 // Where one playback goes, each opened before the playback starts.
 struct Destinations {
-  // Each written as its name says: .gif, .png (a contact sheet) or a video.
+  // Each written as its name's kind says.
   std::vector<std::unique_ptr<orvtools::OutputFile>> files;
   orvtools::FolderOutput* frames = nullptr;
 };
@@ -118,19 +118,25 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
   std::vector<std::unique_ptr<Output>> outputs;
   if (o.noOutput) outputs.push_back(std::make_unique<MemoryOutput>());
   for (auto& file : d.files) {
-    const std::string ext = Lower(fs::path(file->path()).extension().string());
-    if (ext == ".gif")
-      outputs.push_back(
-          std::make_unique<GifOutput>(std::move(file), from.width, from.height, o.duration));
-    else if (ext == ".png")
-      outputs.push_back(
-          std::make_unique<SheetOutput>(std::move(file),
-                                        SheetTitle{t.displayName + " (" + t.symbol + ")",
-                                                   SettingsText(o, s, IsColorTransition(t))},
-                                        expected));
-    else
-      outputs.push_back(std::make_unique<VideoOutput>(std::move(file), from.width, from.height,
-                                                      o.fps, o.lossless));
+    // Each file was checked against the table of kinds when it was named.
+    const OutputKind& kind = *OutputKindFor(file->path());
+    switch (kind.writer) {
+      case Writer::kGif:
+        outputs.push_back(
+            std::make_unique<GifOutput>(std::move(file), from.width, from.height, o.duration));
+        break;
+      case Writer::kSheet:
+        outputs.push_back(
+            std::make_unique<SheetOutput>(std::move(file),
+                                          SheetTitle{t.displayName + " (" + t.symbol + ")",
+                                                     SettingsText(o, s, IsColorTransition(t))},
+                                          expected));
+        break;
+      case Writer::kVideo:
+        outputs.push_back(std::make_unique<VideoOutput>(std::move(file), from.width, from.height,
+                                                        o.fps, o.lossless));
+        break;
+    }
   }
   if (d.frames) outputs.push_back(std::make_unique<FramesOutput>(*d.frames));
 
@@ -148,11 +154,26 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
   return played;
 }
 
-// The names of a gallery's set: each transition's GIF and sheet, and the page.
+// The gallery's kinds that this orvplay writes.
+bool GalleryWrites(const OutputKind& kind) {
+  return kind.gallery != GalleryPlace::kNone && (kind.writer != Writer::kVideo || kVideoBuilt);
+}
+
+// A transition's file of the kind at a place in the gallery; none when this
+// orvplay does not write that kind.
+std::string GalleryFile(const Transition& t, GalleryPlace place) {
+  const OutputKind* kind = GalleryKind(place);
+  return kind && GalleryWrites(*kind) ? t.symbol + kind->extension : "";
+}
+
+// The names of a gallery's set: each transition's file at every place of the
+// page (a video too, where this orvplay writes none, so that an old one
+// goes), and the page.
 std::function<bool(const std::string&)> GalleryNames(const Stage& stage) {
   std::vector<std::string> names{"index.html"};
   for (const Transition& t : stage.transitions())
-    names.insert(names.end(), {t.symbol + ".gif", t.symbol + ".png", t.symbol + ".mp4"});
+    for (const OutputKind& k : kOutputKinds)
+      if (k.gallery != GalleryPlace::kNone) names.push_back(t.symbol + k.extension);
   return [names](const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
   };
@@ -173,7 +194,8 @@ int Run(const Options& o) {
     chosen.push_back(&FindTransition(stage, o.transition));
     if (o.color && !IsColorTransition(*chosen[0]))
       throw UsageError("--color is for OrvColor only, not " + chosen[0]->symbol);
-    if (IsVideoName(o.out) && !kVideoBuilt)
+    if (const OutputKind* kind = OutputKindFor(o.out);
+        kind && kind->writer == Writer::kVideo && !kVideoBuilt)
       throw std::runtime_error(o.out + ": " + NoVideoReason());
   }
 
@@ -211,20 +233,18 @@ int Run(const Options& o) {
       // The page shows the video where there is one, the GIF where video
       // cannot play.
       Destinations d;
-      if (folder) {
-        d.files.push_back(folder->Open(t->symbol + ".gif"));
-        d.files.push_back(folder->Open(t->symbol + ".png"));
-        if (kVideoBuilt) d.files.push_back(folder->Open(t->symbol + ".mp4"));
-      }
+      if (folder)
+        for (const OutputKind& k : kOutputKinds)
+          if (GalleryWrites(k)) d.files.push_back(folder->Open(t->symbol + k.extension));
       const Played p = PlayOne(stage, *t, o, from, to, rect, std::move(d));
       steps += p.steps;
       PlaySettings s;
       s.depth = o.depth, s.duration = o.duration, s.chunkSize = o.chunk, s.fps = o.fps,
       s.rect = rect;
-      gallery.push_back({t->displayName, t->symbol, t->category,
-                         SettingsText(o, s, IsColorTransition(*t)), t->symbol + ".gif",
-                         t->symbol + ".png", kVideoBuilt ? t->symbol + ".mp4" : "", from.width,
-                         from.height, p.steps});
+      gallery.push_back(
+          {t->displayName, t->symbol, t->category, SettingsText(o, s, IsColorTransition(*t)),
+           GalleryFile(*t, GalleryPlace::kAnimation), GalleryFile(*t, GalleryPlace::kSheet),
+           GalleryFile(*t, GalleryPlace::kVideo), from.width, from.height, p.steps});
     }
     if (folder) {
       const std::string page = GalleryPage("ORVPACK1.x32 transitions", gallery);
@@ -263,7 +283,7 @@ int main(int argc, char** argv) {
     const Options options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (options.help || options.version) {
       if (options.help)
-        std::fputs(kUsage, stdout);
+        std::fputs(Usage().c_str(), stdout);
       else
         std::printf("orvplay %s\n", ORV_VERSION);
       orvtools::FinishStandardOutput();

@@ -1,9 +1,7 @@
 #include "tools/orvplay/video.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <stdexcept>
 
 #ifdef ORVPLAY_VIDEO
@@ -18,48 +16,9 @@ extern "C" {
 
 namespace orvplay {
 
-namespace {
-
-std::string Extension(const std::string& path) {
-  std::string ext = std::filesystem::path(path).extension().string();
-  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return ext;
-}
-
-// What each name is written as.
-enum class Kind { kH264, kH264Rgb, kVp9, kFfv1 };
-
-Kind KindFor(const std::string& path, bool lossless) {
-  const std::string ext = Extension(path);
-  if (ext == ".mkv") return Kind::kFfv1;
-  if (ext == ".webm") return Kind::kVp9;
-  return lossless ? Kind::kH264Rgb : Kind::kH264;
-}
-
-bool Subsampled(Kind kind) { return kind == Kind::kH264 || kind == Kind::kVp9; }
-
-}  // namespace
-
-bool IsVideoName(const std::string& path) {
-  const std::string ext = Extension(path);
-  return ext == ".mp4" || ext == ".webm" || ext == ".mkv";
-}
-
-bool TakesLossless(const std::string& path) {
-  const std::string ext = Extension(path);
-  return ext == ".mp4" || ext == ".mkv";
-}
-
 std::string NoVideoReason() {
   return "this orvplay was built without video; install " + std::string(kVideoPackages) +
          " and build it again";
-}
-
-void VideoFrameSize(const std::string& path, bool lossless, int32_t& width, int32_t& height) {
-  if (Subsampled(KindFor(path, lossless))) {
-    width += width & 1;
-    height += height & 1;
-  }
 }
 
 #ifndef ORVPLAY_VIDEO
@@ -79,6 +38,26 @@ void VideoEncoder::Finish() {}
 const bool kVideoBuilt = true;
 
 namespace {
+
+// yuv420p halves the colour planes' size: such a video needs even sides.
+bool Subsampled(VideoCodec codec) {
+  return codec == VideoCodec::kH264 || codec == VideoCodec::kVp9;
+}
+
+// FFmpeg's name of each encoder.
+const char* FfmpegEncoder(VideoCodec codec) {
+  switch (codec) {
+    case VideoCodec::kH264:
+      return "libx264";
+    case VideoCodec::kH264Rgb:
+      return "libx264rgb";
+    case VideoCodec::kVp9:
+      return "libvpx-vp9";
+    case VideoCodec::kFfv1:
+      return "ffv1";
+  }
+  return "?";
+}
 
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -166,21 +145,21 @@ VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t he
   // The encoders' own reports (settings, statistics) are not for the user;
   // what goes wrong comes back as an error code and is reported by us.
   av_log_set_level(AV_LOG_ERROR);
-  const Kind kind = KindFor(file.path(), lossless);
-  static constexpr const char* kCodec[] = {"libx264", "libx264rgb", "libvpx-vp9", "ffv1"};
-  static constexpr const char* kWhat[] = {"H.264", "H.264 RGB", "VP9", "FFV1"};
-  static constexpr const char* kFormat[] = {"mp4", "mp4", "webm", "matroska"};
-  s.what = file.path() + " (" + kWhat[int(kind)] + ")";
+  const OutputKind* kind = OutputKindFor(file.path());
+  if (!kind || kind->writer != Writer::kVideo)
+    throw std::logic_error(file.path() + ": not a video name");
+  const VideoCodec codec = CodecFor(*kind, lossless);
+  s.what = file.path() + " (" + CodecName(codec) + ")";
   s.width = width;
   s.height = height;
-  int32_t codedW = width, codedH = height;
-  VideoFrameSize(file.path(), lossless, codedW, codedH);
+  const bool even = Subsampled(codec);
+  const int32_t codedW = width + (even ? width & 1 : 0), codedH = height + (even ? height & 1 : 0);
   s.padded = codedW != width || codedH != height;
 
-  const AVCodec* encoder = avcodec_find_encoder_by_name(kCodec[int(kind)]);
-  if (!encoder)
-    throw std::runtime_error(s.what + ": this FFmpeg has no " + kCodec[int(kind)] + " encoder");
-  s.Check(avformat_alloc_output_context2(&s.format, nullptr, kFormat[int(kind)], nullptr),
+  const char* name = FfmpegEncoder(codec);
+  const AVCodec* encoder = avcodec_find_encoder_by_name(name);
+  if (!encoder) throw std::runtime_error(s.what + ": this FFmpeg has no " + name + " encoder");
+  s.Check(avformat_alloc_output_context2(&s.format, nullptr, kind->container, nullptr),
           "starting the container");
   s.codec = avcodec_alloc_context3(encoder);
   s.frame = av_frame_alloc();
@@ -195,9 +174,9 @@ VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t he
   c->sample_aspect_ratio = AVRational{1, 1};
   c->thread_count = 0;  // as many as there are processors
   AVPixelFormat input = AV_PIX_FMT_RGB24;
-  switch (kind) {
-    case Kind::kH264:
-    case Kind::kVp9:
+  switch (codec) {
+    case VideoCodec::kH264:
+    case VideoCodec::kVp9:
       c->pix_fmt = AV_PIX_FMT_YUV420P;
       // BT.709 in the limited range, said in the stream, so that players
       // turn it back into the same colours.
@@ -208,7 +187,7 @@ VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t he
       // Neither encoder looks ahead or holds frames back: each frame is
       // encoded as it comes, so memory stays that of a few frames (a 4096 x
       // 4096 picture is 25 MB a frame) however long the video.
-      if (kind == Kind::kH264) {
+      if (codec == VideoCodec::kH264) {
         av_opt_set(c->priv_data, "preset", "veryfast", 0);
         av_opt_set(c->priv_data, "tune", "zerolatency", 0);
         av_opt_set(c->priv_data, "crf", "18", 0);
@@ -222,12 +201,12 @@ VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t he
         c->bit_rate = 0;
       }
       break;
-    case Kind::kH264Rgb:
+    case VideoCodec::kH264Rgb:
       c->pix_fmt = AV_PIX_FMT_RGB24;
       av_opt_set(c->priv_data, "preset", "veryfast", 0);
       av_opt_set(c->priv_data, "qp", "0", 0);
       break;
-    case Kind::kFfv1:
+    case VideoCodec::kFfv1:
       c->pix_fmt = AV_PIX_FMT_BGR0;
       c->level = 3;
       break;
@@ -265,7 +244,7 @@ VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t he
                              SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr,
                              nullptr);
     if (!s.scale) throw std::runtime_error(s.what + ": no conversion to the encoder's pixels");
-    if (Subsampled(kind)) {
+    if (even) {
       int* inv;
       int* table;
       int srcRange, dstRange, brightness, contrast, saturation;
