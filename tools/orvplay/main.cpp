@@ -104,8 +104,7 @@ struct Destinations {
   orvtools::FolderOutput* frames = nullptr;
 };
 
-Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Picture& from,
-               const Picture& to, const HostRect& rect, Destinations d) {
+PlaySettings SettingsFor(const Options& o, const Transition& t, const HostRect& rect) {
   PlaySettings s;
   s.depth = o.depth;
   s.duration = o.duration;
@@ -113,6 +112,12 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
   s.fps = o.fps;
   s.rect = rect;
   if (IsColorTransition(t)) s.colorChoice = o.color;
+  return s;
+}
+
+Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Picture& from,
+               const Picture& to, const HostRect& rect, Destinations d) {
+  const PlaySettings s = SettingsFor(o, t, rect);
   const int32_t expected = ExpectedSteps(o.duration, o.fps);
 
   std::vector<std::unique_ptr<Output>> outputs;
@@ -179,6 +184,96 @@ std::function<bool(const std::string&)> GalleryNames(const Stage& stage) {
   };
 }
 
+// The transitions to play: every one, or the one named, checked against the
+// other options.
+std::vector<const Transition*> ChooseTransitions(const Stage& stage, const Options& o) {
+  std::vector<const Transition*> chosen;
+  if (o.all) {
+    for (const Transition& t : stage.transitions()) chosen.push_back(&t);
+    return chosen;
+  }
+  chosen.push_back(&FindTransition(stage, o.transition));
+  if (o.color && !IsColorTransition(*chosen[0]))
+    throw UsageError("--color is for OrvColor only, not " + chosen[0]->symbol);
+  if (const OutputKind* kind = OutputKindFor(o.out);
+      kind && kind->writer == Writer::kVideo && !kVideoBuilt)
+    throw std::runtime_error(o.out + ": " + NoVideoReason());
+  return chosen;
+}
+
+// Every output, opened before any work, so that a folder or name that cannot
+// be written stops the run at once.
+struct Opened {
+  std::unique_ptr<orvtools::FolderOutput> folder;  // --out-dir or --frames
+  std::unique_ptr<orvtools::OutputFile> single;    // --out
+};
+
+Opened OpenOutputs(const Stage& stage, const Options& o) {
+  Opened opened;
+  if (!o.outDir.empty())
+    opened.folder = std::make_unique<orvtools::FolderOutput>(o.outDir, o.force, "--out-dir",
+                                                             GalleryNames(stage));
+  if (!o.framesDir.empty())
+    opened.folder =
+        std::make_unique<orvtools::FolderOutput>(o.framesDir, o.force, "--frames", IsFrameSetName);
+  if (!o.out.empty()) opened.single = std::make_unique<orvtools::OutputFile>(o.out);
+  return opened;
+}
+
+// The two pictures: the user's, of one size, or the built-in ones.
+std::pair<Picture, Picture> LoadPictures(const Options& o) {
+  if (o.from.empty()) return {BuiltinFromPicture(), BuiltinToPicture()};
+  Picture from = ReadPng(o.from), to = ReadPng(o.to);
+  if (from.width != to.width || from.height != to.height)
+    throw std::runtime_error("the pictures differ in size: " + o.from + " is " + SizeText(from) +
+                             ", " + o.to + " is " + SizeText(to));
+  return {std::move(from), std::move(to)};
+}
+
+// --all: every transition into the folder, then the page that shows them.
+Played PlayGallery(Stage& stage, const std::vector<const Transition*>& chosen, const Options& o,
+                   const Picture& from, const Picture& to, const HostRect& rect,
+                   orvtools::FolderOutput* folder) {
+  Played played;
+  std::vector<GalleryEntry> gallery;
+  for (const Transition* t : chosen) {
+    // The page shows the video where there is one, the GIF where video
+    // cannot play.
+    Destinations d;
+    if (folder)
+      for (const OutputKind& k : kOutputKinds)
+        if (GalleryWrites(k)) d.files.push_back(folder->Open(t->symbol + k.extension));
+    const Played p = PlayOne(stage, *t, o, from, to, rect, std::move(d));
+    played.steps += p.steps;
+    gallery.push_back({t->displayName, t->symbol, t->category,
+                       SettingsText(o, SettingsFor(o, *t, rect), IsColorTransition(*t)),
+                       GalleryFile(*t, GalleryPlace::kAnimation),
+                       GalleryFile(*t, GalleryPlace::kSheet), GalleryFile(*t, GalleryPlace::kVideo),
+                       from.width, from.height, p.steps});
+  }
+  if (!folder) {
+    played.where.push_back("memory");
+    return played;
+  }
+  const std::string page = GalleryPage("ORVPACK1.x32 transitions", gallery);
+  WriteAll(*folder->Open("index.html"), std::vector<uint8_t>(page.begin(), page.end()));
+  folder->Commit();
+  played.where.push_back((fs::path(o.outDir) / "index.html").string());
+  return played;
+}
+
+// "OrvFade: 62 steps at 32 bits in 0.25 s -> fade.gif" on standard output.
+void PrintSummary(const std::string& what, const Played& played, const Options& o,
+                  std::chrono::steady_clock::time_point start) {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::string list;
+  for (const auto& w : played.where) list += (list.empty() ? "" : ", ") + w;
+  std::printf("%s: %d steps at %d bits in %.2f s -> %s\n", what.c_str(), played.steps, o.depth,
+              seconds, list.c_str());
+  orvtools::FinishStandardOutput();
+}
+
 int Run(const Options& o) {
   const auto start = std::chrono::steady_clock::now();
   Stage stage;
@@ -187,91 +282,22 @@ int Run(const Options& o) {
     orvtools::FinishStandardOutput();
     return 0;
   }
-  std::vector<const Transition*> chosen;
-  if (o.all) {
-    for (const Transition& t : stage.transitions()) chosen.push_back(&t);
-  } else {
-    chosen.push_back(&FindTransition(stage, o.transition));
-    if (o.color && !IsColorTransition(*chosen[0]))
-      throw UsageError("--color is for OrvColor only, not " + chosen[0]->symbol);
-    if (const OutputKind* kind = OutputKindFor(o.out);
-        kind && kind->writer == Writer::kVideo && !kVideoBuilt)
-      throw std::runtime_error(o.out + ": " + NoVideoReason());
-  }
-
-  // Every output is opened before any work, so that a folder or name that
-  // cannot be written stops the run at once.
-  std::unique_ptr<orvtools::FolderOutput> folder;
-  std::unique_ptr<orvtools::OutputFile> single;
-  if (!o.outDir.empty())
-    folder = std::make_unique<orvtools::FolderOutput>(o.outDir, o.force, "--out-dir",
-                                                      GalleryNames(stage));
-  if (!o.framesDir.empty())
-    folder =
-        std::make_unique<orvtools::FolderOutput>(o.framesDir, o.force, "--frames", IsFrameSetName);
-  if (!o.out.empty()) single = std::make_unique<orvtools::OutputFile>(o.out);
-
-  Picture from, to;
-  if (o.from.empty()) {
-    from = BuiltinFromPicture();
-    to = BuiltinToPicture();
-  } else {
-    from = ReadPng(o.from);
-    to = ReadPng(o.to);
-    if (from.width != to.width || from.height != to.height)
-      throw std::runtime_error("the pictures differ in size: " + o.from + " is " + SizeText(from) +
-                               ", " + o.to + " is " + SizeText(to));
-  }
+  const std::vector<const Transition*> chosen = ChooseTransitions(stage, o);
+  Opened opened = OpenOutputs(stage, o);
+  const auto [from, to] = LoadPictures(o);
   const HostRect rect = CheckedRect(o, from);
   CheckStepRange(o, from);
 
-  int32_t steps = 0;
-  std::vector<std::string> where;
   if (o.all) {
-    std::vector<GalleryEntry> gallery;
-    for (const Transition* t : chosen) {
-      // The page shows the video where there is one, the GIF where video
-      // cannot play.
-      Destinations d;
-      if (folder)
-        for (const OutputKind& k : kOutputKinds)
-          if (GalleryWrites(k)) d.files.push_back(folder->Open(t->symbol + k.extension));
-      const Played p = PlayOne(stage, *t, o, from, to, rect, std::move(d));
-      steps += p.steps;
-      PlaySettings s;
-      s.depth = o.depth, s.duration = o.duration, s.chunkSize = o.chunk, s.fps = o.fps,
-      s.rect = rect;
-      gallery.push_back(
-          {t->displayName, t->symbol, t->category, SettingsText(o, s, IsColorTransition(*t)),
-           GalleryFile(*t, GalleryPlace::kAnimation), GalleryFile(*t, GalleryPlace::kSheet),
-           GalleryFile(*t, GalleryPlace::kVideo), from.width, from.height, p.steps});
-    }
-    if (folder) {
-      const std::string page = GalleryPage("ORVPACK1.x32 transitions", gallery);
-      WriteAll(*folder->Open("index.html"), std::vector<uint8_t>(page.begin(), page.end()));
-      folder->Commit();
-      where.push_back((fs::path(o.outDir) / "index.html").string());
-    } else {
-      where.push_back("memory");
-    }
+    const Played played = PlayGallery(stage, chosen, o, from, to, rect, opened.folder.get());
+    PrintSummary(std::to_string(chosen.size()) + " transitions", played, o, start);
   } else {
     Destinations d;
-    if (single) d.files.push_back(std::move(single));
-    d.frames = folder.get();
-    const Played p = PlayOne(stage, *chosen[0], o, from, to, rect, std::move(d));
-    steps = p.steps;
-    where = p.where;
+    if (opened.single) d.files.push_back(std::move(opened.single));
+    d.frames = opened.folder.get();
+    const Played played = PlayOne(stage, *chosen[0], o, from, to, rect, std::move(d));
+    PrintSummary(chosen[0]->displayName, played, o, start);
   }
-
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::string list;
-  for (const auto& w : where) list += (list.empty() ? "" : ", ") + w;
-  const std::string what =
-      o.all ? std::to_string(chosen.size()) + " transitions" : chosen[0]->displayName;
-  std::printf("%s: %d steps at %d bits in %.2f s -> %s\n", what.c_str(), steps, o.depth, seconds,
-              list.c_str());
-  orvtools::FinishStandardOutput();
   return 0;
 }
 

@@ -65,6 +65,47 @@ std::string AvError(int code) {
   return text;
 }
 
+// The encoder's pixels and settings for each codec.
+void SetUp(AVCodecContext* c, VideoCodec codec) {
+  switch (codec) {
+    case VideoCodec::kH264:
+    case VideoCodec::kVp9:
+      c->pix_fmt = AV_PIX_FMT_YUV420P;
+      // BT.709 in the limited range, said in the stream, so that players
+      // turn it back into the same colours.
+      c->color_range = AVCOL_RANGE_MPEG;
+      c->colorspace = AVCOL_SPC_BT709;
+      c->color_primaries = AVCOL_PRI_BT709;
+      c->color_trc = AVCOL_TRC_BT709;
+      // Neither encoder looks ahead or holds frames back: each frame is
+      // encoded as it comes, so memory stays that of a few frames (a 4096 x
+      // 4096 picture is 25 MB a frame) however long the video.
+      if (codec == VideoCodec::kH264) {
+        av_opt_set(c->priv_data, "preset", "veryfast", 0);
+        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+        av_opt_set(c->priv_data, "crf", "18", 0);
+      } else {
+        // The default (good) mode takes about seven times as long.
+        av_opt_set(c->priv_data, "deadline", "realtime", 0);
+        av_opt_set(c->priv_data, "cpu-used", "8", 0);
+        av_opt_set(c->priv_data, "row-mt", "1", 0);
+        av_opt_set(c->priv_data, "lag-in-frames", "0", 0);
+        av_opt_set(c->priv_data, "crf", "24", 0);
+        c->bit_rate = 0;
+      }
+      break;
+    case VideoCodec::kH264Rgb:
+      c->pix_fmt = AV_PIX_FMT_RGB24;
+      av_opt_set(c->priv_data, "preset", "veryfast", 0);
+      av_opt_set(c->priv_data, "qp", "0", 0);
+      break;
+    case VideoCodec::kFfv1:
+      c->pix_fmt = AV_PIX_FMT_BGR0;
+      c->level = 3;
+      break;
+  }
+}
+
 }  // namespace
 
 struct VideoEncoder::State {
@@ -122,6 +163,14 @@ struct VideoEncoder::State {
     }
   }
 
+  // The steps of starting a video, in order.
+  void StartContainer(const char* container);
+  void OpenEncoder(VideoCodec kind, int32_t codedW, int32_t codedH, int32_t fps);
+  void StartFile();  // the stream, the file's writer, the header
+  // The frame the encoder takes, the conversion into it (BT.709 for yuv420p)
+  // and, for a padded video, the picture padded to even sides.
+  void PrepareFrames(bool bt709);
+
   // Sends a frame (or, with none, the end) and writes every packet ready.
   void Drain(AVFrame* input) {
     Check(avcodec_send_frame(codec, input), "encoding");
@@ -137,6 +186,80 @@ struct VideoEncoder::State {
     }
   }
 };
+
+void VideoEncoder::State::StartContainer(const char* container) {
+  Check(avformat_alloc_output_context2(&format, nullptr, container, nullptr),
+        "starting the container");
+}
+
+void VideoEncoder::State::OpenEncoder(VideoCodec kind, int32_t codedW, int32_t codedH,
+                                      int32_t fps) {
+  const char* name = FfmpegEncoder(kind);
+  const AVCodec* encoder = avcodec_find_encoder_by_name(name);
+  if (!encoder) throw std::runtime_error(what + ": this FFmpeg has no " + name + " encoder");
+  codec = avcodec_alloc_context3(encoder);
+  frame = av_frame_alloc();
+  packet = av_packet_alloc();
+  if (!codec || !frame || !packet) throw std::bad_alloc();
+  AVCodecContext* c = codec;
+  c->width = codedW;
+  c->height = codedH;
+  c->time_base = AVRational{1, fps};
+  c->framerate = AVRational{fps, 1};
+  c->sample_aspect_ratio = AVRational{1, 1};
+  c->thread_count = 0;  // as many as there are processors
+  SetUp(c, kind);
+  if (format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  Check(avcodec_open2(c, encoder, nullptr), "opening the encoder");
+}
+
+void VideoEncoder::State::StartFile() {
+  stream = avformat_new_stream(format, nullptr);
+  if (!stream) throw std::bad_alloc();
+  stream->time_base = codec->time_base;
+  stream->avg_frame_rate = codec->framerate;
+  Check(avcodec_parameters_from_context(stream->codecpar, codec), "describing the stream");
+
+  constexpr int kBuffer = 1 << 16;
+  auto* buffer = static_cast<uint8_t*>(av_malloc(kBuffer));
+  io = buffer ? avio_alloc_context(buffer, kBuffer, 1, this, nullptr, &State::WritePacket,
+                                   &State::SeekTo)
+              : nullptr;
+  if (!io) {
+    av_free(buffer);
+    throw std::bad_alloc();
+  }
+  format->pb = io;
+  format->flags |= AVFMT_FLAG_CUSTOM_IO;
+  Check(avformat_write_header(format, nullptr), "writing the header");
+}
+
+void VideoEncoder::State::PrepareFrames(bool bt709) {
+  const AVCodecContext* c = codec;
+  frame->format = c->pix_fmt;
+  frame->width = c->width;
+  frame->height = c->height;
+  frame->color_range = c->color_range;
+  frame->colorspace = c->colorspace;
+  Check(av_frame_get_buffer(frame, 0), "allocating a frame");
+  if (padded) evened = Picture(c->width, c->height);
+  // Pictures come as RGB24; other encoders' pixels are converted.
+  if (c->pix_fmt == AV_PIX_FMT_RGB24) return;
+  scale = sws_getContext(c->width, c->height, AV_PIX_FMT_RGB24, c->width, c->height, c->pix_fmt,
+                         SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr,
+                         nullptr);
+  if (!scale) throw std::runtime_error(what + ": no conversion to the encoder's pixels");
+  if (bt709) {
+    int* inv;
+    int* table;
+    int srcRange, dstRange, brightness, contrast, saturation;
+    sws_getColorspaceDetails(scale, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
+                             &saturation);
+    const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
+    sws_setColorspaceDetails(scale, coefficients, 1, coefficients, 0, brightness, contrast,
+                             saturation);
+  }
+}
 
 VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t height, int32_t fps,
                            bool lossless)
@@ -155,106 +278,10 @@ VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t he
   const bool even = Subsampled(codec);
   const int32_t codedW = width + (even ? width & 1 : 0), codedH = height + (even ? height & 1 : 0);
   s.padded = codedW != width || codedH != height;
-
-  const char* name = FfmpegEncoder(codec);
-  const AVCodec* encoder = avcodec_find_encoder_by_name(name);
-  if (!encoder) throw std::runtime_error(s.what + ": this FFmpeg has no " + name + " encoder");
-  s.Check(avformat_alloc_output_context2(&s.format, nullptr, kind->container, nullptr),
-          "starting the container");
-  s.codec = avcodec_alloc_context3(encoder);
-  s.frame = av_frame_alloc();
-  s.packet = av_packet_alloc();
-  if (!s.codec || !s.frame || !s.packet) throw std::bad_alloc();
-
-  AVCodecContext* c = s.codec;
-  c->width = codedW;
-  c->height = codedH;
-  c->time_base = AVRational{1, fps};
-  c->framerate = AVRational{fps, 1};
-  c->sample_aspect_ratio = AVRational{1, 1};
-  c->thread_count = 0;  // as many as there are processors
-  AVPixelFormat input = AV_PIX_FMT_RGB24;
-  switch (codec) {
-    case VideoCodec::kH264:
-    case VideoCodec::kVp9:
-      c->pix_fmt = AV_PIX_FMT_YUV420P;
-      // BT.709 in the limited range, said in the stream, so that players
-      // turn it back into the same colours.
-      c->color_range = AVCOL_RANGE_MPEG;
-      c->colorspace = AVCOL_SPC_BT709;
-      c->color_primaries = AVCOL_PRI_BT709;
-      c->color_trc = AVCOL_TRC_BT709;
-      // Neither encoder looks ahead or holds frames back: each frame is
-      // encoded as it comes, so memory stays that of a few frames (a 4096 x
-      // 4096 picture is 25 MB a frame) however long the video.
-      if (codec == VideoCodec::kH264) {
-        av_opt_set(c->priv_data, "preset", "veryfast", 0);
-        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
-        av_opt_set(c->priv_data, "crf", "18", 0);
-      } else {
-        // The default (good) mode takes about seven times as long.
-        av_opt_set(c->priv_data, "deadline", "realtime", 0);
-        av_opt_set(c->priv_data, "cpu-used", "8", 0);
-        av_opt_set(c->priv_data, "row-mt", "1", 0);
-        av_opt_set(c->priv_data, "lag-in-frames", "0", 0);
-        av_opt_set(c->priv_data, "crf", "24", 0);
-        c->bit_rate = 0;
-      }
-      break;
-    case VideoCodec::kH264Rgb:
-      c->pix_fmt = AV_PIX_FMT_RGB24;
-      av_opt_set(c->priv_data, "preset", "veryfast", 0);
-      av_opt_set(c->priv_data, "qp", "0", 0);
-      break;
-    case VideoCodec::kFfv1:
-      c->pix_fmt = AV_PIX_FMT_BGR0;
-      c->level = 3;
-      break;
-  }
-  if (s.format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  s.Check(avcodec_open2(c, encoder, nullptr), "opening the encoder");
-
-  s.stream = avformat_new_stream(s.format, nullptr);
-  if (!s.stream) throw std::bad_alloc();
-  s.stream->time_base = c->time_base;
-  s.stream->avg_frame_rate = c->framerate;
-  s.Check(avcodec_parameters_from_context(s.stream->codecpar, c), "describing the stream");
-
-  constexpr int kBuffer = 1 << 16;
-  auto* buffer = static_cast<uint8_t*>(av_malloc(kBuffer));
-  s.io = buffer ? avio_alloc_context(buffer, kBuffer, 1, &s, nullptr, &State::WritePacket,
-                                     &State::SeekTo)
-                : nullptr;
-  if (!s.io) {
-    av_free(buffer);
-    throw std::bad_alloc();
-  }
-  s.format->pb = s.io;
-  s.format->flags |= AVFMT_FLAG_CUSTOM_IO;
-  s.Check(avformat_write_header(s.format, nullptr), "writing the header");
-
-  s.frame->format = c->pix_fmt;
-  s.frame->width = codedW;
-  s.frame->height = codedH;
-  s.frame->color_range = c->color_range;
-  s.frame->colorspace = c->colorspace;
-  s.Check(av_frame_get_buffer(s.frame, 0), "allocating a frame");
-  if (c->pix_fmt != input) {
-    s.scale = sws_getContext(codedW, codedH, input, codedW, codedH, c->pix_fmt,
-                             SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr,
-                             nullptr);
-    if (!s.scale) throw std::runtime_error(s.what + ": no conversion to the encoder's pixels");
-    if (even) {
-      int* inv;
-      int* table;
-      int srcRange, dstRange, brightness, contrast, saturation;
-      sws_getColorspaceDetails(s.scale, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
-                               &saturation);
-      const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-      sws_setColorspaceDetails(s.scale, bt709, 1, bt709, 0, brightness, contrast, saturation);
-    }
-  }
-  if (s.padded) s.evened = Picture(codedW, codedH);
+  s.StartContainer(kind->container);
+  s.OpenEncoder(codec, codedW, codedH, fps);
+  s.StartFile();
+  s.PrepareFrames(even);
 }
 
 VideoEncoder::~VideoEncoder() = default;
