@@ -17,7 +17,8 @@ extern "C" {
 namespace orvplay {
 
 std::string NoVideoReason() {
-  return "this orvplay was built without video; install " + std::string(kVideoPackages) +
+  // The Debian packages a build needs for video, from scripts/packages.sh.
+  return "this orvplay was built without video; install " + std::string(ORV_VIDEO_PACKAGES) +
          " and build it again";
 }
 

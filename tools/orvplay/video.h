@@ -21,9 +21,6 @@ namespace orvplay {
 
 // False when this orvplay was built without FFmpeg's libraries.
 extern const bool kVideoBuilt;
-// The Debian packages a build needs for video.
-inline constexpr char kVideoPackages[] =
-    "libavformat-dev libavcodec-dev libswscale-dev libavutil-dev pkg-config";
 
 // Why this orvplay cannot write video, for the message.
 std::string NoVideoReason();
