@@ -1,5 +1,10 @@
 # Sourced by the scripts: need_packages PACKAGE... installs the Debian packages
 # that are missing when run as root, and otherwise names them and exits 1.
+
+# FFmpeg's libraries for orvplay's video, found with pkg-config. The one list:
+# tools/orvplay/CMakeLists.txt reads it from this line for its messages.
+video_packages=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev pkg-config)
+
 need_packages() {
   local missing=() p
   for p in "$@"; do

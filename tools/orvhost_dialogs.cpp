@@ -14,7 +14,7 @@
 #include "module/class_ids.h"
 #include "platform/standin/gdi_draw.h"
 #include "tools/args.h"
-#include "tools/orvplay/png_io.h"
+#include "tools/png_io.h"
 #include "tools/safe_output.h"
 
 using namespace orv::module;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/orvplay/picture.h"
+#include "tools/picture.h"
 
 namespace giftest {
 

@@ -26,8 +26,8 @@
 #include "tools/orvplay/builtin_pictures.h"
 #include "tools/orvplay/font.h"
 #include "tools/orvplay/outputs.h"
-#include "tools/orvplay/picture.h"
-#include "tools/orvplay/png_io.h"
+#include "tools/picture.h"
+#include "tools/png_io.h"
 
 namespace fs = std::filesystem;
 using orvplay::Picture;
@@ -135,6 +135,20 @@ class OrvplayTest : public ::testing::Test {
       names.push_back(it->path().lexically_relative(dir).string());
     std::sort(names.begin(), names.end());
     return names;
+  }
+
+  // A folder that cannot be written stops even an endless run before it
+  // starts, and leaves nothing behind.
+  void ExpectRefusedBeforeWork(const std::string& folder, const std::string& why) {
+    const auto before = Snapshot();
+    for (const char* output : {"--out", "--frames"}) {
+      SCOPED_TRACE(output);
+      const Result r =
+          Run({"OrvFade", output, folder + "/x.gif", "--duration", "600000", "--fps", "1000"});
+      EXPECT_EQ(r.code, 1);
+      EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Snapshot(), before);
   }
 
   fs::path dir;
@@ -547,8 +561,7 @@ TEST_F(OrvplayTest, AFolderThatHoldsFilesIsUsedOnlyWithForceAndOnlyTheToolsSetIs
   args = {"--all", "--out-dir", "g", "--force"};
   args.insert(args.end(), quick.begin(), quick.end());
   ASSERT_EQ(Run(args).code, 0);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "g"), {}),
-            orvplay::kVideoBuilt ? 20 : 14);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "g"), {}), orvplay::kVideoBuilt ? 20 : 14);
   EXPECT_NE(Slurp(dir / "g" / "OrvFade.gif"), "old");
   EXPECT_EQ(Slurp(dir / "g" / "mine.txt"), "mine");
 
@@ -579,22 +592,8 @@ TEST_F(OrvplayTest, AMoveThatFailsHalfwayPutsTheOldSetBack) {
   EXPECT_EQ(Snapshot(), before) << "old and new frames mixed, or a staging folder was left";
 }
 
-// A full disk, found in different ways, and a folder that cannot be written.
+// A full disk or a file size limit, found in different ways.
 TEST_F(OrvplayTest, AWriteThatFailsExitsOneAndLeavesNoFile) {
-  struct Mount {
-    fs::path at;
-    bool mounted = false;
-    ~Mount() {
-      if (mounted) ::umount(at.c_str());
-    }
-  } small{dir / "small"};
-  fs::create_directory(small.at);
-  // As root, a small tmpfs fills for real; otherwise those cases are left out.
-  small.mounted = ::geteuid() == 0 &&
-                  ::mount("tmpfs", small.at.c_str(), "tmpfs", 0, "size=256k,mode=0755") == 0;
-  if (!small.mounted)
-    std::printf("[   NOTE   ] no small tmpfs mounted (%s): the cases that fill one are skipped\n",
-                ::geteuid() == 0 ? std::strerror(errno) : "not root");
   const auto before = Snapshot();
   // dash counts ulimit -f in blocks of 512 bytes: 8 KiB.
   const std::string limit = "trap '' XFSZ; ulimit -f 16;";
@@ -603,20 +602,16 @@ TEST_F(OrvplayTest, AWriteThatFailsExitsOneAndLeavesNoFile) {
     const char* program;
     std::vector<std::string> args;
     std::string setup, out, message;
-    bool onTmpfs;
   } cases[] = {
       // clang-format off
-      {ORVPLAY_PATH, {"--list"}, "", "/dev/full", out, false},
-      {ORVHOST_PATH, {"classes"}, "", "/dev/full", out, false},
-      {ORVHOST_PATH, {"thumbnail", "--out", "/dev/full"}, "", "", "/dev/full: " + full, false},
-      {ORVPLAY_PATH, {"OrvFade", "--out", "sheet.png"}, limit, "", "sheet.png: File too large", false},
-      {ORVPLAY_PATH, {"--all", "--out-dir", "gallery"}, limit, "", "File too large", false},
-      {ORVPLAY_PATH, {"OrvFade", "--frames", "small/f"}, "", "", full, true},
-      {ORVPLAY_PATH, {"--all", "--out-dir", "small/g"}, "", "", full, true},
+      {ORVPLAY_PATH, {"--list"}, "", "/dev/full", out},
+      {ORVHOST_PATH, {"classes"}, "", "/dev/full", out},
+      {ORVHOST_PATH, {"thumbnail", "--out", "/dev/full"}, "", "", "/dev/full: " + full},
+      {ORVPLAY_PATH, {"OrvFade", "--out", "sheet.png"}, limit, "", "sheet.png: File too large"},
+      {ORVPLAY_PATH, {"--all", "--out-dir", "gallery"}, limit, "", "File too large"},
       // clang-format on
   };
   for (const auto& c : cases) {
-    if (c.onTmpfs && !small.mounted) continue;
     std::string joined;
     for (const auto& a : c.args) joined += a + " ";
     SCOPED_TRACE(c.setup + " " + joined);
@@ -625,22 +620,41 @@ TEST_F(OrvplayTest, AWriteThatFailsExitsOneAndLeavesNoFile) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(Snapshot(), before);
   }
-  // A read-only folder stops even an endless run before it starts.
-  if (small.mounted)
-    ASSERT_EQ(::mount("tmpfs", small.at.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=256k"), 0);
-  else
-    fs::permissions(small.at, fs::perms::owner_read | fs::perms::owner_exec);
-  if (::geteuid() == 0 && !small.mounted) return;  // root writes anyway
-  for (const char* output : {"--out", "--frames"}) {
-    SCOPED_TRACE(output);
-    const Result r =
-        Run({"OrvFade", output, "small/x.gif", "--duration", "600000", "--fps", "1000"});
+}
+
+// A small tmpfs that fills for real, then is made read-only.
+TEST_F(OrvplayTest, AFullFileSystemExitsOneAndLeavesNoFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  struct Mount {
+    fs::path at;
+    bool mounted = false;
+    ~Mount() {
+      if (mounted) ::umount(at.c_str());
+    }
+  } small{dir / "small"};
+  fs::create_directory(small.at);
+  small.mounted = ::mount("tmpfs", small.at.c_str(), "tmpfs", 0, "size=256k,mode=0755") == 0;
+  if (!small.mounted) GTEST_SKIP() << "no small tmpfs mounted: " << std::strerror(errno);
+  const auto before = Snapshot();
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"OrvFade", "--frames", "small/f"},
+        std::vector<std::string>{"--all", "--out-dir", "small/g"}}) {
+    SCOPED_TRACE(args[1] + " " + args[2]);
+    const Result r = Run(args);
     EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find(small.mounted ? "Read-only file system" : "Permission denied"),
-              std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_EQ(Snapshot(), before);
   }
-  EXPECT_EQ(Snapshot(), before);
+  ASSERT_EQ(::mount("tmpfs", small.at.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=256k"), 0);
+  ExpectRefusedBeforeWork("small", "Read-only file system");
+}
+
+TEST_F(OrvplayTest, AFolderWithoutWritePermissionStopsTheRunBeforeItStarts) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into any folder";
+  fs::create_directory(dir / "locked");
+  fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  ExpectRefusedBeforeWork("locked", "Permission denied");
+  fs::permissions(dir / "locked", fs::perms::owner_all);
 }
 
 // ---- frames ----

@@ -12,7 +12,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "tools/orvplay/picture.h"
+#include "tools/picture.h"
 
 namespace videotest {
 

@@ -2,7 +2,7 @@
 // edges, smooth gradients and fine text so that every effect shows.
 #pragma once
 
-#include "tools/orvplay/picture.h"
+#include "tools/picture.h"
 
 namespace orvplay {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "tools/orvplay/picture.h"
+#include "tools/picture.h"
 
 namespace orvplay {
 

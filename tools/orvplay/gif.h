@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "tools/orvplay/picture.h"
+#include "tools/picture.h"
 
 namespace orvplay {
 

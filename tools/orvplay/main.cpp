@@ -15,9 +15,10 @@
 #include "tools/orvplay/builtin_pictures.h"
 #include "tools/orvplay/gallery.h"
 #include "tools/orvplay/options.h"
+#include "tools/orvplay/output_kinds.h"
 #include "tools/orvplay/outputs.h"
-#include "tools/orvplay/png_io.h"
 #include "tools/orvplay/stage.h"
+#include "tools/png_io.h"
 #include "tools/safe_output.h"
 
 using namespace orv::module;
@@ -27,7 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using orvtools::Lower;
 using orvtools::UsageError;
 
 std::string RectText(const HostRect& r) {
@@ -99,13 +99,12 @@ struct Played {
 
 // Where one playback goes, each opened before the playback starts.
 struct Destinations {
-  // Each written as its name says: .gif, .png (a contact sheet) or a video.
+  // Each written as its name's kind says.
   std::vector<std::unique_ptr<orvtools::OutputFile>> files;
   orvtools::FolderOutput* frames = nullptr;
 };
 
-Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Picture& from,
-               const Picture& to, const HostRect& rect, Destinations d) {
+PlaySettings SettingsFor(const Options& o, const Transition& t, const HostRect& rect) {
   PlaySettings s;
   s.depth = o.depth;
   s.duration = o.duration;
@@ -113,24 +112,36 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
   s.fps = o.fps;
   s.rect = rect;
   if (IsColorTransition(t)) s.colorChoice = o.color;
+  return s;
+}
+
+Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Picture& from,
+               const Picture& to, const HostRect& rect, Destinations d) {
+  const PlaySettings s = SettingsFor(o, t, rect);
   const int32_t expected = ExpectedSteps(o.duration, o.fps);
 
   std::vector<std::unique_ptr<Output>> outputs;
   if (o.noOutput) outputs.push_back(std::make_unique<MemoryOutput>());
   for (auto& file : d.files) {
-    const std::string ext = Lower(fs::path(file->path()).extension().string());
-    if (ext == ".gif")
-      outputs.push_back(
-          std::make_unique<GifOutput>(std::move(file), from.width, from.height, o.duration));
-    else if (ext == ".png")
-      outputs.push_back(
-          std::make_unique<SheetOutput>(std::move(file),
-                                        SheetTitle{t.displayName + " (" + t.symbol + ")",
-                                                   SettingsText(o, s, IsColorTransition(t))},
-                                        expected));
-    else
-      outputs.push_back(std::make_unique<VideoOutput>(std::move(file), from.width, from.height,
-                                                      o.fps, o.lossless));
+    // Each file was checked against the table of kinds when it was named.
+    const OutputKind& kind = *OutputKindFor(file->path());
+    switch (kind.writer) {
+      case Writer::kGif:
+        outputs.push_back(
+            std::make_unique<GifOutput>(std::move(file), from.width, from.height, o.duration));
+        break;
+      case Writer::kSheet:
+        outputs.push_back(
+            std::make_unique<SheetOutput>(std::move(file),
+                                          SheetTitle{t.displayName + " (" + t.symbol + ")",
+                                                     SettingsText(o, s, IsColorTransition(t))},
+                                          expected));
+        break;
+      case Writer::kVideo:
+        outputs.push_back(std::make_unique<VideoOutput>(std::move(file), from.width, from.height,
+                                                        o.fps, o.lossless));
+        break;
+    }
   }
   if (d.frames) outputs.push_back(std::make_unique<FramesOutput>(*d.frames));
 
@@ -148,14 +159,119 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
   return played;
 }
 
-// The names of a gallery's set: each transition's GIF and sheet, and the page.
+// The gallery's kinds that this orvplay writes.
+bool GalleryWrites(const OutputKind& kind) {
+  return kind.gallery != GalleryPlace::kNone && (kind.writer != Writer::kVideo || kVideoBuilt);
+}
+
+// A transition's file of the kind at a place in the gallery; none when this
+// orvplay does not write that kind.
+std::string GalleryFile(const Transition& t, GalleryPlace place) {
+  const OutputKind* kind = GalleryKind(place);
+  return kind && GalleryWrites(*kind) ? t.symbol + kind->extension : "";
+}
+
+// The names of a gallery's set: each transition's file at every place of the
+// page (a video too, where this orvplay writes none, so that an old one
+// goes), and the page.
 std::function<bool(const std::string&)> GalleryNames(const Stage& stage) {
   std::vector<std::string> names{"index.html"};
   for (const Transition& t : stage.transitions())
-    names.insert(names.end(), {t.symbol + ".gif", t.symbol + ".png", t.symbol + ".mp4"});
+    for (const OutputKind& k : kOutputKinds)
+      if (k.gallery != GalleryPlace::kNone) names.push_back(t.symbol + k.extension);
   return [names](const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
   };
+}
+
+// The transitions to play: every one, or the one named, checked against the
+// other options.
+std::vector<const Transition*> ChooseTransitions(const Stage& stage, const Options& o) {
+  std::vector<const Transition*> chosen;
+  if (o.all) {
+    for (const Transition& t : stage.transitions()) chosen.push_back(&t);
+    return chosen;
+  }
+  chosen.push_back(&FindTransition(stage, o.transition));
+  if (o.color && !IsColorTransition(*chosen[0]))
+    throw UsageError("--color is for OrvColor only, not " + chosen[0]->symbol);
+  if (const OutputKind* kind = OutputKindFor(o.out);
+      kind && kind->writer == Writer::kVideo && !kVideoBuilt)
+    throw std::runtime_error(o.out + ": " + NoVideoReason());
+  return chosen;
+}
+
+// Every output, opened before any work, so that a folder or name that cannot
+// be written stops the run at once.
+struct Opened {
+  std::unique_ptr<orvtools::FolderOutput> folder;  // --out-dir or --frames
+  std::unique_ptr<orvtools::OutputFile> single;    // --out
+};
+
+Opened OpenOutputs(const Stage& stage, const Options& o) {
+  Opened opened;
+  if (!o.outDir.empty())
+    opened.folder = std::make_unique<orvtools::FolderOutput>(o.outDir, o.force, "--out-dir",
+                                                             GalleryNames(stage));
+  if (!o.framesDir.empty())
+    opened.folder =
+        std::make_unique<orvtools::FolderOutput>(o.framesDir, o.force, "--frames", IsFrameSetName);
+  if (!o.out.empty()) opened.single = std::make_unique<orvtools::OutputFile>(o.out);
+  return opened;
+}
+
+// The two pictures: the user's, of one size, or the built-in ones.
+std::pair<Picture, Picture> LoadPictures(const Options& o) {
+  if (o.from.empty()) return {BuiltinFromPicture(), BuiltinToPicture()};
+  Picture from = ReadPng(o.from), to = ReadPng(o.to);
+  if (from.width != to.width || from.height != to.height)
+    throw std::runtime_error("the pictures differ in size: " + o.from + " is " + SizeText(from) +
+                             ", " + o.to + " is " + SizeText(to));
+  return {std::move(from), std::move(to)};
+}
+
+// --all: every transition into the folder, then the page that shows them.
+Played PlayGallery(Stage& stage, const std::vector<const Transition*>& chosen, const Options& o,
+                   const Picture& from, const Picture& to, const HostRect& rect,
+                   orvtools::FolderOutput* folder) {
+  Played played;
+  std::vector<GalleryEntry> gallery;
+  for (const Transition* t : chosen) {
+    // The page shows the video where there is one, the GIF where video
+    // cannot play.
+    Destinations d;
+    if (folder)
+      for (const OutputKind& k : kOutputKinds)
+        if (GalleryWrites(k)) d.files.push_back(folder->Open(t->symbol + k.extension));
+    const Played p = PlayOne(stage, *t, o, from, to, rect, std::move(d));
+    played.steps += p.steps;
+    gallery.push_back({t->displayName, t->symbol, t->category,
+                       SettingsText(o, SettingsFor(o, *t, rect), IsColorTransition(*t)),
+                       GalleryFile(*t, GalleryPlace::kAnimation),
+                       GalleryFile(*t, GalleryPlace::kSheet), GalleryFile(*t, GalleryPlace::kVideo),
+                       from.width, from.height, p.steps});
+  }
+  if (!folder) {
+    played.where.push_back("memory");
+    return played;
+  }
+  const std::string page = GalleryPage("ORVPACK1.x32 transitions", gallery);
+  WriteAll(*folder->Open("index.html"), std::vector<uint8_t>(page.begin(), page.end()));
+  folder->Commit();
+  played.where.push_back((fs::path(o.outDir) / "index.html").string());
+  return played;
+}
+
+// "OrvFade: 62 steps at 32 bits in 0.25 s -> fade.gif" on standard output.
+void PrintSummary(const std::string& what, const Played& played, const Options& o,
+                  std::chrono::steady_clock::time_point start) {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::string list;
+  for (const auto& w : played.where) list += (list.empty() ? "" : ", ") + w;
+  std::printf("%s: %d steps at %d bits in %.2f s -> %s\n", what.c_str(), played.steps, o.depth,
+              seconds, list.c_str());
+  orvtools::FinishStandardOutput();
 }
 
 int Run(const Options& o) {
@@ -166,92 +282,22 @@ int Run(const Options& o) {
     orvtools::FinishStandardOutput();
     return 0;
   }
-  std::vector<const Transition*> chosen;
-  if (o.all) {
-    for (const Transition& t : stage.transitions()) chosen.push_back(&t);
-  } else {
-    chosen.push_back(&FindTransition(stage, o.transition));
-    if (o.color && !IsColorTransition(*chosen[0]))
-      throw UsageError("--color is for OrvColor only, not " + chosen[0]->symbol);
-    if (IsVideoName(o.out) && !kVideoBuilt)
-      throw std::runtime_error(o.out + ": " + NoVideoReason());
-  }
-
-  // Every output is opened before any work, so that a folder or name that
-  // cannot be written stops the run at once.
-  std::unique_ptr<orvtools::FolderOutput> folder;
-  std::unique_ptr<orvtools::OutputFile> single;
-  if (!o.outDir.empty())
-    folder = std::make_unique<orvtools::FolderOutput>(o.outDir, o.force, "--out-dir",
-                                                      GalleryNames(stage));
-  if (!o.framesDir.empty())
-    folder =
-        std::make_unique<orvtools::FolderOutput>(o.framesDir, o.force, "--frames", IsFrameSetName);
-  if (!o.out.empty()) single = std::make_unique<orvtools::OutputFile>(o.out);
-
-  Picture from, to;
-  if (o.from.empty()) {
-    from = BuiltinFromPicture();
-    to = BuiltinToPicture();
-  } else {
-    from = ReadPng(o.from);
-    to = ReadPng(o.to);
-    if (from.width != to.width || from.height != to.height)
-      throw std::runtime_error("the pictures differ in size: " + o.from + " is " + SizeText(from) +
-                               ", " + o.to + " is " + SizeText(to));
-  }
+  const std::vector<const Transition*> chosen = ChooseTransitions(stage, o);
+  Opened opened = OpenOutputs(stage, o);
+  const auto [from, to] = LoadPictures(o);
   const HostRect rect = CheckedRect(o, from);
   CheckStepRange(o, from);
 
-  int32_t steps = 0;
-  std::vector<std::string> where;
   if (o.all) {
-    std::vector<GalleryEntry> gallery;
-    for (const Transition* t : chosen) {
-      // The page shows the video where there is one, the GIF where video
-      // cannot play.
-      Destinations d;
-      if (folder) {
-        d.files.push_back(folder->Open(t->symbol + ".gif"));
-        d.files.push_back(folder->Open(t->symbol + ".png"));
-        if (kVideoBuilt) d.files.push_back(folder->Open(t->symbol + ".mp4"));
-      }
-      const Played p = PlayOne(stage, *t, o, from, to, rect, std::move(d));
-      steps += p.steps;
-      PlaySettings s;
-      s.depth = o.depth, s.duration = o.duration, s.chunkSize = o.chunk, s.fps = o.fps,
-      s.rect = rect;
-      gallery.push_back({t->displayName, t->symbol, t->category,
-                         SettingsText(o, s, IsColorTransition(*t)), t->symbol + ".gif",
-                         t->symbol + ".png", kVideoBuilt ? t->symbol + ".mp4" : "", from.width,
-                         from.height, p.steps});
-    }
-    if (folder) {
-      const std::string page = GalleryPage("ORVPACK1.x32 transitions", gallery);
-      WriteAll(*folder->Open("index.html"), std::vector<uint8_t>(page.begin(), page.end()));
-      folder->Commit();
-      where.push_back((fs::path(o.outDir) / "index.html").string());
-    } else {
-      where.push_back("memory");
-    }
+    const Played played = PlayGallery(stage, chosen, o, from, to, rect, opened.folder.get());
+    PrintSummary(std::to_string(chosen.size()) + " transitions", played, o, start);
   } else {
     Destinations d;
-    if (single) d.files.push_back(std::move(single));
-    d.frames = folder.get();
-    const Played p = PlayOne(stage, *chosen[0], o, from, to, rect, std::move(d));
-    steps = p.steps;
-    where = p.where;
+    if (opened.single) d.files.push_back(std::move(opened.single));
+    d.frames = opened.folder.get();
+    const Played played = PlayOne(stage, *chosen[0], o, from, to, rect, std::move(d));
+    PrintSummary(chosen[0]->displayName, played, o, start);
   }
-
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::string list;
-  for (const auto& w : where) list += (list.empty() ? "" : ", ") + w;
-  const std::string what =
-      o.all ? std::to_string(chosen.size()) + " transitions" : chosen[0]->displayName;
-  std::printf("%s: %d steps at %d bits in %.2f s -> %s\n", what.c_str(), steps, o.depth, seconds,
-              list.c_str());
-  orvtools::FinishStandardOutput();
   return 0;
 }
 
@@ -263,7 +309,7 @@ int main(int argc, char** argv) {
     const Options options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (options.help || options.version) {
       if (options.help)
-        std::fputs(kUsage, stdout);
+        std::fputs(Usage().c_str(), stdout);
       else
         std::printf("orvplay %s\n", ORV_VERSION);
       orvtools::FinishStandardOutput();

@@ -1,49 +1,83 @@
 #include "tools/orvplay/options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 
 #include "tools/args.h"
-#include "tools/orvplay/video.h"
+#include "tools/orvplay/output_kinds.h"
 
 namespace orvplay {
 
-const char kUsage[] =
-    "usage: orvplay --list\n"
-    "       orvplay TRANSITION [options] (--out FILE | --frames DIR | --no-output)\n"
-    "       orvplay --all --out-dir DIR [options]\n"
-    "\n"
-    "Plays a transition of ORVPACK1.x32 through the stand-in host, as the host\n"
-    "plays it, and records what the window shows after every step.\n"
-    "\n"
-    "  --list               the registered transitions\n"
-    "  TRANSITION           symbol or display name, any case (OrvWipeUp, \"orvwipe up\")\n"
-    "  --from A.png --to B.png\n"
-    "                       the two frames (same size); default: two built-in pictures\n"
-    "  --depth 8|16|24|32   the stage's bits per pixel (32); at 8 a transition is a cut\n"
-    "  --duration MS        the transition's duration (2000)\n"
-    "  --chunk N            chunk size, the wipes' band (64)\n"
-    "  --fps N              steps per second of elapsed time (30)\n"
-    "  --rect T,L,B,R       the transition rectangle (the whole picture)\n"
-    "  --color NAME         OrvColor's colour: red green blue cyan magenta yellow bw (bw)\n"
-    "  --out FILE.gif       an animated GIF, timed as the steps (duration + 1 s hold)\n"
-    "  --out FILE.mp4       H.264 video, yuv420p, one frame per step at --fps\n"
-    "  --out FILE.webm      VP9 video, yuv420p (odd sides padded to even in both)\n"
-    "  --out FILE.mkv       FFV1 video, lossless RGB\n"
-    "  --lossless           with .mp4: H.264 RGB at qp 0, the pixels exactly\n"
-    "  --out FILE.png       a contact sheet: frames at evenly spaced times\n"
-    "  --frames DIR         DIR/frame-NNNNN.png for every step, DIR/final.png after Finish\n"
-    "  --no-output          render the frames into memory only (--frames-to-memory too)\n"
-    "  --all --out-dir DIR  every transition: DIR/SYMBOL.mp4, .gif, .png, DIR/index.html\n"
-    "  --force              let --frames or --out-dir use a folder that holds files: the\n"
-    "                       set orvplay writes there is replaced whole, the rest left alone\n"
-    "  -h, --help           this text\n"
-    "  --version            the version number\n"
-    "\n"
-    "Pictures: at most 16384 pixels on a side and 8192 x 8192 pixels in all (a run\n"
-    "holds about 40 bytes per pixel). Outputs appear whole or not at all; --out\n"
-    "replaces its file (through a link, the file linked to). Exit codes: 0 done,\n"
-    "1 could not be done, 2 wrong usage, 130/143/129 stopped by SIGINT/SIGTERM/SIGHUP.\n";
+namespace {
+
+// "  --out FILE.gif       an animated GIF": an option and its meaning.
+std::string UsageLine(const std::string& option, const std::string& meaning) {
+  std::string line = "  " + option;
+  line.resize(std::max<size_t>(line.size() + 1, 23), ' ');
+  return line + meaning + "\n";
+}
+
+// " and " or " or " between "FILE.mp4 (H.264 RGB)"s: the names --lossless is for.
+std::string LosslessNames(const char* between, bool withCodec) {
+  std::string names;
+  for (const OutputKind& k : kOutputKinds) {
+    if (!k.TakesLossless()) continue;
+    names += (names.empty() ? "FILE" : between + std::string("FILE")) + k.extension;
+    if (withCodec) names += std::string(" (") + CodecName(*k.lossless) + ")";
+  }
+  return names;
+}
+
+}  // namespace
+
+std::string Usage() {
+  std::string usage =
+      "usage: orvplay --list\n"
+      "       orvplay TRANSITION [options] (--out FILE | --frames DIR | --no-output)\n"
+      "       orvplay --all --out-dir DIR [options]\n"
+      "\n"
+      "Plays a transition of ORVPACK1.x32 through the stand-in host, as the host\n"
+      "plays it, and records what the window shows after every step.\n"
+      "\n"
+      "  --list               the registered transitions\n"
+      "  TRANSITION           symbol or display name, any case (OrvWipeUp, \"orvwipe up\")\n"
+      "  --from A.png --to B.png\n"
+      "                       the two frames (same size); default: two built-in pictures\n"
+      "  --depth 8|16|24|32   the stage's bits per pixel (32); at 8 a transition is a cut\n"
+      "  --duration MS        the transition's duration (2000)\n"
+      "  --chunk N            chunk size, the wipes' band (64)\n"
+      "  --fps N              steps per second of elapsed time (30)\n"
+      "  --rect T,L,B,R       the transition rectangle (the whole picture)\n"
+      "  --color NAME         OrvColor's colour: red green blue cyan magenta yellow bw (bw)\n";
+  std::string lossless;
+  for (const OutputKind& k : kOutputKinds) {
+    usage += UsageLine("--out FILE" + std::string(k.extension), k.help);
+    if (k.losslessHelp)
+      lossless += (lossless.empty() ? "with " : "; with ") + std::string(k.extension) + ": " +
+                  k.losslessHelp;
+  }
+  usage += UsageLine("--lossless", lossless);
+  std::string gallery;
+  for (const GalleryPlace place : kGalleryPlaces)
+    if (const OutputKind* k = GalleryKind(place))
+      gallery +=
+          (gallery.empty() ? "every transition: DIR/SYMBOL" : ", ") + std::string(k->extension);
+  usage +=
+      "  --frames DIR         DIR/frame-NNNNN.png for every step, DIR/final.png after Finish\n"
+      "  --no-output          render the frames into memory only (--frames-to-memory too)\n" +
+      UsageLine("--all --out-dir DIR", gallery + ", DIR/index.html") +
+      "  --force              let --frames or --out-dir use a folder that holds files: the\n"
+      "                       set orvplay writes there is replaced whole, the rest left alone\n"
+      "  -h, --help           this text\n"
+      "  --version            the version number\n"
+      "\n"
+      "Pictures: at most 16384 pixels on a side and 8192 x 8192 pixels in all (a run\n"
+      "holds about 40 bytes per pixel). Outputs appear whole or not at all; --out\n"
+      "replaces its file (through a link, the file linked to). Exit codes: 0 done,\n"
+      "1 could not be done, 2 wrong usage, 130/143/129 stopped by SIGINT/SIGTERM/SIGHUP.\n";
+  return usage;
+}
 
 namespace {
 
@@ -141,15 +175,15 @@ Options ParseOptions(const std::vector<std::string>& argv) {
       throw UsageError("--all writes into --out-dir; --out and --frames are for one transition");
     if (o.outDir.empty() && !o.noOutput) throw UsageError("--all needs --out-dir DIR");
     if (o.lossless)
-      throw UsageError("--lossless is for one transition's --out FILE.mp4 or FILE.mkv");
+      throw UsageError("--lossless is for one transition's --out " + LosslessNames(" or ", false));
     return o;
   }
   if (!o.outDir.empty()) throw UsageError("--out-dir goes with --all");
   if (o.transition.empty()) throw UsageError("name a transition (orvplay --list shows them)");
-  if (!o.out.empty())
-    orvtools::CheckOutputName("--out", o.out, {".gif", ".png", ".mp4", ".webm", ".mkv"});
-  if (o.lossless && !TakesLossless(o.out))
-    throw UsageError("--lossless is for --out FILE.mp4 (H.264 RGB) and FILE.mkv (FFV1)");
+  if (!o.out.empty()) orvtools::CheckOutputName("--out", o.out, OutputExtensions());
+  const OutputKind* kind = o.out.empty() ? nullptr : OutputKindFor(o.out);
+  if (o.lossless && !(kind && kind->TakesLossless()))
+    throw UsageError("--lossless is for --out " + LosslessNames(" and ", true));
   if (o.out.empty() && o.framesDir.empty() && !o.noOutput)
     throw UsageError("nothing to write: give --out FILE, --frames DIR or --no-output");
   return o;

@@ -21,7 +21,7 @@ struct Options {
   bool force = false;     // an output folder may already hold files
   std::string transition;
   std::string from, to;
-  std::string out;        // FILE.gif, FILE.png or a video: FILE.mp4, FILE.webm, FILE.mkv
+  std::string out;        // a file of one of kOutputKinds
   bool lossless = false;  // a video that keeps the pixels exactly
   std::string framesDir;  // every frame as a PNG
   std::string outDir;     // with --all
@@ -45,6 +45,7 @@ const char* ColorName(int32_t choice);
 // matter, and the "Orv" prefix may be left out.
 bool NameMatches(const std::string& typed, const std::string& name);
 
-extern const char kUsage[];
+// The text of --help.
+std::string Usage();
 
 }  // namespace orvplay

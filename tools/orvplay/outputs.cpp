@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "tools/orvplay/font.h"
-#include "tools/orvplay/png_io.h"
+#include "tools/png_io.h"
 
 namespace orvplay {
 

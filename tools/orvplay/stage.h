@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "module/host_services.h"
-#include "tools/orvplay/picture.h"
+#include "tools/picture.h"
 
 namespace orvhost {
 class Host;

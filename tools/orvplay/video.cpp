@@ -1,9 +1,7 @@
 #include "tools/orvplay/video.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <stdexcept>
 
 #ifdef ORVPLAY_VIDEO
@@ -18,48 +16,10 @@ extern "C" {
 
 namespace orvplay {
 
-namespace {
-
-std::string Extension(const std::string& path) {
-  std::string ext = std::filesystem::path(path).extension().string();
-  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return ext;
-}
-
-// What each name is written as.
-enum class Kind { kH264, kH264Rgb, kVp9, kFfv1 };
-
-Kind KindFor(const std::string& path, bool lossless) {
-  const std::string ext = Extension(path);
-  if (ext == ".mkv") return Kind::kFfv1;
-  if (ext == ".webm") return Kind::kVp9;
-  return lossless ? Kind::kH264Rgb : Kind::kH264;
-}
-
-bool Subsampled(Kind kind) { return kind == Kind::kH264 || kind == Kind::kVp9; }
-
-}  // namespace
-
-bool IsVideoName(const std::string& path) {
-  const std::string ext = Extension(path);
-  return ext == ".mp4" || ext == ".webm" || ext == ".mkv";
-}
-
-bool TakesLossless(const std::string& path) {
-  const std::string ext = Extension(path);
-  return ext == ".mp4" || ext == ".mkv";
-}
-
 std::string NoVideoReason() {
-  return "this orvplay was built without video; install " + std::string(kVideoPackages) +
+  // The Debian packages a build needs for video, from scripts/packages.sh.
+  return "this orvplay was built without video; install " + std::string(ORV_VIDEO_PACKAGES) +
          " and build it again";
-}
-
-void VideoFrameSize(const std::string& path, bool lossless, int32_t& width, int32_t& height) {
-  if (Subsampled(KindFor(path, lossless))) {
-    width += width & 1;
-    height += height & 1;
-  }
 }
 
 #ifndef ORVPLAY_VIDEO
@@ -80,10 +40,71 @@ const bool kVideoBuilt = true;
 
 namespace {
 
+// yuv420p halves the colour planes' size: such a video needs even sides.
+bool Subsampled(VideoCodec codec) {
+  return codec == VideoCodec::kH264 || codec == VideoCodec::kVp9;
+}
+
+// FFmpeg's name of each encoder.
+const char* FfmpegEncoder(VideoCodec codec) {
+  switch (codec) {
+    case VideoCodec::kH264:
+      return "libx264";
+    case VideoCodec::kH264Rgb:
+      return "libx264rgb";
+    case VideoCodec::kVp9:
+      return "libvpx-vp9";
+    case VideoCodec::kFfv1:
+      return "ffv1";
+  }
+  return "?";
+}
+
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(code, text, sizeof text);
   return text;
+}
+
+// The encoder's pixels and settings for each codec.
+void SetUp(AVCodecContext* c, VideoCodec codec) {
+  switch (codec) {
+    case VideoCodec::kH264:
+    case VideoCodec::kVp9:
+      c->pix_fmt = AV_PIX_FMT_YUV420P;
+      // BT.709 in the limited range, said in the stream, so that players
+      // turn it back into the same colours.
+      c->color_range = AVCOL_RANGE_MPEG;
+      c->colorspace = AVCOL_SPC_BT709;
+      c->color_primaries = AVCOL_PRI_BT709;
+      c->color_trc = AVCOL_TRC_BT709;
+      // Neither encoder looks ahead or holds frames back: each frame is
+      // encoded as it comes, so memory stays that of a few frames (a 4096 x
+      // 4096 picture is 25 MB a frame) however long the video.
+      if (codec == VideoCodec::kH264) {
+        av_opt_set(c->priv_data, "preset", "veryfast", 0);
+        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+        av_opt_set(c->priv_data, "crf", "18", 0);
+      } else {
+        // The default (good) mode takes about seven times as long.
+        av_opt_set(c->priv_data, "deadline", "realtime", 0);
+        av_opt_set(c->priv_data, "cpu-used", "8", 0);
+        av_opt_set(c->priv_data, "row-mt", "1", 0);
+        av_opt_set(c->priv_data, "lag-in-frames", "0", 0);
+        av_opt_set(c->priv_data, "crf", "24", 0);
+        c->bit_rate = 0;
+      }
+      break;
+    case VideoCodec::kH264Rgb:
+      c->pix_fmt = AV_PIX_FMT_RGB24;
+      av_opt_set(c->priv_data, "preset", "veryfast", 0);
+      av_opt_set(c->priv_data, "qp", "0", 0);
+      break;
+    case VideoCodec::kFfv1:
+      c->pix_fmt = AV_PIX_FMT_BGR0;
+      c->level = 3;
+      break;
+  }
 }
 
 }  // namespace
@@ -143,6 +164,14 @@ struct VideoEncoder::State {
     }
   }
 
+  // The steps of starting a video, in order.
+  void StartContainer(const char* container);
+  void OpenEncoder(VideoCodec kind, int32_t codedW, int32_t codedH, int32_t fps);
+  void StartFile();  // the stream, the file's writer, the header
+  // The frame the encoder takes, the conversion into it (BT.709 for yuv420p)
+  // and, for a padded video, the picture padded to even sides.
+  void PrepareFrames(bool bt709);
+
   // Sends a frame (or, with none, the end) and writes every packet ready.
   void Drain(AVFrame* input) {
     Check(avcodec_send_frame(codec, input), "encoding");
@@ -159,6 +188,80 @@ struct VideoEncoder::State {
   }
 };
 
+void VideoEncoder::State::StartContainer(const char* container) {
+  Check(avformat_alloc_output_context2(&format, nullptr, container, nullptr),
+        "starting the container");
+}
+
+void VideoEncoder::State::OpenEncoder(VideoCodec kind, int32_t codedW, int32_t codedH,
+                                      int32_t fps) {
+  const char* name = FfmpegEncoder(kind);
+  const AVCodec* encoder = avcodec_find_encoder_by_name(name);
+  if (!encoder) throw std::runtime_error(what + ": this FFmpeg has no " + name + " encoder");
+  codec = avcodec_alloc_context3(encoder);
+  frame = av_frame_alloc();
+  packet = av_packet_alloc();
+  if (!codec || !frame || !packet) throw std::bad_alloc();
+  AVCodecContext* c = codec;
+  c->width = codedW;
+  c->height = codedH;
+  c->time_base = AVRational{1, fps};
+  c->framerate = AVRational{fps, 1};
+  c->sample_aspect_ratio = AVRational{1, 1};
+  c->thread_count = 0;  // as many as there are processors
+  SetUp(c, kind);
+  if (format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  Check(avcodec_open2(c, encoder, nullptr), "opening the encoder");
+}
+
+void VideoEncoder::State::StartFile() {
+  stream = avformat_new_stream(format, nullptr);
+  if (!stream) throw std::bad_alloc();
+  stream->time_base = codec->time_base;
+  stream->avg_frame_rate = codec->framerate;
+  Check(avcodec_parameters_from_context(stream->codecpar, codec), "describing the stream");
+
+  constexpr int kBuffer = 1 << 16;
+  auto* buffer = static_cast<uint8_t*>(av_malloc(kBuffer));
+  io = buffer ? avio_alloc_context(buffer, kBuffer, 1, this, nullptr, &State::WritePacket,
+                                   &State::SeekTo)
+              : nullptr;
+  if (!io) {
+    av_free(buffer);
+    throw std::bad_alloc();
+  }
+  format->pb = io;
+  format->flags |= AVFMT_FLAG_CUSTOM_IO;
+  Check(avformat_write_header(format, nullptr), "writing the header");
+}
+
+void VideoEncoder::State::PrepareFrames(bool bt709) {
+  const AVCodecContext* c = codec;
+  frame->format = c->pix_fmt;
+  frame->width = c->width;
+  frame->height = c->height;
+  frame->color_range = c->color_range;
+  frame->colorspace = c->colorspace;
+  Check(av_frame_get_buffer(frame, 0), "allocating a frame");
+  if (padded) evened = Picture(c->width, c->height);
+  // Pictures come as RGB24; other encoders' pixels are converted.
+  if (c->pix_fmt == AV_PIX_FMT_RGB24) return;
+  scale = sws_getContext(c->width, c->height, AV_PIX_FMT_RGB24, c->width, c->height, c->pix_fmt,
+                         SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr,
+                         nullptr);
+  if (!scale) throw std::runtime_error(what + ": no conversion to the encoder's pixels");
+  if (bt709) {
+    int* inv;
+    int* table;
+    int srcRange, dstRange, brightness, contrast, saturation;
+    sws_getColorspaceDetails(scale, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
+                             &saturation);
+    const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
+    sws_setColorspaceDetails(scale, coefficients, 1, coefficients, 0, brightness, contrast,
+                             saturation);
+  }
+}
+
 VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t height, int32_t fps,
                            bool lossless)
     : state_(std::make_unique<State>(file)) {
@@ -166,116 +269,20 @@ VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t he
   // The encoders' own reports (settings, statistics) are not for the user;
   // what goes wrong comes back as an error code and is reported by us.
   av_log_set_level(AV_LOG_ERROR);
-  const Kind kind = KindFor(file.path(), lossless);
-  static constexpr const char* kCodec[] = {"libx264", "libx264rgb", "libvpx-vp9", "ffv1"};
-  static constexpr const char* kWhat[] = {"H.264", "H.264 RGB", "VP9", "FFV1"};
-  static constexpr const char* kFormat[] = {"mp4", "mp4", "webm", "matroska"};
-  s.what = file.path() + " (" + kWhat[int(kind)] + ")";
+  const OutputKind* kind = OutputKindFor(file.path());
+  if (!kind || kind->writer != Writer::kVideo)
+    throw std::logic_error(file.path() + ": not a video name");
+  const VideoCodec codec = CodecFor(*kind, lossless);
+  s.what = file.path() + " (" + CodecName(codec) + ")";
   s.width = width;
   s.height = height;
-  int32_t codedW = width, codedH = height;
-  VideoFrameSize(file.path(), lossless, codedW, codedH);
+  const bool even = Subsampled(codec);
+  const int32_t codedW = width + (even ? width & 1 : 0), codedH = height + (even ? height & 1 : 0);
   s.padded = codedW != width || codedH != height;
-
-  const AVCodec* encoder = avcodec_find_encoder_by_name(kCodec[int(kind)]);
-  if (!encoder)
-    throw std::runtime_error(s.what + ": this FFmpeg has no " + kCodec[int(kind)] + " encoder");
-  s.Check(avformat_alloc_output_context2(&s.format, nullptr, kFormat[int(kind)], nullptr),
-          "starting the container");
-  s.codec = avcodec_alloc_context3(encoder);
-  s.frame = av_frame_alloc();
-  s.packet = av_packet_alloc();
-  if (!s.codec || !s.frame || !s.packet) throw std::bad_alloc();
-
-  AVCodecContext* c = s.codec;
-  c->width = codedW;
-  c->height = codedH;
-  c->time_base = AVRational{1, fps};
-  c->framerate = AVRational{fps, 1};
-  c->sample_aspect_ratio = AVRational{1, 1};
-  c->thread_count = 0;  // as many as there are processors
-  AVPixelFormat input = AV_PIX_FMT_RGB24;
-  switch (kind) {
-    case Kind::kH264:
-    case Kind::kVp9:
-      c->pix_fmt = AV_PIX_FMT_YUV420P;
-      // BT.709 in the limited range, said in the stream, so that players
-      // turn it back into the same colours.
-      c->color_range = AVCOL_RANGE_MPEG;
-      c->colorspace = AVCOL_SPC_BT709;
-      c->color_primaries = AVCOL_PRI_BT709;
-      c->color_trc = AVCOL_TRC_BT709;
-      // Neither encoder looks ahead or holds frames back: each frame is
-      // encoded as it comes, so memory stays that of a few frames (a 4096 x
-      // 4096 picture is 25 MB a frame) however long the video.
-      if (kind == Kind::kH264) {
-        av_opt_set(c->priv_data, "preset", "veryfast", 0);
-        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
-        av_opt_set(c->priv_data, "crf", "18", 0);
-      } else {
-        // The default (good) mode takes about seven times as long.
-        av_opt_set(c->priv_data, "deadline", "realtime", 0);
-        av_opt_set(c->priv_data, "cpu-used", "8", 0);
-        av_opt_set(c->priv_data, "row-mt", "1", 0);
-        av_opt_set(c->priv_data, "lag-in-frames", "0", 0);
-        av_opt_set(c->priv_data, "crf", "24", 0);
-        c->bit_rate = 0;
-      }
-      break;
-    case Kind::kH264Rgb:
-      c->pix_fmt = AV_PIX_FMT_RGB24;
-      av_opt_set(c->priv_data, "preset", "veryfast", 0);
-      av_opt_set(c->priv_data, "qp", "0", 0);
-      break;
-    case Kind::kFfv1:
-      c->pix_fmt = AV_PIX_FMT_BGR0;
-      c->level = 3;
-      break;
-  }
-  if (s.format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  s.Check(avcodec_open2(c, encoder, nullptr), "opening the encoder");
-
-  s.stream = avformat_new_stream(s.format, nullptr);
-  if (!s.stream) throw std::bad_alloc();
-  s.stream->time_base = c->time_base;
-  s.stream->avg_frame_rate = c->framerate;
-  s.Check(avcodec_parameters_from_context(s.stream->codecpar, c), "describing the stream");
-
-  constexpr int kBuffer = 1 << 16;
-  auto* buffer = static_cast<uint8_t*>(av_malloc(kBuffer));
-  s.io = buffer ? avio_alloc_context(buffer, kBuffer, 1, &s, nullptr, &State::WritePacket,
-                                     &State::SeekTo)
-                : nullptr;
-  if (!s.io) {
-    av_free(buffer);
-    throw std::bad_alloc();
-  }
-  s.format->pb = s.io;
-  s.format->flags |= AVFMT_FLAG_CUSTOM_IO;
-  s.Check(avformat_write_header(s.format, nullptr), "writing the header");
-
-  s.frame->format = c->pix_fmt;
-  s.frame->width = codedW;
-  s.frame->height = codedH;
-  s.frame->color_range = c->color_range;
-  s.frame->colorspace = c->colorspace;
-  s.Check(av_frame_get_buffer(s.frame, 0), "allocating a frame");
-  if (c->pix_fmt != input) {
-    s.scale = sws_getContext(codedW, codedH, input, codedW, codedH, c->pix_fmt,
-                             SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr,
-                             nullptr);
-    if (!s.scale) throw std::runtime_error(s.what + ": no conversion to the encoder's pixels");
-    if (Subsampled(kind)) {
-      int* inv;
-      int* table;
-      int srcRange, dstRange, brightness, contrast, saturation;
-      sws_getColorspaceDetails(s.scale, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
-                               &saturation);
-      const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-      sws_setColorspaceDetails(s.scale, bt709, 1, bt709, 0, brightness, contrast, saturation);
-    }
-  }
-  if (s.padded) s.evened = Picture(codedW, codedH);
+  s.StartContainer(kind->container);
+  s.OpenEncoder(codec, codedW, codedH, fps);
+  s.StartFile();
+  s.PrepareFrames(even);
 }
 
 VideoEncoder::~VideoEncoder() = default;

@@ -1,9 +1,11 @@
-// Video files, written through FFmpeg's libraries one frame at a time:
-//   .mp4   H.264, yuv420p (plays everywhere); an odd width or height is padded
-//          to even by repeating the last column or row
-//   .mp4 with lossless: H.264 RGB at qp 0 (exact, but few players show it)
-//   .webm  VP9, yuv420p, realtime mode at a high speed setting, padded the same
-//   .mkv   FFV1 as bgr0 (always lossless)
+// Video files, written through FFmpeg's libraries one frame at a time. What
+// each name is written as (container, encoder, what --lossless picks) is its
+// entry in output_kinds.h; every encoder is set up so:
+//   H.264      yuv420p, BT.709 (plays everywhere); an odd width or height is
+//              padded to even by repeating the last column or row
+//   H.264 RGB  at qp 0 (exact, but few players show it)
+//   VP9        yuv420p, realtime mode at a high speed setting, padded the same
+//   FFV1       bgr0 (always lossless)
 // Frame k is shown from k / fps to (k + 1) / fps: a constant frame rate.
 #pragma once
 
@@ -11,31 +13,23 @@
 #include <memory>
 #include <string>
 
-#include "tools/orvplay/picture.h"
+#include "tools/orvplay/output_kinds.h"
+#include "tools/picture.h"
 #include "tools/safe_output.h"
 
 namespace orvplay {
 
 // False when this orvplay was built without FFmpeg's libraries.
 extern const bool kVideoBuilt;
-// The Debian packages a build needs for video.
-inline constexpr char kVideoPackages[] =
-    "libavformat-dev libavcodec-dev libswscale-dev libavutil-dev pkg-config";
 
-// ".mp4", ".webm" or ".mkv" (any case).
-bool IsVideoName(const std::string& path);
-// ".mp4" or ".mkv": the names --lossless is for.
-bool TakesLossless(const std::string& path);
 // Why this orvplay cannot write video, for the message.
 std::string NoVideoReason();
-// The size the video's frames have for a picture of width x height.
-void VideoFrameSize(const std::string& path, bool lossless, int32_t& width, int32_t& height);
 
 class VideoEncoder {
  public:
   // Starts a video of width x height pictures at fps frames per second into
-  // file, its kind chosen by file's name. Throws std::runtime_error naming the
-  // file and the reason.
+  // file, its kind chosen by file's name, which must be a video kind's.
+  // Throws std::runtime_error naming the file and the reason.
   VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t height, int32_t fps,
                bool lossless);
   ~VideoEncoder();

@@ -1,11 +1,11 @@
-// PNG files in and out of orvplay, through libpng.
+// PNG files in and out of both tools, through libpng.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "tools/orvplay/picture.h"
+#include "tools/picture.h"
 
 namespace orvplay {
 

@@ -1,4 +1,4 @@
-#include "tools/orvplay/picture.h"
+#include "tools/picture.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // One picture per transition: the window at six steps side by side, written
-// as a PNG to look at (pictures/actors/ in the build folder). Each strip must
+// as a PNG to look at (pictures/strips/ in the build folder). Each strip must
 // start on the old picture, end on the new one inside the rectangle, keep the
 // border outside the rectangle, and read back from its file unchanged.
 #include <gtest/gtest.h>
@@ -10,13 +10,14 @@
 
 #include "tests/actors/stage.h"
 #include "tools/orvplay/builtin_pictures.h"
-#include "tools/orvplay/png_io.h"
+#include "tools/png_io.h"
 #include "tools/safe_output.h"
 
 using namespace orv::module;
 
-namespace actors_test {
 namespace {
+
+using namespace actors_test;
 
 constexpr int32_t kWidth = 200, kHeight = 120, kGap = 4;
 constexpr int32_t kSteps[] = {0, 200, 400, 600, 800, 1000};
@@ -85,4 +86,3 @@ TEST(PictureStrips, WipeRight) { Strip(Kind::kWipeRight, "wipe_right.png"); }
 TEST(PictureStrips, Color) { Strip(Kind::kColor, "colour_magenta.png"); }
 
 }  // namespace
-}  // namespace actors_test

@@ -1,4 +1,5 @@
-// A picture as orvplay handles it: 8-bit R, G, B per pixel, top row first.
+// A picture as the tools handle it: 8-bit R, G, B per pixel, top row first.
+// (orvplay's type, which orvhost's picture commands share.)
 #pragma once
 
 #include <cstdint>

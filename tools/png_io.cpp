@@ -1,4 +1,4 @@
-#include "tools/orvplay/png_io.h"
+#include "tools/png_io.h"
 
 #include <png.h>
 #include <sys/stat.h>
