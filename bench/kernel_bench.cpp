@@ -22,6 +22,7 @@
 #include <string>
 
 #include "actors/row_walks.h"
+#include "bench/aligned_bytes.h"
 #include "bench/bench_clock.h"
 #include "bench/bench_groups.h"
 #include "kernels/kernel_dispatch.h"
@@ -35,24 +36,13 @@ namespace {
 
 using namespace orv::kernels;
 using namespace orv::actors;
+using orvbench::Allocate;
+using orvbench::Bytes;
 using orvbench::Now;
 using orvbench::ReadBytes;
 
 constexpr int32_t kWidth = 1920;
 constexpr int32_t kHeight = 1080;
-
-constexpr std::align_val_t kCacheLine{64};
-
-struct FreeBytes {
-  void operator()(uint8_t* p) const { ::operator delete[](p, kCacheLine); }
-};
-using Bytes = std::unique_ptr<uint8_t[], FreeBytes>;
-
-Bytes Allocate(size_t size, uint8_t seed) {
-  Bytes bytes(static_cast<uint8_t*>(::operator new[](size, kCacheLine)));
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 131 + seed);
-  return bytes;
-}
 
 // Two captured frames and the offscreen image they mix into.
 struct Frames {

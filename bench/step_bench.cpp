@@ -61,6 +61,7 @@
 #include <vector>
 
 #include "actors/actor.h"
+#include "bench/aligned_bytes.h"
 #include "bench/bench_clock.h"
 #include "bench/bench_groups.h"
 #include "host/member.h"
@@ -75,6 +76,8 @@ using namespace orv::module;
 namespace {
 
 using namespace orv::actors;
+using orvbench::Allocate;
+using orvbench::Bytes;
 using orvbench::Now;
 using orvbench::ReadBytes;
 
@@ -117,18 +120,6 @@ constexpr Area kAreas[] = {
     {"/stage3840x2160", 3840, 2160, {0, 0, 2160, 3840}},
     {"/stage7680x4320", 7680, 4320, {0, 0, 4320, 7680}},
 };
-
-constexpr std::align_val_t kCacheLine{64};
-struct FreeBytes {
-  void operator()(uint8_t* p) const { ::operator delete[](p, kCacheLine); }
-};
-using Bytes = std::unique_ptr<uint8_t[], FreeBytes>;
-
-Bytes Allocate(size_t size, uint8_t seed) {
-  Bytes bytes(static_cast<uint8_t*>(::operator new[](size, kCacheLine)));
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 131 + seed);
-  return bytes;
-}
 
 // The lines (rows, or column-rows of the horizontal wipes) a step at elapsed
 // kMid works on, after a step at kBefore; [first, end) each.
