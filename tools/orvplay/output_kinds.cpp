@@ -25,20 +25,6 @@ std::vector<std::string> OutputExtensions() {
   return extensions;
 }
 
-const char* CodecName(VideoCodec codec) {
-  switch (codec) {
-    case VideoCodec::kH264:
-      return "H.264";
-    case VideoCodec::kH264Rgb:
-      return "H.264 RGB";
-    case VideoCodec::kVp9:
-      return "VP9";
-    case VideoCodec::kFfv1:
-      return "FFV1";
-  }
-  return "?";
-}
-
 VideoCodec CodecFor(const OutputKind& kind, bool lossless) {
   return lossless && kind.lossless ? *kind.lossless : kind.codec.value();
 }

@@ -3,6 +3,8 @@
 // encoder all read this table; a kind is added here and nowhere else.
 #pragma once
 
+#include <cstddef>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +16,24 @@ enum class Writer { kGif, kSheet, kVideo };
 
 // The video encoders, as FFmpeg's libraries provide them.
 enum class VideoCodec { kH264, kH264Rgb, kVp9, kFfv1 };
+
+// Each encoder, by VideoCodec: its name in messages, FFmpeg's name for it, and
+// whether it takes yuv420p (colour planes at half size: the sides must be even).
+struct VideoCodecFacts {
+  const char* name;
+  const char* ffmpegName;
+  bool subsampled;
+};
+inline constexpr VideoCodecFacts kVideoCodecs[] = {
+    {"H.264", "libx264", true},
+    {"H.264 RGB", "libx264rgb", false},
+    {"VP9", "libvpx-vp9", true},
+    {"FFV1", "ffv1", false},
+};
+static_assert(std::size(kVideoCodecs) == static_cast<size_t>(VideoCodec::kFfv1) + 1);
+constexpr const VideoCodecFacts& FactsOf(VideoCodec codec) {
+  return kVideoCodecs[static_cast<int>(codec)];
+}
 
 // Where a kind stands on the page that --all writes, in the page's order.
 enum class GalleryPlace {
@@ -77,8 +97,6 @@ const OutputKind* GalleryKind(GalleryPlace place);
 // Every extension, in the table's order.
 std::vector<std::string> OutputExtensions();
 
-// The encoder's name, for messages: "H.264", "H.264 RGB", "VP9", "FFV1".
-const char* CodecName(VideoCodec codec);
 // The encoder a video kind uses.
 VideoCodec CodecFor(const OutputKind& kind, bool lossless);
 

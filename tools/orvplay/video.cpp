@@ -40,26 +40,6 @@ const bool kVideoBuilt = true;
 
 namespace {
 
-// yuv420p halves the colour planes' size: such a video needs even sides.
-bool Subsampled(VideoCodec codec) {
-  return codec == VideoCodec::kH264 || codec == VideoCodec::kVp9;
-}
-
-// FFmpeg's name of each encoder.
-const char* FfmpegEncoder(VideoCodec codec) {
-  switch (codec) {
-    case VideoCodec::kH264:
-      return "libx264";
-    case VideoCodec::kH264Rgb:
-      return "libx264rgb";
-    case VideoCodec::kVp9:
-      return "libvpx-vp9";
-    case VideoCodec::kFfv1:
-      return "ffv1";
-  }
-  return "?";
-}
-
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(code, text, sizeof text);
@@ -195,7 +175,7 @@ void VideoEncoder::State::StartContainer(const char* container) {
 
 void VideoEncoder::State::OpenEncoder(VideoCodec kind, int32_t codedW, int32_t codedH,
                                       int32_t fps) {
-  const char* name = FfmpegEncoder(kind);
+  const char* name = FactsOf(kind).ffmpegName;
   const AVCodec* encoder = avcodec_find_encoder_by_name(name);
   if (!encoder) throw std::runtime_error(what + ": this FFmpeg has no " + name + " encoder");
   codec = avcodec_alloc_context3(encoder);
@@ -273,10 +253,10 @@ VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t he
   if (!kind || kind->writer != Writer::kVideo)
     throw std::logic_error(file.path() + ": not a video name");
   const VideoCodec codec = CodecFor(*kind, lossless);
-  s.what = file.path() + " (" + CodecName(codec) + ")";
+  s.what = file.path() + " (" + FactsOf(codec).name + ")";
   s.width = width;
   s.height = height;
-  const bool even = Subsampled(codec);
+  const bool even = FactsOf(codec).subsampled;
   const int32_t codedW = width + (even ? width & 1 : 0), codedH = height + (even ? height & 1 : 0);
   s.padded = codedW != width || codedH != height;
   s.StartContainer(kind->container);
