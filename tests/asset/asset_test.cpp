@@ -394,9 +394,13 @@ ActorView ViewOf(const Actor& actor, int index) {
       return {FieldsOf<WipeFields>(object).cpuFeatures, FieldsOf<WipeFields>(object).asset};
     case kColorTransition:
       return {FieldsOf<ColorFields>(object).cpuFeatures, FieldsOf<ColorFields>(object).asset};
-    default:
+    case kWipeLeftTransition:
+    case kWipeRightTransition:
       return {FieldsOf<HorizontalWipeFields>(object).cpuFeatures,
               FieldsOf<HorizontalWipeFields>(object).asset};
+    default:  // read with another actor's layout, it would look at the wrong bytes
+      ADD_FAILURE() << "no fields known for index " << index;
+      return {};
   }
 }
 
