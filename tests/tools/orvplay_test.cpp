@@ -200,7 +200,8 @@ TEST_F(OrvplayTest, HelpAndList) {
   EXPECT_NE(header.find("symbol"), std::string::npos);
   const char* const names[] = {"OrvFade",      "OrvWipe Up",    "OrvWipe Down",
                                "OrvWipe Left", "OrvWipe Right", "OrvColor"};
-  for (int i = 0; i < 6; ++i) {
+  static_assert(std::size(names) == std::size(kSymbols));
+  for (size_t i = 0; i < std::size(kSymbols); ++i) {
     ASSERT_TRUE(std::getline(lines, line)) << "entry " << i;
     EXPECT_EQ(line.rfind(kSymbols[i], 0), 0u) << line;
     EXPECT_NE(line.find(names[i]), std::string::npos) << line;
@@ -561,7 +562,9 @@ TEST_F(OrvplayTest, AFolderThatHoldsFilesIsUsedOnlyWithForceAndOnlyTheToolsSetIs
   args = {"--all", "--out-dir", "g", "--force"};
   args.insert(args.end(), quick.begin(), quick.end());
   ASSERT_EQ(Run(args).code, 0);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "g"), {}), orvplay::kVideoBuilt ? 20 : 14);
+  // Per transition a GIF, a contact sheet and (when built) a video; the page and mine.txt.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "g"), {}),
+            std::ssize(kSymbols) * (orvplay::kVideoBuilt ? 3 : 2) + 2);
   EXPECT_NE(Slurp(dir / "g" / "OrvFade.gif"), "old");
   EXPECT_EQ(Slurp(dir / "g" / "mine.txt"), "mine");
 
@@ -939,7 +942,10 @@ TEST_F(OrvplayTest, AllWritesEveryTransitionAndAPage) {
   }
   EXPECT_NE(page.find("OrvWipe Left"), std::string::npos);
   EXPECT_NE(page.find("colour magenta"), std::string::npos);
-  EXPECT_EQ(Files().size(), 2u + 1 + (orvplay::kVideoBuilt ? 19 : 13)) << "no temporary files";
+  // The two pictures, the folder, per transition a GIF, a PNG and (when built) a
+  // video, and the page.
+  EXPECT_EQ(Files().size(), 2u + 1 + std::size(kSymbols) * (orvplay::kVideoBuilt ? 3 : 2) + 1)
+      << "no temporary files";
 }
 
 }  // namespace
