@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
 #include <sstream>
 
 using namespace orv::module;
@@ -73,9 +74,10 @@ class PlaybackTest : public LeakChecked {
         for (bool mmx : {false, true}) {
           if (Quick() && mmx != (i % 2 == 1)) continue;
           ++n;
-          PlayAndCompare(host, Play{kind, depth, image.width, image.height, rects[i], mmx,
-                                    chunks[n % 5], durations[n % 6], static_cast<int32_t>(n % 8),
-                                    n * 7919u + static_cast<uint32_t>(depth)});
+          PlayAndCompare(
+              host, Play{kind, depth, image.width, image.height, rects[i], mmx,
+                         chunks[n % std::size(chunks)], durations[n % std::size(durations)],
+                         static_cast<int32_t>(n % 8), n * 7919u + static_cast<uint32_t>(depth)});
           if (HasFatalFailure() || HasNonfatalFailure()) return;
         }
       }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const char* kKeys[] = {"myData", "symbolString", "colorIcon", "x"};
     static const int32_t kTypes[] = {kDictInt32, kDictFlag, kDictBytes, kDictText, 0, 77};
     for (int n = in.Byte() % 5; n > 0; --n) {
-      const char* key = kKeys[in.Byte() % 4];
-      const int32_t type = kTypes[in.Byte() % 6];
+      const char* key = kKeys[in.Byte() % std::size(kKeys)];
+      const int32_t type = kTypes[in.Byte() % std::size(kTypes)];
       std::string bytes;
       for (int k = in.Byte() % 9; k > 0; --k) bytes.push_back(static_cast<char>(in.Byte()));
       entry->Set(key, type, bytes.data(), bytes.size());
