@@ -61,18 +61,9 @@ uint32_t BandPixel(const KernelCase& k, int32_t depth, uint32_t a, uint32_t b, i
   Rng rng(11);
   const bool sixteen = depth < 24;
   Scene scene(rng, sixteen ? Shape{2, 16, 1, 4, 8} : Shape{4, 32, 1, 2, 8});
-  for (ptrdiff_t i = 0; i < scene.rowLength(); i += sixteen ? 2 : 4) {
-    if (sixteen) {
-      Store16(scene.start() + i, static_cast<uint16_t>(a));
-      Store16(scene.end() + i, static_cast<uint16_t>(b));
-    } else {
-      Store32(scene.start() + i, a);
-      Store32(scene.end() + i, b);
-    }
-  }
+  scene.FillBoth(a, b, sixteen);
   Run(k, scene.Capture(), AtSelector(0, -m));
-  const uint8_t* out = scene.target().data() + scene.targetOrigin();
-  return sixteen ? Load16(out) : Load32(out);
+  return scene.FirstTargetPixel(sixteen);
 }
 
 TEST(BandWalks, WorkedExamplePixels) {

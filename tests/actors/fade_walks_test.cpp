@@ -25,18 +25,9 @@ uint32_t FadePixel(const KernelCase& k, uint32_t a, uint32_t b, int32_t weight) 
   const bool sixteen = IsSixteenBit(k.form);
   const Shape shape = sixteen ? SixteenBit(1, 4) : Shape{4, 32, 1, 2, 8};
   Scene scene(rng, shape);
-  for (ptrdiff_t i = 0; i < scene.rowLength(); i += sixteen ? 2 : 4) {
-    if (sixteen) {
-      Store16(scene.start() + i, static_cast<uint16_t>(a));
-      Store16(scene.end() + i, static_cast<uint16_t>(b));
-    } else {
-      Store32(scene.start() + i, a);
-      Store32(scene.end() + i, b);
-    }
-  }
+  scene.FillBoth(a, b, sixteen);
   k.kernel(scene.Capture(), weight, 0, 0, 0);
-  const uint8_t* out = scene.target().data() + scene.targetOrigin();
-  return sixteen ? Load16(out) : Load32(out);
+  return scene.FirstTargetPixel(sixteen);
 }
 
 const KernelCase& Kernel(Form form) {

@@ -146,4 +146,21 @@ void ReferenceBand(Form form, const FrameCapture& c, int32_t bandHeight, int32_t
   }
 }
 
+void Scene::FillBoth(uint32_t a, uint32_t b, bool sixteen) {
+  for (ptrdiff_t i = 0; i < rowLength_; i += sixteen ? 2 : 4) {
+    if (sixteen) {
+      Store16(start() + i, static_cast<uint16_t>(a));
+      Store16(end() + i, static_cast<uint16_t>(b));
+    } else {
+      Store32(start() + i, a);
+      Store32(end() + i, b);
+    }
+  }
+}
+
+uint32_t Scene::FirstTargetPixel(bool sixteen) const {
+  const uint8_t* out = target_.data() + origin_;
+  return sixteen ? Load16(out) : Load32(out);
+}
+
 }  // namespace kt

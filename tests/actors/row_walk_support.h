@@ -45,6 +45,11 @@ class Scene {
   // sources as they are now as the bytes Check expects to find.
   void AcceptSources();
 
+  // Every pixel of the start frame a and of the end frame b (2 bytes each
+  // when sixteen, 4 otherwise); the first target pixel, the same size.
+  void FillBoth(uint32_t a, uint32_t b, bool sixteen);
+  uint32_t FirstTargetPixel(bool sixteen) const;
+
   // Target (guards included) as expected, and sources untouched.
   testing::AssertionResult Check(const std::vector<uint8_t>& expected) const;
 
