@@ -1,7 +1,8 @@
 # WebAssembly: an engine without SIMD128 refuses the whole program, so the
 # set cannot be chosen at run time as the x86 ones are. It is compiled in
 # only when ORV_WASM_SIMD128 asks for it (a second build gives the portable
-# module) and its rung then always runs.
+# module) and its rung then always runs; that build needs SIMD128 anyway, so
+# SIMD code slipping into shared inline functions costs nothing there.
 orv_kernel_architecture(wasm "defined(__wasm__)")
 if(NOT orv_this_architecture)
   return()
