@@ -11,7 +11,9 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
+#if !defined(ORV_HOST_LINKED_MODULE)
 #include <dlfcn.h>
+#endif
 #include <unistd.h>
 
 #include <climits>
@@ -46,6 +48,29 @@ std::string DefaultModulePath() {
 #endif
 }
 
+#if defined(ORV_HOST_LINKED_MODULE)
+}  // namespace orvhost
+
+// The module's exports, linked into this program.
+ORV_EXPORT HResult ORV_CALL DllGetClassForm(const Guid*, int32_t*, InitializeOp*, TerminateOp*);
+ORV_EXPORT HResult ORV_CALL DllGetInterface(ClassInstance*, const Guid*, const Guid*, void**);
+ORV_EXPORT HResult ORV_CALL DllGetClassInfo(HostAllocator*, ClassInterfaceRecord**);
+ORV_EXPORT HResult ORV_CALL DllCanUnloadNow();
+ORV_EXPORT HResult ORV_CALL DllGetClassObject(void*, void*, void*);
+
+namespace orvhost {
+
+// Where nothing can be loaded at run time, the module is part of the program:
+// the path names nothing and there is nothing to unload.
+Module::Module(const std::string&)
+    : GetClassForm(DllGetClassForm),
+      GetInterface(DllGetInterface),
+      GetClassInfo(DllGetClassInfo),
+      CanUnloadNow(DllCanUnloadNow),
+      GetClassObject(DllGetClassObject) {}
+
+Module::~Module() = default;
+#else
 namespace {
 template <class Fn>
 void Resolve(void* handle, const char* name, Fn& fn) {
@@ -83,6 +108,7 @@ Module::~Module() {
   dlclose(handle_);
 #endif
 }
+#endif
 
 // ---- values ----
 

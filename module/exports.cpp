@@ -3,7 +3,9 @@
 #include "module/interface_object.h"
 
 #if !defined(_WIN32)
+#if !defined(ORV_MODULE_LINKED_IN)
 #include <dlfcn.h>
+#endif
 
 #include "resources/module_resources.h"
 #endif
@@ -115,9 +117,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD, void*) {
 namespace orv::module {
 namespace {
 void StoreModuleInstance() {
+#if defined(ORV_MODULE_LINKED_IN)
+  // Linked into the program, the module has no base address of its own: its
+  // resource table's address stands for it, unique and above the range of
+  // resource numbers.
+  moduleInstance = reinterpret_cast<HMODULE>(const_cast<ModuleResourceTable*>(&kModuleResources));
+#else
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&StoreModuleInstance), &info))
     moduleInstance = static_cast<HMODULE>(info.dli_fbase);
+#endif
 }
 __attribute__((constructor)) void ModuleLoaded() {
   StoreModuleInstance();

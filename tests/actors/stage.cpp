@@ -133,6 +133,10 @@ int64_t HeapInUse() {
   return total;
 #elif defined(__SANITIZE_ADDRESS__)
   return static_cast<int64_t>(__sanitizer_get_current_allocated_bytes());
+#elif defined(__EMSCRIPTEN__)
+  // Its allocator answers the older form only, with the same in-use count.
+  const struct mallinfo info = mallinfo();
+  return static_cast<int64_t>(info.uordblks) + info.hblkhd;
 #else
   const struct mallinfo2 info = mallinfo2();
   return static_cast<int64_t>(info.uordblks + info.hblkhd);

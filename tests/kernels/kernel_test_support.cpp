@@ -8,7 +8,7 @@
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-#elif defined(__unix__) || defined(__APPLE__)
+#elif (defined(__unix__) || defined(__APPLE__)) && !defined(__EMSCRIPTEN__)
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
@@ -56,7 +56,9 @@ GuardedBytes::GuardedBytes(size_t size) : size_(size) {
     data_ = static_cast<uint8_t*>(mapping_) + usable - size;
     return;
   }
-#elif defined(__unix__) || defined(__APPLE__)
+#elif (defined(__unix__) || defined(__APPLE__)) && !defined(__EMSCRIPTEN__)
+  // (WebAssembly's memory has no pages to protect: mprotect there does
+  // nothing, so a read past the end goes unseen and the plain buffer serves.)
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   const size_t usable = (size + page - 1) / page * page;
   mappingSize_ = usable + page;
@@ -76,7 +78,7 @@ GuardedBytes::GuardedBytes(size_t size) : size_(size) {
 GuardedBytes::~GuardedBytes() {
 #if defined(_WIN32)
   if (mapping_ != nullptr) VirtualFree(mapping_, 0, MEM_RELEASE);
-#elif defined(__unix__) || defined(__APPLE__)
+#elif (defined(__unix__) || defined(__APPLE__)) && !defined(__EMSCRIPTEN__)
   if (mapping_ != nullptr) munmap(mapping_, mappingSize_);
 #endif
 }

@@ -47,8 +47,9 @@ class GuardedBytes {
   size_t size() const { return size_; }
 
  private:
-  void* mapping_ = nullptr;
-  size_t mappingSize_ = 0;
+  // Unused where there are no pages to protect (WebAssembly).
+  [[maybe_unused]] void* mapping_ = nullptr;
+  [[maybe_unused]] size_t mappingSize_ = 0;
   std::vector<uint8_t> fallback_;
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
