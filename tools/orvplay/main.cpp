@@ -56,8 +56,6 @@ const Transition& FindTransition(const Stage& stage, const std::string& typed) {
   throw UsageError("unknown transition '" + typed + "'; the module has:" + known);
 }
 
-bool IsColorTransition(const Transition& t) { return t.symbol == "OrvColor"; }
-
 // The rectangle must lie inside the picture and hold at least one pixel.
 HostRect CheckedRect(const Options& o, const Picture& picture) {
   if (!o.rect) return HostRect{0, 0, picture.height, picture.width};
@@ -88,7 +86,7 @@ std::string SettingsText(const Options& o, const PlaySettings& s, bool color) {
   std::string text = std::to_string(s.depth) + " bits  " + std::to_string(s.duration) +
                      " ms  chunk " + std::to_string(s.chunkSize) + "  " + std::to_string(s.fps) +
                      " fps  rect " + RectText(s.rect);
-  if (color) text += "  colour " + std::string(ColorName(o.color.value_or(6)));
+  if (color) text += "  colour " + std::string(ColorName(o.color.value_or(kDefaultColorChoice)));
   return text;
 }
 
@@ -111,7 +109,7 @@ PlaySettings SettingsFor(const Options& o, const Transition& t, const HostRect& 
   s.chunkSize = o.chunk;
   s.fps = o.fps;
   s.rect = rect;
-  if (IsColorTransition(t)) s.colorChoice = o.color;
+  if (TakesColor(t)) s.colorChoice = o.color;
   return s;
 }
 
@@ -131,11 +129,10 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
             std::make_unique<GifOutput>(std::move(file), from.width, from.height, o.duration));
         break;
       case Writer::kSheet:
-        outputs.push_back(
-            std::make_unique<SheetOutput>(std::move(file),
-                                          SheetTitle{t.displayName + " (" + t.symbol + ")",
-                                                     SettingsText(o, s, IsColorTransition(t))},
-                                          expected));
+        outputs.push_back(std::make_unique<SheetOutput>(
+            std::move(file),
+            SheetTitle{t.displayName + " (" + t.symbol + ")", SettingsText(o, s, TakesColor(t))},
+            expected));
         break;
       case Writer::kVideo:
         outputs.push_back(std::make_unique<VideoOutput>(std::move(file), from.width, from.height,
@@ -193,7 +190,7 @@ std::vector<const Transition*> ChooseTransitions(const Stage& stage, const Optio
     return chosen;
   }
   chosen.push_back(&FindTransition(stage, o.transition));
-  if (o.color && !IsColorTransition(*chosen[0]))
+  if (o.color && !TakesColor(*chosen[0]))
     throw UsageError("--color is for OrvColor only, not " + chosen[0]->symbol);
   if (const OutputKind* kind = OutputKindFor(o.out);
       kind && kind->writer == Writer::kVideo && !kVideoBuilt)
@@ -246,7 +243,7 @@ Played PlayGallery(Stage& stage, const std::vector<const Transition*>& chosen, c
     const Played p = PlayOne(stage, *t, o, from, to, rect, std::move(d));
     played.steps += p.steps;
     gallery.push_back({t->displayName, t->symbol, t->category,
-                       SettingsText(o, SettingsFor(o, *t, rect), IsColorTransition(*t)),
+                       SettingsText(o, SettingsFor(o, *t, rect), TakesColor(*t)),
                        GalleryFile(*t, GalleryPlace::kAnimation),
                        GalleryFile(*t, GalleryPlace::kSheet), GalleryFile(*t, GalleryPlace::kVideo),
                        from.width, from.height, p.steps});
@@ -276,7 +273,7 @@ void PrintSummary(const std::string& what, const Played& played, const Options& 
 
 int Run(const Options& o) {
   const auto start = std::chrono::steady_clock::now();
-  Stage stage;
+  Stage stage(orvtools::CheckStop);
   if (o.list) {
     PrintList(stage);
     orvtools::FinishStandardOutput();

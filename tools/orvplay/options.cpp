@@ -6,6 +6,7 @@
 
 #include "tools/args.h"
 #include "tools/orvplay/output_kinds.h"
+#include "tools/orvplay/stage.h"
 
 namespace orvplay {
 
@@ -83,19 +84,18 @@ namespace {
 
 using orvtools::Lower;
 
-const std::vector<std::string> kColorNames = {"red",     "green",  "blue", "cyan",
-                                              "magenta", "yellow", "bw"};
+const std::vector<std::string> kColorChoices(kColorNames.begin(), kColorNames.end());
 
 }  // namespace
 
 std::optional<int32_t> ColorByName(const std::string& name) {
-  for (size_t i = 0; i < kColorNames.size(); ++i)
-    if (Lower(name) == kColorNames[i]) return int32_t(i);
+  for (size_t i = 0; i < kColorChoices.size(); ++i)
+    if (Lower(name) == kColorChoices[i]) return int32_t(i);
   return std::nullopt;
 }
 
 const char* ColorName(int32_t choice) {
-  return choice >= 0 && choice < 7 ? kColorNames[size_t(choice)].c_str() : "?";
+  return choice >= 0 && size_t(choice) < kColorNames.size() ? kColorNames[size_t(choice)] : "?";
 }
 
 bool NameMatches(const std::string& typed, const std::string& name) {
@@ -155,7 +155,7 @@ Options ParseOptions(const std::vector<std::string>& argv) {
     o.rect = HostRect{int32_t(r[0]), int32_t(r[1]), int32_t(r[2]), int32_t(r[3])};
   }
   if (const auto color = args.Value("--color"))
-    o.color = int32_t(orvtools::ParseChoice("--color", *color, kColorNames));
+    o.color = int32_t(orvtools::ParseChoice("--color", *color, kColorChoices));
   if (args.positional().size() > 1)
     throw UsageError("one transition at a time: '" + args.positional()[0] + "' and '" +
                      args.positional()[1] + "' (use --all for every one)");

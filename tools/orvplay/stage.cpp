@@ -1,10 +1,11 @@
 #include "tools/orvplay/stage.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <stdexcept>
 
 #include "host/member.h"
-#include "tools/safe_output.h"
 
 using namespace orv::module;
 
@@ -22,23 +23,28 @@ void Check(HResult rc, const std::string& what) {
   if (rc != 0) throw std::runtime_error(what + " failed with " + Hex(rc));
 }
 
-// Row by row, stopping for a signal: a large picture takes a while.
-void Fill(orvhost::Surface& surface, const Picture& picture) {
-  for (int32_t y = 0; y < picture.height; ++y, orvtools::CheckStop())
+// Row by row, polling between rows: a large picture takes a while.
+void Fill(orvhost::Surface& surface, const Picture& picture, const std::function<void()>& poll) {
+  for (int32_t y = 0; y < picture.height; ++y) {
     PackRow(picture.At(0, y), picture.width, surface.depth, surface.Row(y));
+    if (poll) poll();
+  }
 }
 
 // The window after the latest step, unpacked once however many ask, into a
 // picture made on the first ask: a run that never asks never holds one.
 class WindowShown : public Shown {
  public:
-  explicit WindowShown(orvhost::Surface& window) : window_(window) {}
+  WindowShown(orvhost::Surface& window, const std::function<void()>& poll)
+      : window_(window), poll_(poll) {}
   void Changed() { taken_ = false; }
   const Picture& picture() const override {
     if (!taken_) {
       if (picture_.rgb.empty()) picture_ = Picture(window_.width, window_.height);
-      for (int32_t y = 0; y < picture_.height; ++y, orvtools::CheckStop())
+      for (int32_t y = 0; y < picture_.height; ++y) {
         UnpackRow(window_.Row(y), picture_.width, window_.depth, picture_.At(0, y));
+        if (poll_) poll_();
+      }
       taken_ = true;
     }
     return picture_;
@@ -46,6 +52,7 @@ class WindowShown : public Shown {
 
  private:
   orvhost::Surface& window_;
+  const std::function<void()>& poll_;
   mutable Picture picture_;
   mutable bool taken_ = false;
 };
@@ -61,7 +68,90 @@ int32_t ExpectedSteps(int32_t duration, int32_t fps) {
   return k + 1;
 }
 
-Stage::Stage() : host_(std::make_unique<orvhost::Host>()) {
+int32_t LongestDuration(int32_t width, int32_t height, int32_t chunk, int32_t fps) {
+  const int64_t reach = int64_t(std::max(width, height)) + chunk;
+  // The last step may come up to one step's time past the duration.
+  return int32_t(std::max<int64_t>(INT32_MAX / reach - 1000 / fps - 1, 1));
+}
+
+std::string SettingsProblem(const PlaySettings& s, int32_t width, int32_t height) {
+  const HostRect& r = s.rect;
+  if (r.top < 0 || r.left < 0 || r.bottom > height || r.right > width || r.top >= r.bottom ||
+      r.left >= r.right)
+    return "the rectangle " + std::to_string(r.top) + "," + std::to_string(r.left) + "," +
+           std::to_string(r.bottom) + "," + std::to_string(r.right) + " is empty or leaves the " +
+           std::to_string(width) + " x " + std::to_string(height) + " picture";
+  if (!IsStageDepth(s.depth)) return "the stage has no depth " + std::to_string(s.depth);
+  if (s.duration < 1 || s.chunkSize < 1 || s.fps < 1)
+    return "the duration, chunk size and steps per second must be at least 1";
+  if (s.duration > LongestDuration(width, height, s.chunkSize, s.fps))
+    return "a " + std::to_string(s.duration) +
+           " ms duration is too long for this picture; at most " +
+           std::to_string(LongestDuration(width, height, s.chunkSize, s.fps)) + " ms";
+  return "";
+}
+
+bool TakesColor(const Transition& t) { return t.symbol == "OrvColor"; }
+
+struct Playback::State {
+  State(orvhost::Host& h, const PlaySettings& s) : host(h), settings(s) {}
+  orvhost::Host& host;
+  const PlaySettings settings;
+  orvhost::Member member;
+  std::unique_ptr<orvhost::Surface> window, offscreen;
+  orvhost::Actor actor;
+  TransitionParams params{};
+  bool finished = false;
+};
+
+Playback::Playback(Stage& stage, const Transition& transition, const PlaySettings& settings,
+                   const Picture& from, const Picture& to)
+    : state_(std::make_unique<State>(*stage.host_, settings)) {
+  if (from.width != to.width || from.height != to.height)
+    throw std::invalid_argument("the two pictures differ in size");
+  if (const std::string problem = SettingsProblem(settings, from.width, from.height);
+      !problem.empty())
+    throw std::invalid_argument(problem);
+  State& s = *state_;
+  Check(s.member.Place(s.host, *transition.entry), "placing a " + transition.symbol + " member");
+  if (settings.colorChoice) {
+    // The colour reaches the member the way a saved movie brings it: as media.
+    Check(s.member.LoadColorChoice(s.host, *settings.colorChoice), "LoadMedia");
+  }
+  s.window = s.host.NewSurface("window", from.width, from.height, settings.depth);
+  s.offscreen = s.host.NewSurface("offscreen", from.width, from.height, settings.depth);
+  Fill(*s.window, from, stage.poll_);
+  Fill(*s.offscreen, to, stage.poll_);
+  Check(s.member.MakeActor(s.actor), "MakeActor");
+  s.params = TransitionParams{settings.chunkSize, settings.duration, 0, 0};
+  Check(s.actor.Cue(*s.window, *s.offscreen, settings.rect, s.params), "Cue");
+}
+
+Playback::~Playback() {
+  // Dropped early (an error, a signal, a scrub back): the actor still gets
+  // its Finish, so that it releases what Cue took.
+  State& s = *state_;
+  if (!s.finished && s.actor) s.actor.Finish(*s.window, *s.offscreen, s.settings.rect, s.params);
+}
+
+bool Playback::Continue(int32_t elapsed) {
+  State& s = *state_;
+  s.params.elapsed = elapsed;
+  int32_t done = 0;
+  Check(s.actor.Continue(*s.window, *s.offscreen, s.settings.rect, s.params, &done), "Continue");
+  return done != 0;
+}
+
+void Playback::Finish() {
+  State& s = *state_;
+  s.finished = true;
+  Check(s.actor.Finish(*s.window, *s.offscreen, s.settings.rect, s.params), "Finish");
+}
+
+orvhost::Surface& Playback::window() { return *state_->window; }
+
+Stage::Stage(std::function<void()> poll)
+    : poll_(std::move(poll)), host_(std::make_unique<orvhost::Host>()) {
   host_->recording = false;  // a long playback would fill the call log
   Check(orvhost::RegisterTransitions(*host_), "registering the transitions");
   for (const auto& entry : host_->registry) {
@@ -89,53 +179,25 @@ Stage::~Stage() = default;
 
 int32_t Stage::Play(const Transition& transition, const PlaySettings& settings, const Picture& from,
                     const Picture& to, FrameSink& sink) {
-  if (from.width != to.width || from.height != to.height)
-    throw std::invalid_argument("the two pictures differ in size");
-  orvhost::Host& host = *host_;
-
-  orvhost::Member member;
-  Check(member.Place(host, *transition.entry), "placing a " + transition.symbol + " member");
-  if (settings.colorChoice) {
-    // The colour reaches the member the way a saved movie brings it: as media.
-    Check(member.LoadColorChoice(host, *settings.colorChoice), "LoadMedia");
-  }
-
-  auto window = host.NewSurface("window", from.width, from.height, settings.depth);
-  auto offscreen = host.NewSurface("offscreen", from.width, from.height, settings.depth);
-  Fill(*window, from);
-  Fill(*offscreen, to);
-
-  orvhost::Actor actor;
-  Check(member.MakeActor(actor), "MakeActor");
-  TransitionParams params{settings.chunkSize, settings.duration, 0, 0};
-  const HostRect rect = settings.rect;
-  Check(actor.Cue(*window, *offscreen, rect, params), "Cue");
-
-  WindowShown shown(*window);
+  Playback playback(*this, transition, settings, from, to);
+  WindowShown shown(playback.window(), poll_);
   // A conforming actor is done one step past the duration; give up well after.
   const int64_t giveUp = 2 * int64_t(settings.duration) + 1000;
-  int32_t step = 0;
-  try {
-    for (;; ++step) {
-      params.elapsed = StepElapsed(step, settings.fps);
-      int32_t done = 0;
-      Check(actor.Continue(*window, *offscreen, rect, params, &done), "Continue");
+  for (int32_t step = 0;; ++step) {
+    const int32_t elapsed = StepElapsed(step, settings.fps);
+    const bool done = playback.Continue(elapsed);
+    shown.Changed();
+    sink.Step(step, elapsed, shown);
+    if (done) {
+      playback.Finish();
       shown.Changed();
-      sink.Step(step, params.elapsed, shown);
-      if (done) break;
-      if (params.elapsed > giveUp)
-        throw std::runtime_error(transition.symbol + " did not report done by " +
-                                 std::to_string(params.elapsed) + " ms");
+      sink.Final(shown);
+      return step + 1;
     }
-  } catch (...) {
-    // Let the actor release its buffers before the error goes on.
-    actor.Finish(*window, *offscreen, rect, params);
-    throw;
+    if (elapsed > giveUp)
+      throw std::runtime_error(transition.symbol + " did not report done by " +
+                               std::to_string(elapsed) + " ms");
   }
-  Check(actor.Finish(*window, *offscreen, rect, params), "Finish");
-  shown.Changed();
-  sink.Final(shown);
-  return step + 1;
 }
 
 }  // namespace orvplay

@@ -4,7 +4,9 @@
 // finished, and what the window shows is handed on after every step.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +18,7 @@
 namespace orvhost {
 class Host;
 struct Dict;
+struct Surface;
 }  // namespace orvhost
 
 namespace orvplay {
@@ -28,6 +31,13 @@ struct Transition {
   int32_t defaultDuration = 0, defaultChunkSize = 0;
   const orvhost::Dict* entry = nullptr;
 };
+
+// OrvColor's colours, by ColorChoice (0 .. 6); it shows bw when none is loaded.
+inline constexpr std::array<const char*, 7> kColorNames = {"red",     "green",  "blue", "cyan",
+                                                           "magenta", "yellow", "bw"};
+inline constexpr int32_t kDefaultColorChoice = 6;
+// The one transition that takes a colour.
+bool TakesColor(const Transition& t);
 
 struct PlaySettings {
   int32_t depth = 32;
@@ -42,6 +52,11 @@ struct PlaySettings {
 int32_t StepElapsed(int32_t step, int32_t fps);
 // Steps up to and including the first whose elapsed time exceeds the duration.
 int32_t ExpectedSteps(int32_t duration, int32_t fps);
+// The longest duration a width x height playback may have: the wipes place
+// their band at (side + chunk) * elapsed / duration in 32-bit arithmetic.
+int32_t LongestDuration(int32_t width, int32_t height, int32_t chunk, int32_t fps);
+// Empty when the settings suit a width x height stage, otherwise why not.
+std::string SettingsProblem(const PlaySettings& settings, int32_t width, int32_t height);
 
 // What the window shows after a step, turned into a Picture the first time
 // something asks for it: a run whose outputs keep no frame (--no-output)
@@ -72,11 +87,39 @@ class FrameSink {
   virtual void Final(const Shown& window) = 0;
 };
 
+class Stage;
+
+// One playback as the host drives it: the member is placed, the two frames
+// enter the window and the offscreen image, the actor is made and cued; then
+// Continue at each elapsed time and Finish once. A playback dropped before
+// Finish lets its actor release its buffers.
+class Playback {
+ public:
+  // Throws std::invalid_argument when the pictures differ in size, and
+  // std::runtime_error when the module fails a call.
+  Playback(Stage& stage, const Transition& transition, const PlaySettings& settings,
+           const Picture& from, const Picture& to);
+  ~Playback();
+  Playback(const Playback&) = delete;
+  Playback& operator=(const Playback&) = delete;
+
+  // One step at the elapsed time; true once the actor reports done.
+  bool Continue(int32_t elapsed);
+  void Finish();
+  // What the window shows now.
+  orvhost::Surface& window();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
 class Stage {
  public:
   // Loads the module and registers its transitions. Throws std::runtime_error
-  // when the module cannot be loaded or refuses to register.
-  Stage();
+  // when the module cannot be loaded or refuses to register. `poll` is called
+  // between rows of the long copies, where a tool checks for a stop signal.
+  explicit Stage(std::function<void()> poll = {});
   ~Stage();
 
   const std::vector<Transition>& transitions() const { return transitions_; }
@@ -88,6 +131,8 @@ class Stage {
                const Picture& to, FrameSink& sink);
 
  private:
+  friend class Playback;
+  std::function<void()> poll_;
   std::unique_ptr<orvhost::Host> host_;
   std::vector<Transition> transitions_;
 };

@@ -1,0 +1,371 @@
+// The page: loads the module's WebAssembly build (SIMD128 where the engine
+// takes it, portable otherwise or with ?simd=c), and plays its transitions
+// on the canvas one step at a time, as the host plays them.
+'use strict';
+
+// The smallest module holding a SIMD128 instruction: an engine without
+// SIMD128 refuses it, and would refuse the whole SIMD128 build the same way.
+const kSimdProbe = new Uint8Array([
+  0, 97, 115, 109, 1,  0, 0, 0, 1, 5,  1, 96,  0,  1, 123,
+  3, 2,  1,   0,   10, 8, 1, 6, 0, 65, 0, 253, 15, 11
+]);
+// How far the Step button moves: one step of orvplay's default 30 a second.
+const kStepMs = 33;
+// How long a finished playback holds its last frame before a loop starts again.
+const kLoopHoldMs = 700;
+
+function wantSimd() {
+  return new URLSearchParams(location.search).get('simd') !== 'c' &&
+      WebAssembly.validate(kSimdProbe);
+}
+
+function loadScript(src) {
+  return new Promise((resolve, reject) => {
+    const script = document.createElement('script');
+    script.src = src;
+    script.onload = resolve;
+    script.onerror = () => reject(new Error(src + ' did not load'));
+    document.head.appendChild(script);
+  });
+}
+
+// The module's calls, each failure thrown with the module's own reason.
+class Player {
+  static async load(simd) {
+    await loadScript(simd ? 'orvweb-simd128.js' : 'orvweb-portable.js');
+    const player = new Player(await OrvWeb());
+    const about = player.m._orv_start();
+    if (!about) player.fail('starting the module');
+    player.about = JSON.parse(player.m.UTF8ToString(about));
+    return player;
+  }
+
+  constructor(m) {
+    this.m = m;
+  }
+
+  fail(what) {
+    throw new Error(what + ': ' + this.m.UTF8ToString(this.m._orv_error()));
+  }
+
+  size() {
+    return {width: this.m._orv_width(0), height: this.m._orv_height(0)};
+  }
+
+  useBuiltin() {
+    if (this.m._orv_use_builtin()) this.fail('the built-in pictures');
+  }
+
+  // An ImageData (R, G, B, A) as picture 0 (first) or 1 (second).
+  setPicture(which, image) {
+    const bytes = image.data.length;
+    const at = this.m._malloc(bytes) >>> 0;
+    if (!at) throw new Error('out of memory: the page\'s module grows to 4 GB at most');
+    try {
+      this.m.HEAPU8.set(image.data, at);
+      if (this.m._orv_set_picture(which, at, image.width, image.height))
+        this.fail(which ? 'the second picture' : 'the first picture');
+    } finally {
+      this.m._free(at);
+    }
+  }
+
+  // s: {index, depth, duration, chunk, color (-1: none), rect: [top, left, bottom, right]}
+  cue(s) {
+    if (this.m._orv_cue(s.index, s.depth, s.duration, s.chunk, s.color, ...s.rect))
+      this.fail('Cue');
+    this.duration = s.duration;
+  }
+
+  // True once the actor reports done.
+  continue(elapsed) {
+    const done = this.m._orv_continue(elapsed);
+    if (done < 0) this.fail('Continue at ' + elapsed + ' ms');
+    return done === 1;
+  }
+
+  finish() {
+    if (this.m._orv_finish()) this.fail('Finish');
+  }
+
+  // What the window shows now, as an ImageData over the module's memory: draw
+  // or copy it before the next call.
+  frame() {
+    const at = this.m._orv_frame() >>> 0;
+    if (!at) this.fail('reading the window');
+    const {width, height} = this.size();
+    return new ImageData(
+        new Uint8ClampedArray(this.m.HEAPU8.buffer, at, width * height * 4), width, height);
+  }
+}
+
+// A picture file as the browser decodes it, without colour conversion, as
+// the bytes the file holds.
+async function decodePicture(file) {
+  let bitmap;
+  try {
+    bitmap =
+        await createImageBitmap(file, {colorSpaceConversion: 'none', premultiplyAlpha: 'none'});
+  } catch (e) {
+    throw new Error(file.name + ': not a picture this browser can decode (PNG or JPEG)');
+  }
+  const {width, height} = bitmap;
+  const canvas = document.createElement('canvas');
+  canvas.width = width;
+  canvas.height = height;
+  const context = canvas.getContext('2d', {willReadFrequently: true});
+  context.drawImage(bitmap, 0, 0);
+  bitmap.close();
+  return context.getImageData(0, 0, width, height);
+}
+
+const $ = id => document.getElementById(id);
+
+class Page {
+  constructor(player) {
+    this.player = player;
+    this.canvas = $('canvas');
+    this.context = this.canvas.getContext('2d');
+    this.cued = false;  // a playback is cued and not yet finished
+    this.finished = false;
+    this.elapsed = 0;  // the elapsed time of the frame shown
+    this.step = -1;    // Continue calls since Cue (-1: none yet)
+    this.playing = false;
+    this.clock = 0;   // performance.now() at elapsed 0 of this play
+    this.drawn = [];  // when the frames of the last second were drawn
+    this.fps = 0;
+    this.fill();
+    this.wire();
+  }
+
+  fill() {
+    const about = this.player.about;
+    $('kernels').textContent = '· ' + about.kernels + ' kernels';
+    for (const t of about.transitions)
+      $('transition')
+          .add(new Option(t.name === t.symbol ? t.name : t.name + ' (' + t.symbol + ')', t.symbol));
+    about.colors.forEach((name, i) => $('color').add(new Option(name, i)));
+    $('color').value = about.defaultColor;
+    this.defaults();
+  }
+
+  transition() {
+    return this.player.about.transitions[$('transition').selectedIndex];
+  }
+
+  defaults() {
+    const t = this.transition();
+    $('duration').value = t.duration;
+    $('chunk').value = t.chunk;
+    $('colorLabel').hidden = !t.color;
+  }
+
+  wire() {
+    $('transition').onchange = () => {
+      this.defaults();
+      this.changed();
+    };
+    for (const id
+             of ['duration', 'chunk', 'color', 'depth', 'useRect', 'top', 'left', 'bottom',
+                 'right'])
+      $(id).onchange = () => this.changed();
+    $('builtin').onclick = () => this.run(() => {
+      this.player.useBuiltin();
+      this.resized();
+    });
+    $('first').onchange = () => this.choose([...$('first').files, ...$('second').files]);
+    $('second').onchange = () => this.choose([...$('first').files, ...$('second').files]);
+    const drop = $('drop');
+    drop.ondragover = e => {
+      e.preventDefault();
+      drop.classList.add('over');
+    };
+    drop.ondragleave = () => drop.classList.remove('over');
+    drop.ondrop = e => {
+      e.preventDefault();
+      drop.classList.remove('over');
+      this.choose([...e.dataTransfer.files]);
+    };
+    $('play').onclick = () => (this.playing ? this.pause() : this.play());
+    $('step').onclick = () => this.run(() => {
+      this.pause();
+      this.stepTo(this.elapsed + kStepMs);
+    });
+    $('restart').onclick = () => this.run(() => {
+      this.pause();
+      this.cue();
+    });
+    $('scrub').oninput = () => this.run(() => {
+      this.pause();
+      this.stepTo(+$('scrub').value);
+    });
+  }
+
+  // Runs what the user asked; a failure stops the playback and shows why.
+  run(action) {
+    try {
+      action();
+      $('error').textContent = '';
+    } catch (e) {
+      this.pause();
+      this.cued = false;
+      $('error').textContent = e.message;
+    }
+    this.show();
+  }
+
+  async choose(files) {
+    if (files.length !== 2) {
+      if (files.length > 0)
+        $('error').textContent =
+            'Choose two pictures, the first and the second (' + files.length + ' given).';
+      return;
+    }
+    try {
+      const [a, b] = await Promise.all(files.map(decodePicture));
+      if (a.width !== b.width || a.height !== b.height)
+        throw new Error(
+            'The two pictures differ in size: ' + files[0].name + ' is ' + a.width + ' × ' +
+            a.height + ', ' + files[1].name + ' is ' + b.width + ' × ' + b.height + '.');
+      this.run(() => {
+        this.player.setPicture(0, a);
+        this.player.setPicture(1, b);
+        this.resized();
+      });
+    } catch (e) {
+      $('error').textContent = e.message;
+    }
+  }
+
+  // New pictures: the rectangle and the canvas follow their size.
+  resized() {
+    const {width, height} = this.player.size();
+    this.canvas.width = width;
+    this.canvas.height = height;
+    $('size').textContent = width + ' × ' + height;
+    for (const [id, max] of [
+             ['top', height - 1], ['left', width - 1], ['bottom', height], ['right', width]])
+      $(id).max = max;
+    $('top').value = 0;
+    $('left').value = 0;
+    $('bottom').value = height;
+    $('right').value = width;
+    this.cue();
+  }
+
+  settings() {
+    const {width, height} = this.player.size();
+    const t = this.transition();
+    const number = (id, what) => {
+      const v = Number($(id).value);
+      if (!Number.isInteger(v)) throw new Error(what + ' must be a whole number');
+      return v;
+    };
+    const s = {
+      index: $('transition').selectedIndex,
+      depth: +$('depth').value,
+      duration: number('duration', 'The duration'),
+      chunk: number('chunk', 'The chunk'),
+      color: t.color ? +$('color').value : -1,
+      rect: [0, 0, height, width],
+    };
+    if ($('useRect').checked)
+      s.rect = ['top', 'left', 'bottom', 'right'].map(id => number(id, 'The rectangle\'s ' + id));
+    return s;
+  }
+
+  changed() {
+    $('rect').hidden = !$('useRect').checked;
+    this.run(() => {
+      this.pause();
+      this.cue();
+    });
+  }
+
+  cue() {
+    this.cued = false;
+    const s = this.settings();
+    this.player.cue(s);
+    this.cued = true;
+    this.finished = false;
+    this.step = -1;
+    this.elapsed = 0;
+    $('scrub').max = s.duration + kStepMs;
+    this.draw();
+  }
+
+  // Shows the frame at elapsed time t; back in time cues the actor again.
+  // A late frame past the end steps at most one step past it, within the
+  // times the module checked the duration for.
+  stepTo(t) {
+    if (!this.cued || this.finished || t < this.elapsed) this.cue();
+    this.elapsed = Math.max(0, Math.min(Math.round(t), this.player.duration + kStepMs));
+    this.step += 1;
+    if (this.player.continue(this.elapsed)) {
+      this.player.finish();
+      this.finished = true;
+    }
+    this.draw();
+  }
+
+  draw() {
+    this.context.putImageData(this.player.frame(), 0, 0);
+    const now = performance.now();
+    this.drawn.push(now);
+    while (this.drawn.length && this.drawn[0] < now - 1000) this.drawn.shift();
+    if (this.drawn.length > 1) this.fps = (this.drawn.length - 1) * 1000 / (now - this.drawn[0]);
+  }
+
+  play() {
+    if (!this.cued || this.finished) this.run(() => this.cue());
+    if (!this.cued) return;
+    this.playing = true;
+    this.clock = performance.now() - this.elapsed;
+    this.drawn = [];
+    requestAnimationFrame(now => this.tick(now));
+    this.show();
+  }
+
+  pause() {
+    this.playing = false;
+    this.show();
+  }
+
+  tick(now) {
+    if (!this.playing) return;
+    if (this.finished) {
+      // The last frame holds a moment; then a loop cues again.
+      if (!$('loop').checked) return this.pause();
+      if (now - this.clock - this.elapsed < kLoopHoldMs)
+        return requestAnimationFrame(n => this.tick(n));
+      this.run(() => this.cue());
+      this.clock = now;
+    }
+    this.run(() => this.stepTo(Math.max(this.elapsed, now - this.clock)));
+    if (this.playing) requestAnimationFrame(n => this.tick(n));
+  }
+
+  show() {
+    $('play').textContent = this.playing ? 'Pause' : 'Play';
+    $('scrub').value = this.elapsed;
+    const parts = [this.step < 0 ? 'cued' : 'step ' + this.step, this.elapsed + ' ms'];
+    if (this.finished) parts.push('finished');
+    if (this.playing) parts.push(this.fps.toFixed(1) + ' frames/s');
+    $('readout').textContent = parts.join(' · ');
+  }
+}
+
+// The page's script is loaded last: the controls exist.
+window.orvPage = (async () => {
+  try {
+    const player = await Player.load(wantSimd());
+    player.useBuiltin();
+    const page = new Page(player);
+    page.run(() => page.resized());
+    return page;
+  } catch (e) {
+    $('kernels').textContent = '';
+    $('error').textContent = 'The module did not start: ' + e.message;
+    throw e;
+  }
+})();

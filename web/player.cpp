@@ -1,0 +1,223 @@
+// The page's side of the module: the stand-in host with the module linked in,
+// driven one step at a time from the page's script. Every frame the page
+// draws comes through the host's path (a registry entry, a member, MakeActor,
+// Cue, Continue, Finish), the same path orvplay takes.
+#include <emscripten/emscripten.h>
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/stand_in_host.h"
+#include "tools/orvplay/builtin_pictures.h"
+#include "tools/orvplay/stage.h"
+#include "tools/picture.h"
+
+using orvplay::Picture;
+
+namespace {
+
+// The kernel set this build carries (named by its build).
+constexpr const char* kKernels = ORV_WEB_KERNELS;
+
+struct Player {
+  std::unique_ptr<orvplay::Stage> stage;
+  Picture pictures[2];  // what the window shows first, what it shows at the end
+  std::unique_ptr<orvplay::Playback> playback;
+  std::vector<uint8_t> row, rgba;  // what the window shows, top row first
+  std::string error, about;
+};
+
+Player& ThePlayer() {
+  static Player player;
+  return player;
+}
+
+orvplay::Stage& Started() {
+  Player& p = ThePlayer();
+  if (!p.stage) throw std::logic_error("the module is not started");
+  return *p.stage;
+}
+
+orvplay::Playback& Cued() {
+  Player& p = ThePlayer();
+  if (!p.playback) throw std::logic_error("nothing is cued");
+  return *p.playback;
+}
+
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// Runs a call from the page: any failure becomes the text orv_error returns,
+// and the call returns `failed`.
+template <typename F>
+auto Guarded(F&& call, decltype(call()) failed) -> decltype(call()) {
+  Player& p = ThePlayer();
+  p.error.clear();
+  try {
+    return call();
+  } catch (const std::bad_alloc&) {
+    p.error = "out of memory: the page's module grows to 4 GB at most";
+  } catch (const std::exception& e) {
+    p.error = e.what();
+  }
+  return failed;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Registers the module's transitions. Returns what the page shows in its
+// controls as JSON, or null (orv_error says why).
+EMSCRIPTEN_KEEPALIVE const char* orv_start() {
+  return Guarded(
+      []() -> const char* {
+        Player& p = ThePlayer();
+        p.stage = std::make_unique<orvplay::Stage>();
+        std::string json = "{\"kernels\":" + Quoted(kKernels) +
+                           ",\"maxSide\":" + std::to_string(orvplay::kMaxSide) +
+                           ",\"maxPixels\":" + std::to_string(orvplay::kMaxPixels) +
+                           ",\"defaultColor\":" + std::to_string(orvplay::kDefaultColorChoice) +
+                           ",\"colors\":[";
+        for (size_t i = 0; i < orvplay::kColorNames.size(); ++i)
+          json += (i ? "," : "") + Quoted(orvplay::kColorNames[i]);
+        json += "],\"transitions\":[";
+        bool first = true;
+        for (const orvplay::Transition& t : p.stage->transitions()) {
+          json += std::string(first ? "" : ",") + "{\"symbol\":" + Quoted(t.symbol) +
+                  ",\"name\":" + Quoted(t.displayName) +
+                  ",\"duration\":" + std::to_string(t.defaultDuration) +
+                  ",\"chunk\":" + std::to_string(t.defaultChunkSize) +
+                  ",\"color\":" + (orvplay::TakesColor(t) ? "true" : "false") + "}";
+          first = false;
+        }
+        p.about = json + "]}";
+        return p.about.c_str();
+      },
+      nullptr);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* orv_error() { return ThePlayer().error.c_str(); }
+
+// Both pictures become the two built-in ones.
+EMSCRIPTEN_KEEPALIVE int orv_use_builtin() {
+  return Guarded(
+      [] {
+        Player& p = ThePlayer();
+        p.playback.reset();
+        p.pictures[0] = orvplay::BuiltinFromPicture();
+        p.pictures[1] = orvplay::BuiltinToPicture();
+        return 0;
+      },
+      1);
+}
+
+// Picture 0 (from) or 1 (to) from the browser's decoding: R, G, B, A per
+// pixel, top row first. The alpha is dropped, as orvplay drops it.
+EMSCRIPTEN_KEEPALIVE int orv_set_picture(int which, const uint8_t* rgba, int width, int height) {
+  return Guarded(
+      [&] {
+        Player& p = ThePlayer();
+        if (which != 0 && which != 1)
+          throw std::invalid_argument("no picture slot " + std::to_string(which));
+        const std::string problem = orvplay::PictureSizeProblem(
+            which ? "the second picture" : "the first picture", width, height);
+        if (!problem.empty()) throw std::invalid_argument(problem);
+        p.playback.reset();
+        Picture& picture = p.pictures[which];
+        picture = Picture();  // the old one goes before the new one is made
+        picture = Picture(width, height);
+        const size_t pixels = size_t(width) * size_t(height);
+        for (size_t i = 0; i < pixels; ++i) {
+          picture.rgb[3 * i] = rgba[4 * i];
+          picture.rgb[3 * i + 1] = rgba[4 * i + 1];
+          picture.rgb[3 * i + 2] = rgba[4 * i + 2];
+        }
+        return 0;
+      },
+      1);
+}
+
+EMSCRIPTEN_KEEPALIVE int orv_width(int which) { return ThePlayer().pictures[which & 1].width; }
+EMSCRIPTEN_KEEPALIVE int orv_height(int which) { return ThePlayer().pictures[which & 1].height; }
+
+// A new playback of transition `index` (in the order orv_start listed),
+// cued: the window shows the first picture. colour < 0 loads none. A
+// playback still running is dropped first, as a host drops it.
+EMSCRIPTEN_KEEPALIVE int orv_cue(int index, int depth, int duration, int chunk, int colour, int top,
+                                 int left, int bottom, int right) {
+  return Guarded(
+      [&] {
+        Player& p = ThePlayer();
+        p.playback.reset();
+        orvplay::Stage& stage = Started();
+        const auto& transitions = stage.transitions();
+        if (index < 0 || size_t(index) >= transitions.size())
+          throw std::invalid_argument("no transition " + std::to_string(index));
+        const orvplay::Transition& t = transitions[size_t(index)];
+        orvplay::PlaySettings s;
+        s.depth = depth;
+        s.duration = duration;
+        s.chunkSize = chunk;
+        s.rect = {top, left, bottom, right};
+        if (colour >= 0 && orvplay::TakesColor(t)) s.colorChoice = colour;
+        p.playback = std::make_unique<orvplay::Playback>(stage, t, s, p.pictures[0], p.pictures[1]);
+        return 0;
+      },
+      1);
+}
+
+// One step at the elapsed time: 1 once the actor reports done, 0 before,
+// -1 when the call failed (the playback is dropped).
+EMSCRIPTEN_KEEPALIVE int orv_continue(int elapsed) {
+  const int done = Guarded([&] { return Cued().Continue(elapsed) ? 1 : 0; }, -1);
+  if (done < 0) ThePlayer().playback.reset();
+  return done;
+}
+
+EMSCRIPTEN_KEEPALIVE int orv_finish() {
+  const int rc = Guarded(
+      [] {
+        Cued().Finish();
+        return 0;
+      },
+      -1);
+  if (rc < 0) ThePlayer().playback.reset();
+  return rc;
+}
+
+// What the window shows now as R, G, B, 255 per pixel, top row first, for
+// the page's canvas; null without a playback.
+EMSCRIPTEN_KEEPALIVE uint8_t* orv_frame() {
+  return Guarded(
+      []() -> uint8_t* {
+        Player& p = ThePlayer();
+        orvhost::Surface& window = Cued().window();
+        const size_t width = size_t(window.width);
+        p.row.resize(width * 3);
+        p.rgba.resize(width * size_t(window.height) * 4);
+        uint8_t* out = p.rgba.data();
+        for (int32_t y = 0; y < window.height; ++y) {
+          orvplay::UnpackRow(window.Row(y), window.width, window.depth, p.row.data());
+          for (size_t x = 0; x < width; ++x, out += 4) {
+            out[0] = p.row[3 * x], out[1] = p.row[3 * x + 1], out[2] = p.row[3 * x + 2];
+            out[3] = 255;
+          }
+        }
+        return p.rgba.data();
+      },
+      nullptr);
+}
+
+}  // extern "C"
