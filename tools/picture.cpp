@@ -52,28 +52,46 @@ void PackRow(const uint8_t* rgb, int32_t width, int32_t depth, uint8_t* row) {
   }
 }
 
-void UnpackRow(const uint8_t* row, int32_t width, int32_t depth, uint8_t* rgb) {
-  for (int32_t x = 0; x < width; ++x, rgb += 3) {
-    switch (depth) {
-      case 32:
-      case 24:
-        rgb[0] = row[2], rgb[1] = row[1], rgb[2] = row[0];
-        row += depth / 8;
-        break;
-      case 16: {
-        const uint32_t v = row[0] | row[1] << 8;
-        // (v << 3) | (v >> 2) for each 5-bit field.
-        rgb[0] = Widen(v >> 10 & 31, 5), rgb[1] = Widen(v >> 5 & 31, 5), rgb[2] = Widen(v & 31, 5);
-        row += 2;
-        break;
+namespace {
+
+// A row of the stage's pixels to R, G, B, and an opaque alpha with four
+// channels. One loop per depth, so that each stays simple enough to vectorise.
+template <int kChannels>
+void Unpack(const uint8_t* row, int32_t width, int32_t depth, uint8_t* out) {
+  auto put = [&out](uint32_t r, uint32_t g, uint32_t b) {
+    out[0] = uint8_t(r), out[1] = uint8_t(g), out[2] = uint8_t(b);
+    if constexpr (kChannels == 4) out[3] = 255;
+    out += kChannels;
+  };
+  switch (depth) {
+    case 32:
+      for (int32_t x = 0; x < width; ++x, row += 4) put(row[2], row[1], row[0]);
+      break;
+    case 24:
+      for (int32_t x = 0; x < width; ++x, row += 3) put(row[2], row[1], row[0]);
+      break;
+    case 16:
+      for (int32_t x = 0; x < width; ++x, row += 2) {
+        const uint32_t v = uint32_t(row[0] | row[1] << 8);
+        const uint32_t r = v >> 10 & 31, g = v >> 5 & 31, b = v & 31;
+        put(r << 3 | r >> 2, g << 3 | g >> 2, b << 3 | b >> 2);
       }
-      default: {
-        const uint32_t v = *row++;
-        rgb[0] = Widen(v >> 5, 3), rgb[1] = Widen(v >> 2 & 7, 3), rgb[2] = Widen(v & 3, 2);
-        break;
-      }
-    }
+      break;
+    default:
+      for (int32_t x = 0; x < width; ++x, ++row)
+        put(Widen(*row >> 5, 3), Widen(*row >> 2 & 7, 3), Widen(*row & 3, 2));
+      break;
   }
+}
+
+}  // namespace
+
+void UnpackRow(const uint8_t* row, int32_t width, int32_t depth, uint8_t* rgb) {
+  Unpack<3>(row, width, depth, rgb);
+}
+
+void UnpackRowRgba(const uint8_t* row, int32_t width, int32_t depth, uint8_t* rgba) {
+  Unpack<4>(row, width, depth, rgba);
 }
 
 Picture Shrink(const Picture& source, int32_t width, int32_t height) {

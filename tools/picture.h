@@ -41,6 +41,9 @@ std::string PictureSizeProblem(const std::string& name, int64_t width, int64_t h
 //    8: 3-3-2 (red bits 5-7, green 2-4, blue 0-1), widened the same way
 void PackRow(const uint8_t* rgb, int32_t width, int32_t depth, uint8_t* row);
 void UnpackRow(const uint8_t* row, int32_t width, int32_t depth, uint8_t* rgb);
+// The same with an opaque alpha after each pixel (R, G, B, 255), as a
+// browser's canvas takes it.
+void UnpackRowRgba(const uint8_t* row, int32_t width, int32_t depth, uint8_t* rgba);
 
 // The depths the stage can have.
 bool IsStageDepth(int32_t depth);

@@ -131,9 +131,10 @@ class Page {
     this.elapsed = 0;  // the elapsed time of the frame shown
     this.step = -1;    // Continue calls since Cue (-1: none yet)
     this.playing = false;
-    this.clock = 0;   // performance.now() at elapsed 0 of this play
-    this.drawn = [];  // when the frames of the last second were drawn
+    this.clock = 0;    // performance.now() at elapsed 0 of this play
+    this.recent = [];  // the steps of the last second: when each ended, how long it took
     this.fps = 0;
+    this.workMs = 0;
     this.fill();
     this.wire();
   }
@@ -173,8 +174,10 @@ class Page {
       this.player.useBuiltin();
       this.resized();
     });
-    $('first').onchange = () => this.choose([...$('first').files, ...$('second').files]);
-    $('second').onchange = () => this.choose([...$('first').files, ...$('second').files]);
+    // The two choosers play once both hold a picture.
+    const chosen = () => [...$('first').files, ...$('second').files];
+    $('first').onchange = $('second').onchange = () =>
+        chosen().length === 2 && this.choose(chosen());
     const drop = $('drop');
     drop.ondragover = e => {
       e.preventDefault();
@@ -195,10 +198,13 @@ class Page {
       this.pause();
       this.cue();
     });
-    $('scrub').oninput = () => this.run(() => {
-      this.pause();
-      this.stepTo(+$('scrub').value);
-    });
+    $('scrub').oninput = () => {
+      const t = +$('scrub').value;  // before pausing shows the current time there
+      this.run(() => {
+        this.pause();
+        this.stepTo(t);
+      });
+    };
   }
 
   // Runs what the user asked; a failure stops the playback and shows why.
@@ -310,10 +316,6 @@ class Page {
 
   draw() {
     this.context.putImageData(this.player.frame(), 0, 0);
-    const now = performance.now();
-    this.drawn.push(now);
-    while (this.drawn.length && this.drawn[0] < now - 1000) this.drawn.shift();
-    if (this.drawn.length > 1) this.fps = (this.drawn.length - 1) * 1000 / (now - this.drawn[0]);
   }
 
   play() {
@@ -321,7 +323,7 @@ class Page {
     if (!this.cued) return;
     this.playing = true;
     this.clock = performance.now() - this.elapsed;
-    this.drawn = [];
+    this.recent = [];
     requestAnimationFrame(now => this.tick(now));
     this.show();
   }
@@ -341,8 +343,20 @@ class Page {
       this.run(() => this.cue());
       this.clock = now;
     }
+    const start = performance.now();
     this.run(() => this.stepTo(Math.max(this.elapsed, now - this.clock)));
+    this.measure(start, performance.now());
     if (this.playing) requestAnimationFrame(n => this.tick(n));
+  }
+
+  // Frames a second and the time of a step with its drawing, over the last
+  // second of playing.
+  measure(start, end) {
+    this.recent.push({end, work: end - start});
+    while (this.recent[0].end < end - 1000) this.recent.shift();
+    const n = this.recent.length;
+    this.fps = n > 1 ? (n - 1) * 1000 / (end - this.recent[0].end) : 0;
+    this.workMs = this.recent.map(r => r.work).sort((a, b) => a - b)[n >> 1];
   }
 
   show() {
@@ -350,7 +364,8 @@ class Page {
     $('scrub').value = this.elapsed;
     const parts = [this.step < 0 ? 'cued' : 'step ' + this.step, this.elapsed + ' ms'];
     if (this.finished) parts.push('finished');
-    if (this.playing) parts.push(this.fps.toFixed(1) + ' frames/s');
+    if (this.playing && this.recent.length > 1)
+      parts.push(this.fps.toFixed(1) + ' frames/s', this.workMs.toFixed(1) + ' ms a step');
     $('readout').textContent = parts.join(' · ');
   }
 }

@@ -28,7 +28,7 @@ struct Player {
   std::unique_ptr<orvplay::Stage> stage;
   Picture pictures[2];  // what the window shows first, what it shows at the end
   std::unique_ptr<orvplay::Playback> playback;
-  std::vector<uint8_t> row, rgba;  // what the window shows, top row first
+  std::vector<uint8_t> rgba;  // what the window shows, top row first
   std::string error, about;
 };
 
@@ -204,17 +204,11 @@ EMSCRIPTEN_KEEPALIVE uint8_t* orv_frame() {
       []() -> uint8_t* {
         Player& p = ThePlayer();
         orvhost::Surface& window = Cued().window();
-        const size_t width = size_t(window.width);
-        p.row.resize(width * 3);
-        p.rgba.resize(width * size_t(window.height) * 4);
-        uint8_t* out = p.rgba.data();
-        for (int32_t y = 0; y < window.height; ++y) {
-          orvplay::UnpackRow(window.Row(y), window.width, window.depth, p.row.data());
-          for (size_t x = 0; x < width; ++x, out += 4) {
-            out[0] = p.row[3 * x], out[1] = p.row[3 * x + 1], out[2] = p.row[3 * x + 2];
-            out[3] = 255;
-          }
-        }
+        const size_t rowBytes = size_t(window.width) * 4;
+        p.rgba.resize(rowBytes * size_t(window.height));
+        for (int32_t y = 0; y < window.height; ++y)
+          orvplay::UnpackRowRgba(window.Row(y), window.width, window.depth,
+                                 p.rgba.data() + size_t(y) * rowBytes);
         return p.rgba.data();
       },
       nullptr);

@@ -1,0 +1,254 @@
+#!/usr/bin/env python3
+"""Checks the browser page (scripts/build-site) in headless Chromium against
+the native orvplay, frame by frame.
+
+For every transition the page lists, at 16, 24 and 32 bits, on the built-in
+pictures (whole) and on two odd-sized pictures handed to the page as a user
+drops them (with a rectangle inside), the page's module plays the transition
+at orvplay's step times and hashes the window after every step and after
+Finish; `orvplay --frames` plays the same and ffmpeg hashes its frames. Both
+kernel builds of the page are checked (SIMD128 and ?simd=c). Then a user's
+session: bad pictures are refused with a reason, the controls play, pause,
+scrub back and loop without an error, and a screenshot is kept.
+
+usage: page_check.py SITE_DIR ORVPLAY WORK_DIR --first A.png --second B.png --rect T,L,B,R
+                     [--different C.png]
+"""
+import argparse
+import base64
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+from devtools import Tab
+
+DEPTHS = (16, 24, 32)
+DURATION, CHUNK, FPS, COLOR = 500, 40, 30, "magenta"
+
+# Runs in the page: plays each case at orvplay's step times through the same
+# calls the controls make, and hashes what the window shows (R, G, B).
+PLAY_CASES = """
+(async (cases, fps) => {
+  const page = await window.orvPage;
+  const player = page.player;
+  const hash = async image => {
+    const rgba = image.data, rgb = new Uint8Array(rgba.length / 4 * 3);
+    for (let i = 0, j = 0; i < rgba.length; i += 4, j += 3)
+      rgb[j] = rgba[i], rgb[j + 1] = rgba[i + 1], rgb[j + 2] = rgba[i + 2];
+    const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', rgb));
+    return [...digest].map(b => b.toString(16).padStart(2, '0')).join('');
+  };
+  const results = [];
+  for (const c of cases) {
+    player.cue(c);
+    const hashes = [];
+    for (let k = 0;; ++k) {
+      const done = player.continue(Math.floor(k * 1000 / fps));
+      hashes.push(await hash(player.frame()));
+      if (done) break;
+      if (k > 100000) throw new Error('never done');
+    }
+    player.finish();
+    hashes.push(await hash(player.frame()));
+    results.push(hashes);
+  }
+  return results;
+})
+"""
+
+# Hands files to the page as a drop does; resolves with the error line.
+DROP = """
+(async files => {
+  const page = await window.orvPage;
+  await page.choose(files.map(([name, b64, type]) =>
+      new File([Uint8Array.from(atob(b64), c => c.charCodeAt(0))], name, {type})));
+  return document.getElementById('error').textContent;
+})
+"""
+
+
+def call(tab, function, *args):
+    return tab.evaluate(f"({function})(...{json.dumps(args)})", timeout=600)
+
+
+def file_arg(path, type_="image/png"):
+    with open(path, "rb") as f:
+        return [os.path.basename(path), base64.b64encode(f.read()).decode(), type_]
+
+
+def native_hashes(orvplay, work, symbol, depth, pictures, rect):
+    """SHA-256 of orvplay's frames (R, G, B), then of its final frame."""
+    frames = os.path.join(work, f"{symbol}-{depth}-{'own' if pictures else 'builtin'}")
+    shutil.rmtree(frames, ignore_errors=True)
+    command = [orvplay, symbol, "--depth", str(depth), "--duration", str(DURATION),
+               "--chunk", str(CHUNK), "--fps", str(FPS), "--frames", frames]
+    if pictures:
+        command += ["--from", pictures[0], "--to", pictures[1], "--rect", rect]
+    if symbol == "OrvColor":
+        command += ["--color", COLOR]
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    hashes = []
+    for pattern in ("frame-%05d.png", "final.png"):
+        out = subprocess.run(["ffmpeg", "-v", "error", "-i", os.path.join(frames, pattern),
+                              "-f", "framehash", "-hash", "sha256", "-pix_fmt", "rgb24", "-"],
+                             check=True, capture_output=True, text=True).stdout
+        hashes += re.findall(r", ([0-9a-f]{64})$", out, re.M)
+    return hashes
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("site")
+    parser.add_argument("orvplay")
+    parser.add_argument("work")
+    parser.add_argument("--first", required=True)
+    parser.add_argument("--second", required=True)
+    parser.add_argument("--different", required=True, help="a picture of another size")
+    parser.add_argument("--rect", required=True, help="T,L,B,R inside the two pictures")
+    args = parser.parse_args()
+    os.makedirs(args.work, exist_ok=True)
+    page = "file://" + os.path.abspath(os.path.join(args.site, "index.html"))
+    rect = [int(v) for v in args.rect.split(",")]
+    failures = []
+
+    listed = subprocess.run([args.orvplay, "--list"], check=True, capture_output=True,
+                            text=True).stdout.splitlines()[1:]
+    symbols = [line.split()[0] for line in listed]
+    expected = {}
+    for symbol in symbols:
+        for depth in DEPTHS:
+            for own in (False, True):
+                pictures = (args.first, args.second) if own else None
+                expected[symbol, depth, own] = native_hashes(args.orvplay, args.work, symbol,
+                                                             depth, pictures, args.rect)
+
+    compared = 0
+    for query, kernels in (("", "SIMD128"), ("?simd=c", "portable")):
+        tab = Tab(page + query, os.path.join(args.work, f"chromium{query[1:].replace('=', '-')}.log"))
+        try:
+            about = tab.evaluate("window.orvPage.then(p => p.player.about)")
+            if about["kernels"] != kernels:
+                failures.append(f"{page}{query} loaded the {about['kernels']} kernels")
+            page_symbols = [t["symbol"] for t in about["transitions"]]
+            if page_symbols != symbols:
+                failures.append(f"the page lists {page_symbols}, orvplay {symbols}")
+            color = about["colors"].index(COLOR)
+            builtin = tab.evaluate("window.orvPage.then(p => p.player.size())")
+            for own in (False, True):
+                if own:
+                    error = call(tab, DROP, [file_arg(args.first), file_arg(args.second)])
+                    if error:
+                        failures.append(f"the page refused the two pictures: {error}")
+                        continue
+                cases = []
+                for index, symbol in enumerate(page_symbols):
+                    for depth in DEPTHS:
+                        cases.append({"index": index, "depth": depth, "duration": DURATION,
+                                      "chunk": CHUNK,
+                                      "color": color if symbol == "OrvColor" else -1,
+                                      "rect": rect if own else [0, 0, builtin["height"], builtin["width"]]})
+                results = call(tab, PLAY_CASES, cases, FPS)
+                for case, got in zip(cases, results):
+                    key = (page_symbols[case["index"]], case["depth"], own)
+                    want = expected[key]
+                    compared += len(want)
+                    if got != want:
+                        first = next((i for i, (g, w) in enumerate(zip(got, want)) if g != w),
+                                     min(len(got), len(want)))
+                        failures.append(f"{kernels} {key}: {len(got)} frames against orvplay's "
+                                        f"{len(want)}, first difference at frame {first}")
+            failures += [f"{kernels}: {p}" for p in tab.problems()]
+        finally:
+            tab.close()
+    print(f"page frames compared with orvplay's: {compared} ({len(symbols)} transitions x "
+          f"{len(DEPTHS)} depths x 2 sizes x 2 kernel builds)")
+
+    failures += user_session(page, args)
+    for f in failures:
+        print("FAIL " + f, file=sys.stderr)
+    return 1 if failures else 0
+
+
+# A user's session through the controls; returns what the page showed.
+SESSION = """
+(async () => {
+  const page = await window.orvPage;
+  const $ = id => document.getElementById(id);
+  const wait = ms => new Promise(r => setTimeout(r, ms));
+  const seen = {};
+  const set = (id, value) => { $(id).value = value; $(id).dispatchEvent(new Event('change')); };
+  set('transition', 'OrvWipeRight');
+  set('duration', 800);
+  $('useRect').checked = true; $('useRect').dispatchEvent(new Event('change'));
+  set('right', 100000);
+  seen.badRect = $('error').textContent;
+  $('useRect').checked = false; $('useRect').dispatchEvent(new Event('change'));
+  seen.afterRect = $('error').textContent;
+  $('play').click();
+  await wait(400);
+  $('play').click();  // pause
+  seen.paused = {elapsed: page.elapsed, step: page.step, readout: $('readout').textContent};
+  $('scrub').value = 100; $('scrub').dispatchEvent(new Event('input'));
+  seen.scrubbed = {elapsed: page.elapsed, step: page.step};
+  $('step').click();
+  seen.stepped = {elapsed: page.elapsed, step: page.step};
+  $('loop').checked = true;
+  $('play').click();
+  await wait(2000);  // past the end and into the next round
+  seen.looping = {playing: page.playing, fps: page.fps, error: $('error').textContent};
+  $('play').click();
+  // For the screenshot: a wipe halfway, on the built-in pictures.
+  $('builtin').click();
+  set('transition', 'OrvWipeLeft');
+  $('scrub').value = 1000; $('scrub').dispatchEvent(new Event('input'));
+  return seen;
+})()
+"""
+
+
+def user_session(page, args):
+    failures = []
+    tab = Tab(page, os.path.join(args.work, "chromium-session.log"), width=1100, height=740)
+    try:
+        # Files the page must refuse, each with its reason.
+        with open(os.path.join(args.work, "not-a-picture.png"), "w") as f:
+            f.write("not a picture\n")
+        for files, reason in (
+                ([args.first, args.different], "differ in size"),
+                ([args.first, os.path.join(args.work, "not-a-picture.png")], "not a picture"),
+                ([args.first], "Choose two pictures")):
+            error = call(tab, DROP, [file_arg(f) for f in files])
+            print(f"refused {[os.path.basename(f) for f in files]}: {error}")
+            if reason not in error:
+                failures.append(f"dropping {files}: the page said {error!r}, not {reason!r}")
+        error = call(tab, DROP, [file_arg(args.first), file_arg(args.second)])
+        if error:
+            failures.append(f"the two pictures were refused after bad ones: {error}")
+
+        seen = tab.evaluate(SESSION)
+        print("session: " + json.dumps(seen))
+        if "rectangle" not in seen["badRect"]:
+            failures.append(f"a rectangle outside the picture showed {seen['badRect']!r}")
+        if seen["afterRect"]:
+            failures.append(f"the whole picture again still showed {seen['afterRect']!r}")
+        if seen["paused"]["step"] < 1 or seen["paused"]["elapsed"] <= 0:
+            failures.append(f"playing 0.4 s made no steps: {seen['paused']}")
+        if seen["scrubbed"] != {"elapsed": 100, "step": 0}:
+            failures.append(f"scrubbing back to 100 ms cued again and showed {seen['scrubbed']}")
+        if seen["stepped"] != {"elapsed": 133, "step": 1}:
+            failures.append(f"one step from 100 ms showed {seen['stepped']}")
+        if not seen["looping"]["playing"] or seen["looping"]["error"]:
+            failures.append(f"the loop stopped: {seen['looping']}")
+        width, height = tab.screenshot(os.path.join(args.work, "page.png"))
+        print(f"screenshot {os.path.join(args.work, 'page.png')}: {width} x {height}")
+        failures += [f"session: {p}" for p in tab.problems()]
+    finally:
+        tab.close()
+    return failures
+
+
+if __name__ == "__main__":
+    sys.exit(main())
