@@ -1,6 +1,10 @@
 #include "tools/picture.h"
 
 #include <algorithm>
+#include <cstdlib>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace orvplay {
 
@@ -12,6 +16,23 @@ inline uint8_t Widen(uint32_t v, int bits) {
   return static_cast<uint8_t>(out);
 }
 }  // namespace
+
+void* AllocateFrameBytes(size_t bytes) {
+  constexpr size_t kHugePage = size_t(2) << 20;
+  void* block = nullptr;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (bytes >= kHugePage && bytes <= SIZE_MAX - kHugePage) {
+    block = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage);
+    // Only advice: where the system grants no huge pages, small ones serve.
+    if (block) madvise(block, bytes, MADV_HUGEPAGE);
+  }
+#endif
+  if (!block) block = std::malloc(bytes ? bytes : 1);
+  if (!block) throw std::bad_alloc();
+  return block;
+}
+
+void FreeFrameBytes(void* block) noexcept { std::free(block); }
 
 std::string PictureSizeProblem(const std::string& name, int64_t width, int64_t height) {
   const std::string asked = name + ": " + std::to_string(width) + " x " + std::to_string(height);
@@ -95,7 +116,7 @@ void UnpackRowRgba(const uint8_t* row, int32_t width, int32_t depth, uint8_t* rg
 }
 
 Picture Shrink(const Picture& source, int32_t width, int32_t height) {
-  Picture out(width, height);
+  Picture out(width, height, Picture::Unset{});
   for (int32_t y = 0; y < height; ++y) {
     const int32_t y0 = int32_t(int64_t(y) * source.height / height);
     const int32_t y1 = std::max(y0 + 1, int32_t(int64_t(y + 1) * source.height / height));

@@ -2,18 +2,57 @@
 // (orvplay's type, which orvhost's picture commands share.)
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvplay {
 
+// Memory for frames: large blocks in huge pages where the system grants them
+// (a 1080p frame then faults a few times on first touch, not two thousand),
+// and elements left unset when a vector grows, for frames written whole
+// right after.
+void* AllocateFrameBytes(size_t bytes);
+void FreeFrameBytes(void* block) noexcept;
+
+template <typename T>
+struct FrameAllocator {
+  using value_type = T;
+  FrameAllocator() = default;
+  template <typename U>
+  FrameAllocator(const FrameAllocator<U>&) noexcept {}
+  T* allocate(size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(AllocateFrameBytes(n * sizeof(T)));
+  }
+  void deallocate(T* p, size_t) noexcept { FreeFrameBytes(p); }
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <typename U>
+  bool operator==(const FrameAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
 struct Picture {
   int32_t width = 0, height = 0;
-  std::vector<uint8_t> rgb;  // width * height * 3 bytes
+  std::vector<uint8_t, FrameAllocator<uint8_t>> rgb;  // width * height * 3 bytes
+
+  // For a picture every pixel of which is written next.
+  struct Unset {};
 
   Picture() = default;
   Picture(int32_t w, int32_t h) : width(w), height(h), rgb(size_t(w) * size_t(h) * 3, 0) {}
+  Picture(int32_t w, int32_t h, Unset) : width(w), height(h), rgb(size_t(w) * size_t(h) * 3) {}
   uint8_t* At(int32_t x, int32_t y) {
     return rgb.data() + (size_t(y) * size_t(width) + size_t(x)) * 3;
   }

@@ -102,7 +102,8 @@ Picture ReadPng(const std::string& path) {
   png_read_update_info(png, info);
   if (png_get_rowbytes(png, info) != size_t(width) * 3) png_error(png, "unexpected pixel format");
 
-  *picture = Picture(int32_t(width), int32_t(height));
+  // Every pass of every row lands in it (interlaced or not).
+  *picture = Picture(int32_t(width), int32_t(height), Picture::Unset{});
   for (int pass = 0; pass < passes; ++pass)
     for (int32_t y = 0; y < picture->height; ++y) {
       orvtools::CheckStop();

@@ -137,7 +137,7 @@ EMSCRIPTEN_KEEPALIVE int orv_set_picture(int which, const uint8_t* rgba, int wid
         p.playback.reset();
         Picture& picture = p.pictures[which];
         picture = Picture();  // the old one goes before the new one is made
-        picture = Picture(width, height);
+        picture = Picture(width, height, Picture::Unset{});
         const size_t pixels = size_t(width) * size_t(height);
         for (size_t i = 0; i < pixels; ++i) {
           picture.rgb[3 * i] = rgba[4 * i];

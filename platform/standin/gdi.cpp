@@ -91,6 +91,11 @@ bool MapPixels(Bitmap& b, size_t bytes) {
     munmap(map, span + 2 * page);
     return false;
   }
+#if defined(MADV_HUGEPAGE)
+  // A large image in huge pages where the system grants them: first touches
+  // fault a few times, not once a page. Only advice; small pages serve too.
+  if (span >= (size_t(2) << 20)) madvise(base + page, span, MADV_HUGEPAGE);
+#endif
   b.mapping = base;
   b.mappingBytes = span + 2 * page;
   b.pixels = base + page + (span - bytes);

@@ -40,7 +40,7 @@ class WindowShown : public Shown {
   void Changed() { taken_ = false; }
   const Picture& picture() const override {
     if (!taken_) {
-      if (picture_.rgb.empty()) picture_ = Picture(window_.width, window_.height);
+      if (picture_.rgb.empty()) picture_ = Picture(window_.width, window_.height, Picture::Unset{});
       for (int32_t y = 0; y < picture_.height; ++y) {
         UnpackRow(window_.Row(y), picture_.width, window_.depth, picture_.At(0, y));
         if (poll_) poll_();
