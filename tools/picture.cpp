@@ -49,27 +49,26 @@ std::string PictureSizeProblem(const std::string& name, int64_t width, int64_t h
 bool IsStageDepth(int32_t depth) { return depth == 8 || depth == 16 || depth == 24 || depth == 32; }
 
 void PackRow(const uint8_t* rgb, int32_t width, int32_t depth, uint8_t* row) {
-  for (int32_t x = 0; x < width; ++x, rgb += 3) {
-    const uint8_t r = rgb[0], g = rgb[1], b = rgb[2];
-    switch (depth) {
-      case 32:
-        row[0] = b, row[1] = g, row[2] = r, row[3] = 0;
-        row += 4;
-        break;
-      case 24:
-        row[0] = b, row[1] = g, row[2] = r;
-        row += 3;
-        break;
-      case 16: {
-        const uint16_t v = static_cast<uint16_t>((r >> 3) << 10 | (g >> 3) << 5 | (b >> 3));
-        row[0] = static_cast<uint8_t>(v), row[1] = static_cast<uint8_t>(v >> 8);
-        row += 2;
-        break;
+  // One loop per depth, as in Unpack below.
+  switch (depth) {
+    case 32:
+      for (int32_t x = 0; x < width; ++x, rgb += 3, row += 4)
+        row[0] = rgb[2], row[1] = rgb[1], row[2] = rgb[0], row[3] = 0;
+      break;
+    case 24:
+      for (int32_t x = 0; x < width; ++x, rgb += 3, row += 3)
+        row[0] = rgb[2], row[1] = rgb[1], row[2] = rgb[0];
+      break;
+    case 16:
+      for (int32_t x = 0; x < width; ++x, rgb += 3, row += 2) {
+        const uint32_t v = uint32_t(rgb[0] >> 3) << 10 | uint32_t(rgb[1] >> 3) << 5 | rgb[2] >> 3;
+        row[0] = uint8_t(v), row[1] = uint8_t(v >> 8);
       }
-      default:
-        *row++ = static_cast<uint8_t>((r & 0xE0) | (g >> 3 & 0x1C) | (b >> 6));
-        break;
-    }
+      break;
+    default:
+      for (int32_t x = 0; x < width; ++x, rgb += 3)
+        *row++ = uint8_t((rgb[0] & 0xE0) | (rgb[1] >> 3 & 0x1C) | (rgb[2] >> 6));
+      break;
   }
 }
 
