@@ -97,7 +97,8 @@ void RemoveDeadTemps(const std::string& dir) {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(dir, ec)) {
     const std::string name = entry.path().filename().string();
-    if (SuffixOf(name, kTempPrefix).empty() || !entry.is_regular_file(ec)) continue;
+    if (SuffixOf(name, kTempPrefix).empty() || !entry.is_regular_file(ec) || entry.is_symlink(ec))
+      continue;
     const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) continue;
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(entry.path().c_str());
@@ -388,30 +389,37 @@ FolderOutput::FolderOutput(std::string dir, bool force, const std::string& optio
 // (".orvout-") is undone; then staging folders and files go.
 void FolderOutput::Recover() {
   std::error_code ec;
+  // Only folders of exactly the tools' names are theirs (never through a link).
+  auto ours = [&](const std::string& name, const char* prefix) {
+    const std::string suffix = SuffixOf(name, prefix);
+    return !suffix.empty() && fs::is_directory(fs::symlink_status(Join(dir_, name), ec))
+               ? suffix
+               : std::string();
+  };
   auto fail = [&](const std::string& name, int error) {
     throw std::runtime_error("cannot finish what an earlier, stopped run left in " +
                              Reason(Join(dir_, name), error));
   };
   std::string failed;
   for (const std::string& name : Names(dir_)) {
-    const std::string back = SuffixOf(name, kOutPrefix), ahead = SuffixOf(name, kOldPrefix);
-    const std::string staged = Join(dir_, kNewPrefix + (back.empty() ? ahead : back));
+    const std::string back = ours(name, kOutPrefix), ahead = ours(name, kOldPrefix);
+    const std::string staged = kNewPrefix + (back.empty() ? ahead : back);
     if (!back.empty()) {
       if (const int error = Move(Names(Join(dir_, name)), Join(dir_, name), dir_, &failed))
         fail(failed, error);
-    } else if (!ahead.empty() && fs::is_directory(staged, ec)) {
-      if (const int error = Move(Names(staged), staged, dir_, &failed)) fail(failed, error);
+    } else if (!ahead.empty() && !ours(staged, kNewPrefix).empty()) {
+      const std::string from = Join(dir_, staged);
+      if (const int error = Move(Names(from), from, dir_, &failed)) fail(failed, error);
     } else {
       continue;
     }
-    fs::remove_all(staged, ec);
+    fs::remove_all(Join(dir_, staged), ec);
     fs::remove_all(Join(dir_, name), ec);
   }
   for (const std::string& name : Names(dir_))
-    if (!SuffixOf(name, kNewPrefix).empty() || !SuffixOf(name, kOldPrefix).empty())
+    if (!ours(name, kNewPrefix).empty() || !ours(name, kOldPrefix).empty())
       fs::remove_all(Join(dir_, name), ec);
   RemoveDeadTemps(dir_);
-  SyncFolder(dir_);
 }
 
 FolderOutput::~FolderOutput() {

@@ -843,8 +843,11 @@ TEST_F(OrvplayTest, WhatAKilledRunLeftIsFinishedOrUndoneByTheNext) {
        {{f0, "new0"}}},
       // A file's temporary is the tools' name and no lock; the user's look-alikes stay.
       {"writing a file",
-       {{".orvtmp-Ee0000", "half"}, {".orvtmp-mine", "mine"}, {".orvnew-", "<folder>"}},
-       {{".orvtmp-mine", "mine"}, {".orvnew-", "<folder>"}}},
+       {{".orvtmp-Ee0000", "half"},
+        {".orvtmp-mine", "mine"},
+        {".orvnew-", "<folder>"},
+        {".orvold-Hh0000", "mine"}},
+       {{".orvtmp-mine", "mine"}, {".orvnew-", "<folder>"}, {".orvold-Hh0000", "mine"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.when);
