@@ -753,12 +753,13 @@ TEST_F(OrvplayTest, APipeTakesWhatIsWrittenFrontToBackAndAlone) {
   EXPECT_EQ(after, before);
 }
 
-TEST_F(OrvplayTest, AnOutputThatIsAnInputIsRefused) {
+TEST_F(OrvplayTest, AnOutputOverAnInputOrAnotherOutputIsRefused) {
   WritePng("a.png", Random(8, 6, 1));
   WritePng("b.png", Random(8, 6, 2));
   fs::create_symlink("b.png", dir / "link.png");
   fs::create_directory(dir / "v");
   WritePng("v/" + FrameName(1), Random(8, 6, 3));
+  fs::create_symlink("v/" + FrameName(1), dir / "into.png");
   fs::create_directory(dir / "w");
   fs::create_hard_link(dir / "a.png", dir / "w" / "final.png");
   fs::create_directory(dir / "g");
@@ -779,6 +780,11 @@ TEST_F(OrvplayTest, AnOutputThatIsAnInputIsRefused) {
        "--frames w: final.png is the same file as --from a.png"},
       {{"--all", "--from", "g/OrvFade.png", "--to", "g/link.png", "--out-dir", "g", "--force"},
        "--out-dir g: OrvFade.png is the same file as --from g/OrvFade.png"},
+      // An output that the other's swap would take away.
+      {{"--frames", "new/", "--out", "new/final.png"},
+       "--out new/final.png is a file of the set --frames new/ replaces"},
+      {{"--frames", "v", "--force", "--out", "into.png"},
+       "--out into.png is a file of the set --frames v replaces"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);

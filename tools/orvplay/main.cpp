@@ -230,8 +230,9 @@ void CheckStreamOutput(const Options& o) {
 
 // No output may replace or delete a picture the run reads: --out the same
 // file as --from or --to (by any name or link), or an output folder holding
-// one under a name of the set the run replaces.
-void CheckInputsSurvive(const Stage& stage, const Options& o) {
+// one under a name of the set the run replaces. Nor may --out be a file of
+// that set, which the set's swap would take away.
+void CheckOutputsApart(const Stage& stage, const Options& o) {
   struct stat in[2]{};
   const std::string* names[2] = {&o.from, &o.to};
   const char* options[2] = {"--from", "--to"};
@@ -245,15 +246,30 @@ void CheckInputsSurvive(const Stage& stage, const Options& o) {
                          ", which the run reads: choose another output");
   };
   struct stat st {};
-  if (!o.out.empty() && ::stat(o.out.c_str(), &st) == 0) check(st, "--out " + o.out);
+  struct stat out {};
+  const bool outPresent = !o.out.empty() && ::stat(o.out.c_str(), &out) == 0;
+  if (outPresent) check(out, "--out " + o.out);
   const std::string& dir = o.framesDir.empty() ? o.outDir : o.framesDir;
   if (dir.empty()) return;
   const auto owned = o.framesDir.empty() ? GalleryNames(stage) : IsFrameSetName;
+  auto inTheSet = [&] {
+    throw UsageError("--out " + o.out + " is a file of the set --frames " + dir +
+                     " replaces: choose another name");
+  };
+  if (!o.out.empty() && owned(fs::path(o.out).filename().string())) {
+    std::error_code ec;
+    const fs::path parent =
+        fs::path(o.out).parent_path().empty() ? fs::path(".") : fs::path(o.out).parent_path();
+    if (fs::equivalent(parent, dir, ec) ||
+        (parent / "").lexically_normal() == (fs::path(dir) / "").lexically_normal())
+      inTheSet();
+  }
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(dir, ec)) {
     const std::string name = entry.path().filename().string();
-    if (owned(name) && ::lstat(entry.path().c_str(), &st) == 0)
-      check(st, (o.framesDir.empty() ? "--out-dir " : "--frames ") + dir + ": " + name);
+    if (!owned(name) || ::lstat(entry.path().c_str(), &st) != 0) continue;
+    check(st, (o.framesDir.empty() ? "--out-dir " : "--frames ") + dir + ": " + name);
+    if (outPresent && st.st_dev == out.st_dev && st.st_ino == out.st_ino) inTheSet();
   }
 }
 
@@ -333,7 +349,7 @@ int Run(const Options& o) {
   }
   const std::vector<const Transition*> chosen = ChooseTransitions(stage, o);
   CheckStreamOutput(o);
-  CheckInputsSurvive(stage, o);
+  CheckOutputsApart(stage, o);
   Opened opened = OpenOutputs(stage, o);
   const auto [from, to] = LoadPictures(o);
   const HostRect rect = CheckedRect(o, from);
