@@ -484,9 +484,7 @@ void FolderOutput::Swap() {
   if (error != 0) {
     // The old set is deleted only once the new one is in place; a set that
     // could not be put back stays in its hidden folder.
-    std::string unused;
-    if (Move(old_, aside_, dir_, &unused) == 0) fs::remove_all(aside_, ec);
-    aside_.clear();
+    PutOldBack();
     throw std::runtime_error("cannot move " + failed + " into " + Reason(dir_, error) +
                              "; the folder is as it was");
   }
@@ -495,9 +493,19 @@ void FolderOutput::Swap() {
 void FolderOutput::Restore() {
   std::string unused;
   Move(new_, dir_, staging_, &unused);
+  PutOldBack();
+}
+
+void FolderOutput::PutOldBack() {
+  std::string unused;
+  std::error_code ec;
   if (Move(old_, aside_, dir_, &unused) == 0) {
-    std::error_code ec;
     fs::remove_all(aside_, ec);
+  } else {
+    // Named as a set on its way out again, so that the next run puts it back
+    // rather than finishing the swap.
+    const std::string suffix = fs::path(aside_).filename().string().substr(std::strlen(kOldPrefix));
+    ::rename(aside_.c_str(), Join(dir_, kOutPrefix + suffix).c_str());
   }
   aside_.clear();
 }

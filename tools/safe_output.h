@@ -168,6 +168,7 @@ class FolderOutput : public Staged {
 
  private:
   void Recover();
+  void PutOldBack();
   void Remove();
   std::string dir_, staging_, aside_;
   std::function<bool(const std::string&)> owned_;
