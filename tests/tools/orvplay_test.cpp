@@ -80,17 +80,9 @@ class OrvplayTest : public ::testing::Test {
                Quote(dir.string() + ".err") + " </dev/null";
     std::string shell = "/bin/sh", dashC = "-c";
     char* argv[] = {shell.data(), dashC.data(), command.data(), nullptr};
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, s);
-    posix_spawnattr_setsigdefault(&attr, &stops);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ);
-    posix_spawnattr_destroy(&attr);
-    return rc == 0 ? pid : -1;
+    const StopSignalsAtDefault attr;
+    return posix_spawn(&pid, "/bin/sh", nullptr, &attr.attr, argv, environ) == 0 ? pid : -1;
   }
   Result Wait(pid_t pid) {
     const std::string outFile = dir.string() + ".out", errFile = dir.string() + ".err";
@@ -117,6 +109,22 @@ class OrvplayTest : public ::testing::Test {
 
   Picture ReadPng(const fs::path& path) { return orvplay::ReadPng(path.string()); }
 
+  // Spawn attributes that start a program with SIGINT, SIGTERM and SIGHUP at
+  // their defaults, even where the test itself ignores them (a background job
+  // of a script): the programs keep a signal ignored at their start.
+  struct StopSignalsAtDefault {
+    posix_spawnattr_t attr;
+    StopSignalsAtDefault() {
+      posix_spawnattr_init(&attr);
+      sigset_t stops;
+      sigemptyset(&stops);
+      for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, s);
+      posix_spawnattr_setsigdefault(&attr, &stops);
+      posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    }
+    ~StopSignalsAtDefault() { posix_spawnattr_destroy(&attr); }
+  };
+
   // Starts a program in the test's folder, its output thrown away.
   pid_t Spawn(const char* program, const std::vector<std::string>& args) {
     std::vector<std::string> all{program};
@@ -130,7 +138,8 @@ class OrvplayTest : public ::testing::Test {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
+    const StopSignalsAtDefault attr;
+    const int rc = posix_spawn(&pid, program, &actions, &attr.attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
   }
