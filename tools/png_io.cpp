@@ -45,7 +45,9 @@ struct WriteState {
 // the pixels its header declares.
 void CheckDeclaredSize(const std::string& path, png_structp png, png_infop info, FILE* file) {
   struct stat st {};
-  const uint64_t fileSize = ::fstat(fileno(file), &st) == 0 ? uint64_t(st.st_size) : UINT64_MAX;
+  // A pipe's size is not known before it has been read.
+  const uint64_t fileSize =
+      ::fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) ? uint64_t(st.st_size) : UINT64_MAX;
   const uint32_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
   const std::string problem = PictureSizeProblem(path, width, height);
   if (!problem.empty()) throw std::runtime_error(problem);

@@ -1,10 +1,13 @@
 #include "tools/safe_output.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -25,8 +28,24 @@ void OnStopSignal(int signal) {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Short and plain, so that any folder that takes the final name takes it.
-constexpr char kTempPattern[] = ".orvXXXXXX";
+// Every hidden name the tools make starts with ".orv", a word and '-', and
+// ends in mkstemp's six characters: short and plain, so that any folder that
+// takes the final name takes it, and recognisable as the tools' own.
+constexpr char kTempPrefix[] = ".orvtmp-";  // a file on its way to its name
+constexpr char kNewPrefix[] = ".orvnew-";   // a set being made
+constexpr char kOutPrefix[] = ".orvout-";   // an old set moving aside
+constexpr char kOldPrefix[] = ".orvold-";   // an old set wholly aside
+constexpr size_t kSuffix = 6;
+
+// The six characters after prefix when name is prefix + six of them.
+std::string SuffixOf(const std::string& name, const char* prefix) {
+  const size_t n = std::strlen(prefix);
+  if (name.size() != n + kSuffix || name.compare(0, n, prefix) != 0) return "";
+  const std::string suffix = name.substr(n);
+  for (char c : suffix)
+    if (!std::isalnum(static_cast<unsigned char>(c))) return "";
+  return suffix;
+}
 
 std::string Folder(const std::string& path) {
   const std::string parent = fs::path(path).parent_path().string();
@@ -38,7 +57,7 @@ std::string Join(const std::string& dir, const std::string& name) {
 }
 
 // The file a path names once symbolic links are followed; the path itself
-// when it is no link or the chain is too long to follow.
+// when it is no link. A loop or a chain too long to follow is an error.
 std::string Target(const std::string& path) {
   std::string p = path;
   for (int hops = 0; hops < 40; ++hops) {
@@ -48,11 +67,11 @@ std::string Target(const std::string& path) {
     if (ec) return p;
     p = link.is_absolute() ? link.string() : (fs::path(Folder(p)) / link).string();
   }
-  return path;
+  throw std::runtime_error("cannot write " + Reason(path, ELOOP));
 }
 
 void SyncFolder(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
@@ -64,14 +83,67 @@ mode_t NewFileMode() {
   return 0666 & ~mask;
 }
 
+// Opens path, retrying after a signal that does not stop the run.
+int OpenStopping(const std::string& path, int flags) {
+  for (;;) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd >= 0 || errno != EINTR) return fd;
+    CheckStop();
+  }
+}
+
+// Removes dir's temporary files that no live run holds locked.
+void RemoveDeadTemps(const std::string& dir) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (SuffixOf(name, kTempPrefix).empty() || !entry.is_regular_file(ec) || entry.is_symlink(ec))
+      continue;
+    const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(entry.path().c_str());
+    ::close(fd);
+  }
+}
+
+// The names in a folder.
+std::vector<std::string> Names(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec))
+    names.push_back(entry.path().filename().string());
+  if (ec) throw std::runtime_error("cannot read the folder " + Reason(dir, ec.value()));
+  return names;
+}
+
+// Moves names from one folder to another; on a failure moves back those it
+// moved and returns the failing name and errno.
+int Move(const std::vector<std::string>& names, const std::string& from, const std::string& to,
+         std::string* failed) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (::rename(Join(from, names[i]).c_str(), Join(to, names[i]).c_str()) == 0) continue;
+    const int error = errno;
+    *failed = names[i];
+    while (i-- > 0) ::rename(Join(to, names[i]).c_str(), Join(from, names[i]).c_str());
+    return error;
+  }
+  return 0;
+}
+
 }  // namespace
 
 void CatchStopSignals() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int s : kStopSignals) sigaction(s, &action, nullptr);
+  // No SA_RESTART: a blocked open, read or write returns, and the run stops.
+  action.sa_flags = 0;
+  for (int s : kStopSignals) {
+    struct sigaction was {};
+    if (sigaction(s, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) continue;
+    sigaction(s, &action, nullptr);
+  }
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 int StopSignal() { return stopSignal; }
@@ -96,17 +168,53 @@ std::string Reason(const std::string& path, int error) {
   return path + ": " + std::strerror(error);
 }
 
+bool IsStream(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+// ---- replacing several outputs together ----
+
+void CommitAll(const std::vector<Staged*>& outputs) {
+  for (Staged* o : outputs) o->Ready();
+  std::vector<Staged*> order;
+  for (Staged* o : outputs)
+    if (o->Restorable()) order.push_back(o);
+  for (Staged* o : outputs)
+    if (!o->Restorable()) order.push_back(o);
+  if (order.size() > 1 && !order[order.size() - 2]->Restorable())
+    throw std::logic_error("two outputs that cannot be put back");
+  CheckStop();
+  SignalHold hold;
+  for (size_t i = 0; i < order.size(); ++i) {
+    try {
+      order[i]->Swap();
+    } catch (...) {
+      while (i-- > 0) order[i]->Restore();
+      throw;
+    }
+  }
+  for (Staged* o : order) o->Settle();
+}
+
 // ---- one file ----
 
-OutputFile::OutputFile(std::string path, bool durable)
-    : path_(std::move(path)), target_(Target(path_)), durable_(durable) {
+OutputFile::OutputFile(std::string path) : OutputFile(path, path, false) {}
+
+OutputFile::OutputFile(std::string path, std::string shown)
+    : OutputFile(std::move(path), std::move(shown), true) {}
+
+OutputFile::OutputFile(std::string path, std::string shown, bool staged)
+    : path_(std::move(shown)), target_(Target(path)), durable_(!staged) {
   struct stat st {};
   if (::stat(target_.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) throw std::runtime_error("cannot write " + path_ + ": it is a folder");
     if (!S_ISREG(st.st_mode)) {
       // A device or pipe is written as it is: there is nothing to replace.
-      fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+      // A pipe waits here for its reader.
+      fd_ = OpenStopping(target_, O_WRONLY);
       if (fd_ < 0) throw std::runtime_error("cannot write " + Reason(path_, errno));
+      streamed_ = true;
       return;
     }
   }
@@ -114,80 +222,98 @@ OutputFile::OutputFile(std::string path, bool durable)
   const long nameMax = ::pathconf(dir.c_str(), _PC_NAME_MAX);
   if (nameMax > 0 && fs::path(target_).filename().string().size() > size_t(nameMax))
     throw std::runtime_error("cannot write " + Reason(path_, ENAMETOOLONG));
-  std::string temp = Join(dir, kTempPattern);
-  fd_ = ::mkstemp(temp.data());
+  if (!staged) RemoveDeadTemps(dir);
+  std::string temp = Join(dir, std::string(kTempPrefix) + "XXXXXX");
+  fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd_ < 0) throw std::runtime_error("cannot write " + Reason(path_, errno));
   temp_ = temp;
+  // Held until the file has its name: a live run's file is never taken for
+  // a dead one's.
+  if (!staged) ::flock(fd_, LOCK_EX | LOCK_NB);
 }
 
 OutputFile::~OutputFile() { Abort(); }
 
 void OutputFile::Abort() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
   if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void OutputFile::Fail(const char* what, int error) {
+  Abort();
+  throw std::runtime_error(what + Reason(path_, error));
 }
 
 void OutputFile::Write(const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
+    // A signal may cut a write to a pipe short: stop before waiting again.
+    if (StopSignal()) Abort();
+    CheckStop();
     const ssize_t n = ::write(fd_, p, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = n < 0 ? errno : EIO;
-      Abort();
-      throw std::runtime_error("cannot write " + Reason(path_, error));
-    }
+    if (n <= 0) Fail("cannot write ", n < 0 ? errno : EIO);
     p += n, size -= size_t(n);
   }
 }
 
 int64_t OutputFile::Seek(int64_t offset, int whence) {
   const off_t at = ::lseek(fd_, off_t(offset), whence);
-  if (at < 0) {
-    const int error = errno;
-    Abort();
-    throw std::runtime_error("cannot seek in " + Reason(path_, error));
-  }
+  if (at < 0) Fail("cannot seek in ", errno);
   return at;
 }
 
 int64_t OutputFile::Size() {
   struct stat st;
-  if (::fstat(fd_, &st) != 0) {
-    const int error = errno;
-    Abort();
-    throw std::runtime_error("cannot write " + Reason(path_, error));
-  }
+  if (::fstat(fd_, &st) != 0) Fail("cannot write ", errno);
   return st.st_size;
 }
 
-void OutputFile::Commit() {
-  auto fail = [&](int error) {
-    Abort();
-    throw std::runtime_error("cannot write " + Reason(path_, error));
-  };
-  if (temp_.empty()) {
-    // Written straight into a device or pipe.
-    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) fail(errno);
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    if (rc != 0) fail(errno);
+void OutputFile::Commit() { CommitAll({this}); }
+
+void OutputFile::Ready() {
+  if (streamed_) {
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) Fail("cannot write ", errno);
     return;
   }
   struct stat st {};
-  const mode_t mode = ::stat(target_.c_str(), &st) == 0 ? st.st_mode & 07777 : NewFileMode();
-  if (::fchmod(fd_, mode) != 0 || (durable_ && ::fsync(fd_) != 0)) fail(errno);
-  const int rc = ::close(fd_);
-  fd_ = -1;
-  if (rc != 0) fail(errno);
-  {
-    SignalHold hold;
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) fail(errno);
-    temp_.clear();
+  replaces_ = ::stat(target_.c_str(), &st) == 0;
+  const mode_t mode = replaces_ ? st.st_mode & 07777 : NewFileMode();
+  if (::fchmod(fd_, mode) != 0 || (durable_ && ::fsync(fd_) != 0)) Fail("cannot write ", errno);
+  if (!durable_) {
+    // A file of a set: the folder's sync covers it, and its close reports
+    // what the write-back found.
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0) Fail("cannot write ", errno);
   }
-  if (durable_) SyncFolder(Folder(target_));
+}
+
+void OutputFile::Swap() {
+  if (streamed_) {
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0) Fail("cannot write ", errno);
+    return;
+  }
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) Fail("cannot write ", errno);
+  temp_.clear();
+  swapped_ = true;
+}
+
+void OutputFile::Restore() {
+  // Only a file that replaced none is put back: by taking it away.
+  if (swapped_ && !replaces_) ::unlink(target_.c_str());
+  swapped_ = false;
+}
+
+void OutputFile::Settle() {
+  // The data was synced before the rename; the lock goes with the close.
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (durable_ && swapped_) SyncFolder(Folder(target_));
 }
 
 void WriteFileAtomic(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -205,20 +331,7 @@ FolderOutput::FolderOutput(std::string dir, bool force, const std::string& optio
   const fs::file_status status = fs::status(dir_, ec);
   if (fs::exists(status) && !fs::is_directory(status))
     throw UsageError(option + " " + dir_ + ": it is a file, not a folder");
-  if (fs::exists(status)) {
-    std::vector<std::string> present;
-    for (const auto& entry : fs::directory_iterator(dir_, ec))
-      present.push_back(entry.path().filename().string());
-    if (ec) throw std::runtime_error("cannot read the folder " + Reason(dir_, ec.value()));
-    if (!present.empty() && !force) {
-      std::string some;
-      for (size_t i = 0; i < present.size() && i < 3; ++i) some += (i ? ", " : "") + present[i];
-      if (present.size() > 3) some += ", ...";
-      throw UsageError(option + " " + dir_ + " already holds " + std::to_string(present.size()) +
-                       " file(s) (" + some +
-                       "); --force replaces this tool's own files there and leaves the others");
-    }
-  } else {
+  if (!fs::exists(status)) {
     // Make the missing folders one by one, so that a failed run takes away
     // exactly those.
     std::vector<fs::path> missing;
@@ -231,13 +344,37 @@ FolderOutput::FolderOutput(std::string dir, bool force, const std::string& optio
     for (const fs::path& p : missing) {
       if (::mkdir(p.c_str(), 0777) != 0) {
         const int error = errno;
+        if (error == EEXIST && fs::is_directory(p, ec)) continue;  // another run made it
         Remove();
         throw std::runtime_error("cannot make the folder " + Reason(p.string(), error));
       }
       made_.push_back(p.string());
     }
   }
-  std::string staging = Join(dir_, kTempPattern);
+  // One run at a time: the lock lives on the folder itself, so nothing is
+  // added to it or beside it.
+  lock_ = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (lock_ < 0 || ::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    Remove();
+    if (error == EWOULDBLOCK)
+      throw std::runtime_error(option + " " + dir_ +
+                               ": another run is writing into this folder; try again when it "
+                               "has ended");
+    throw std::runtime_error("cannot write into the folder " + Reason(dir_, error));
+  }
+  Recover();
+  const std::vector<std::string> present = Names(dir_);
+  if (!present.empty() && !force) {
+    std::string some;
+    for (size_t i = 0; i < present.size() && i < 3; ++i) some += (i ? ", " : "") + present[i];
+    if (present.size() > 3) some += ", ...";
+    Remove();
+    throw UsageError(option + " " + dir_ + " already holds " + std::to_string(present.size()) +
+                     " file(s) (" + some +
+                     "); --force replaces this tool's own files there and leaves the others");
+  }
+  std::string staging = Join(dir_, std::string(kNewPrefix) + "XXXXXX");
   if (!::mkdtemp(staging.data())) {
     const int error = errno;
     Remove();
@@ -246,8 +383,48 @@ FolderOutput::FolderOutput(std::string dir, bool force, const std::string& optio
   staging_ = staging;
 }
 
+// Holding the lock, what is in the folder under the tools' hidden names was
+// left by a run that is gone. A swap that had moved the whole old set aside
+// (".orvold-") is finished with the rest of its new set; one that had not
+// (".orvout-") is undone; then staging folders and files go.
+void FolderOutput::Recover() {
+  std::error_code ec;
+  // Only folders of exactly the tools' names are theirs (never through a link).
+  auto ours = [&](const std::string& name, const char* prefix) {
+    const std::string suffix = SuffixOf(name, prefix);
+    return !suffix.empty() && fs::is_directory(fs::symlink_status(Join(dir_, name), ec))
+               ? suffix
+               : std::string();
+  };
+  auto fail = [&](const std::string& name, int error) {
+    throw std::runtime_error("cannot finish what an earlier, stopped run left in " +
+                             Reason(Join(dir_, name), error));
+  };
+  std::string failed;
+  for (const std::string& name : Names(dir_)) {
+    const std::string back = ours(name, kOutPrefix), ahead = ours(name, kOldPrefix);
+    const std::string staged = kNewPrefix + (back.empty() ? ahead : back);
+    if (!back.empty()) {
+      if (const int error = Move(Names(Join(dir_, name)), Join(dir_, name), dir_, &failed))
+        fail(failed, error);
+    } else if (!ahead.empty() && !ours(staged, kNewPrefix).empty()) {
+      const std::string from = Join(dir_, staged);
+      if (const int error = Move(Names(from), from, dir_, &failed)) fail(failed, error);
+    } else {
+      continue;
+    }
+    fs::remove_all(Join(dir_, staged), ec);
+    fs::remove_all(Join(dir_, name), ec);
+  }
+  for (const std::string& name : Names(dir_))
+    if (!ours(name, kNewPrefix).empty() || !ours(name, kOldPrefix).empty())
+      fs::remove_all(Join(dir_, name), ec);
+  RemoveDeadTemps(dir_);
+}
+
 FolderOutput::~FolderOutput() {
   if (!committed_) Remove();
+  if (lock_ >= 0) ::close(lock_);
 }
 
 void FolderOutput::Remove() {
@@ -259,63 +436,86 @@ void FolderOutput::Remove() {
 }
 
 std::unique_ptr<OutputFile> FolderOutput::Open(const std::string& name) {
-  return std::make_unique<OutputFile>(Join(staging_, name), false);
+  return std::make_unique<OutputFile>(Join(staging_, name), Join(dir_, name));
 }
 
-void FolderOutput::Commit() {
+void FolderOutput::Commit() { CommitAll({this}); }
+
+void FolderOutput::Ready() {
   // The whole set reaches the disk before it replaces the old one.
-  const int fd = ::open(staging_.c_str(), O_RDONLY | O_DIRECTORY);
+  const int fd = ::open(staging_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const int synced = fd >= 0 ? ::syncfs(fd) : -1;
   const int error = errno;
   if (fd >= 0) ::close(fd);
   if (synced != 0) throw std::runtime_error("cannot write into the folder " + Reason(dir_, error));
-  SignalHold hold;
-  std::vector<std::string> old;
+}
+
+void FolderOutput::Swap() {
   std::error_code ec;
+  old_.clear();
   for (const auto& entry : fs::directory_iterator(dir_, ec)) {
     const std::string name = entry.path().filename().string();
-    if (owned_(name) && !entry.is_directory(ec)) old.push_back(name);
+    if (owned_(name) && !entry.is_directory(ec)) old_.push_back(name);
   }
   // The new set is whatever the staging folder holds (listed only now, so
   // that nothing is kept per file during the run).
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(staging_, ec))
-    names.push_back(entry.path().filename().string());
-  if (ec) throw std::runtime_error("cannot read the folder " + Reason(staging_, ec.value()));
-  std::string aside;
-  if (!old.empty()) {
-    aside = Join(dir_, kTempPattern);
-    if (!::mkdtemp(aside.data()))
-      throw std::runtime_error("cannot write into the folder " + Reason(dir_, errno));
+  new_ = Names(staging_);
+  // The old set moves into ".orvout-", which becomes ".orvold-" once it is
+  // all there: a run that finds one after a kill knows which way to go.
+  const std::string suffix = fs::path(staging_).filename().string().substr(std::strlen(kNewPrefix));
+  const std::string moving = Join(dir_, kOutPrefix + suffix);
+  aside_ = Join(dir_, kOldPrefix + suffix);
+  if (::mkdir(moving.c_str(), 0700) != 0)
+    throw std::runtime_error("cannot write into the folder " + Reason(dir_, errno));
+  std::string failed;
+  int error = Move(old_, dir_, moving, &failed);
+  if (error == 0 && ::rename(moving.c_str(), aside_.c_str()) != 0) {
+    error = errno;
+    failed = fs::path(aside_).filename().string();
+    Move(old_, moving, dir_, &failed);
   }
-  // Moves names from one folder to another; on a failure moves back those
-  // it moved and returns the failing name and errno.
-  auto move = [](const std::vector<std::string>& names, const std::string& from,
-                 const std::string& to, std::string* failed) {
-    for (size_t i = 0; i < names.size(); ++i) {
-      if (::rename(Join(from, names[i]).c_str(), Join(to, names[i]).c_str()) == 0) continue;
-      const int error = errno;
-      *failed = names[i];
-      while (i-- > 0) ::rename(Join(to, names[i]).c_str(), Join(from, names[i]).c_str());
-      return error;
-    }
-    return 0;
-  };
-  std::string failed, unused;
-  int moveError = move(old, dir_, aside, &failed);
-  bool restored = true;
-  if (moveError == 0) {
-    moveError = move(names, staging_, dir_, &failed);
-    if (moveError != 0) restored = move(old, aside, dir_, &unused) == 0;
-  }
-  // The old set is deleted only once the new one is in place; a set that
-  // could not be put back stays in its hidden folder.
-  if (!aside.empty() && restored) fs::remove_all(aside, ec);
-  if (moveError != 0)
-    throw std::runtime_error("cannot move " + failed + " into " + Reason(dir_, moveError) +
+  if (error != 0) {
+    ::rmdir(moving.c_str());
+    aside_.clear();
+    throw std::runtime_error("cannot move " + failed + " aside in " + Reason(dir_, error) +
                              "; the folder is as it was");
+  }
+  error = Move(new_, staging_, dir_, &failed);
+  if (error != 0) {
+    // The old set is deleted only once the new one is in place; a set that
+    // could not be put back stays in its hidden folder.
+    PutOldBack();
+    throw std::runtime_error("cannot move " + failed + " into " + Reason(dir_, error) +
+                             "; the folder is as it was");
+  }
+}
+
+void FolderOutput::Restore() {
+  std::string unused;
+  Move(new_, dir_, staging_, &unused);
+  PutOldBack();
+}
+
+void FolderOutput::PutOldBack() {
+  std::string unused;
+  std::error_code ec;
+  if (Move(old_, aside_, dir_, &unused) == 0) {
+    fs::remove_all(aside_, ec);
+  } else {
+    // Named as a set on its way out again, so that the next run puts it back
+    // rather than finishing the swap.
+    const std::string suffix = fs::path(aside_).filename().string().substr(std::strlen(kOldPrefix));
+    ::rename(aside_.c_str(), Join(dir_, kOutPrefix + suffix).c_str());
+  }
+  aside_.clear();
+}
+
+void FolderOutput::Settle() {
+  std::error_code ec;
   fs::remove_all(staging_, ec);
   staging_.clear();
+  fs::remove_all(aside_, ec);
+  aside_.clear();
   SyncFolder(dir_);
   committed_ = true;
 }

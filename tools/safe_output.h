@@ -1,6 +1,8 @@
 // How every tool writes: a file appears whole or not at all, a folder's set
-// of the tool's files is replaced as a whole, and SIGINT, SIGTERM or SIGHUP
-// stop a run with nothing left behind.
+// of the tool's files is replaced as a whole, several outputs of one run are
+// replaced together or not at all, and SIGINT, SIGTERM or SIGHUP stop a run
+// with nothing left behind. What a run killed outright leaves, the next run
+// into the same place cleans up.
 #pragma once
 
 #include <csignal>
@@ -16,7 +18,10 @@ namespace orvtools {
 // ---- stopping on a signal ----
 
 // Notes SIGINT, SIGTERM and SIGHUP instead of dying at once, so that a run
-// stops at its next check and cleans up.
+// stops at its next check and cleans up; a wait in open, read or write ends
+// at once. A signal ignored when the tool started (nohup, a background job)
+// stays ignored. SIGXFSZ is ignored too: a write past the file size limit
+// then fails like one on a full disk.
 void CatchStopSignals();
 // The signal that asked the run to stop, 0 when none has.
 int StopSignal();
@@ -44,6 +49,35 @@ class SignalHold {
 // "PATH: reason" from errno.
 std::string Reason(const std::string& path, int error);
 
+// ---- replacing several outputs together ----
+
+// An output made under a hidden name, to be put in place with the others of
+// its run.
+class Staged {
+ public:
+  virtual ~Staged() = default;
+  // Everything short of the swap: flushed and synced.
+  virtual void Ready() = 0;
+  // Puts the new output in place; on a failure everything is as it was.
+  virtual void Swap() = 0;
+  // Whether Restore can put back what Swap replaced.
+  virtual bool Restorable() const = 0;
+  // After Swap: puts back what was there before.
+  virtual void Restore() = 0;
+  // After every Swap: lets go of what was replaced.
+  virtual void Settle() = 0;
+};
+
+// Puts every output in place, or none: each is made ready, then they are
+// swapped (those that can be put back first), and when one fails those
+// swapped before it are put back. At most one output may be one that cannot
+// be put back.
+void CommitAll(const std::vector<Staged*>& outputs);
+
+// Whether path (through links) is a pipe, device or socket: written as it
+// is, with nothing to stage or put back.
+bool IsStream(const std::string& path);
+
 // ---- one file ----
 
 // A file written beside its final name under a short temporary name (any
@@ -52,10 +86,16 @@ std::string Reason(const std::string& path, int error);
 // symbolic link it writes the file the link points to. Opening it checks the
 // folder and name before any work; a file not committed is removed. A file
 // that is not `durable` skips its own fsync (FolderOutput syncs its set at once).
-class OutputFile {
+// A pipe or device is written straight. The temporary name carries the
+// tools' marker and is locked while the run lives, so that a later run can
+// tell a dead run's file from a live one and remove it.
+class OutputFile : public Staged {
  public:
-  explicit OutputFile(std::string path, bool durable = true);
-  ~OutputFile();
+  explicit OutputFile(std::string path);
+  // A file of a FolderOutput's set: written into its staging folder under
+  // its own name, `shown` as the user knows it.
+  OutputFile(std::string path, std::string shown);
+  ~OutputFile() override;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
@@ -65,16 +105,29 @@ class OutputFile {
   // such as video containers.
   int64_t Seek(int64_t offset, int whence);
   int64_t Size();
+  // Ready and Swap: the file alone.
   void Commit();
   void Abort();
   const std::string& path() const { return path_; }
+  bool streamed() const { return streamed_; }
+
+  void Ready() override;
+  void Swap() override;
+  bool Restorable() const override { return !streamed_ && !replaces_; }
+  void Restore() override;
+  void Settle() override;
 
  private:
+  OutputFile(std::string path, std::string shown, bool staged);
+  [[noreturn]] void Fail(const char* what, int error);
   std::string path_;    // as the user named it, for messages
   std::string target_;  // the file it lands in
   std::string temp_;
   int fd_ = -1;
   bool durable_;
+  bool streamed_ = false;
+  bool replaces_ = false;  // a file of that name was there when it got ready
+  bool swapped_ = false;
 };
 
 // Writes bytes to path whole or not at all.
@@ -88,24 +141,40 @@ void WriteFileAtomic(const std::string& path, const std::vector<uint8_t>& bytes)
 // files in the folder are left alone. A folder that holds anything is
 // refused unless force is set; a folder the run made goes again when the
 // run fails.
-class FolderOutput {
+//
+// The folder itself is locked (flock) for the whole run: a second run into
+// it is refused. Holding the lock, a run first finishes what a killed run
+// left: a swap that had moved the whole old set aside is completed, one
+// that had not is undone, and staging folders and files of dead runs go.
+class FolderOutput : public Staged {
  public:
   FolderOutput(std::string dir, bool force, const std::string& option,
                std::function<bool(const std::string&)> owned);
-  ~FolderOutput();
+  ~FolderOutput() override;
   FolderOutput(const FolderOutput&) = delete;
   FolderOutput& operator=(const FolderOutput&) = delete;
 
   // The set's file `name`, written into the staging folder until Commit.
   std::unique_ptr<OutputFile> Open(const std::string& name);
+  // Ready, Swap and Settle: the set alone.
   void Commit();
   const std::string& dir() const { return dir_; }
 
+  void Ready() override;
+  void Swap() override;
+  bool Restorable() const override { return true; }
+  void Restore() override;
+  void Settle() override;
+
  private:
+  void Recover();
+  void PutOldBack();
   void Remove();
-  std::string dir_, staging_;
+  std::string dir_, staging_, aside_;
   std::function<bool(const std::string&)> owned_;
-  std::vector<std::string> made_;  // folders this run created, outermost first
+  std::vector<std::string> made_;       // folders this run created, outermost first
+  std::vector<std::string> old_, new_;  // the sets' names during a swap
+  int lock_ = -1;
   bool committed_ = false;
 };
 

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -66,19 +68,28 @@ class OrvplayTest : public ::testing::Test {
   // limit), standard output into `out` (read back when it is out.txt).
   Result Exec(const std::string& program, const std::vector<std::string>& args,
               const std::string& setup = "", const std::string& out = "") {
-    const std::string outFile = dir.string() + ".out", errFile = dir.string() + ".err";
+    return Wait(Start(program, args, setup, out));
+  }
+  // Exec in two halves: the program starts, with the stop signals at their
+  // defaults whatever the test's own are, and later its end is read.
+  pid_t Start(const std::string& program, const std::vector<std::string>& args,
+              const std::string& setup = "", const std::string& out = "") {
     std::string command = "cd " + Quote(dir.string()) + " && " + setup + " exec " + Quote(program);
     for (const auto& a : args) command += " " + Quote(a);
-    command += " >" + Quote(out.empty() ? outFile : out) + " 2>" + Quote(errFile) + " </dev/null";
+    command += " >" + Quote(out.empty() ? dir.string() + ".out" : out) + " 2>" +
+               Quote(dir.string() + ".err") + " </dev/null";
     std::string shell = "/bin/sh", dashC = "-c";
     char* argv[] = {shell.data(), dashC.data(), command.data(), nullptr};
-    Result r;
     pid_t pid = 0;
+    const StopSignalsAtDefault attr;
+    return posix_spawn(&pid, "/bin/sh", nullptr, &attr.attr, argv, environ) == 0 ? pid : -1;
+  }
+  Result Wait(pid_t pid) {
+    const std::string outFile = dir.string() + ".out", errFile = dir.string() + ".err";
+    Result r;
     int status = 0;
     rusage usage{};
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0 ||
-        ::wait4(pid, &status, 0, &usage) != pid)
-      return r;
+    if (pid <= 0 || ::wait4(pid, &status, 0, &usage) != pid) return r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.peakKiB = usage.ru_maxrss;
     r.out = Slurp(outFile);
@@ -98,6 +109,22 @@ class OrvplayTest : public ::testing::Test {
 
   Picture ReadPng(const fs::path& path) { return orvplay::ReadPng(path.string()); }
 
+  // Spawn attributes that start a program with SIGINT, SIGTERM and SIGHUP at
+  // their defaults, even where the test itself ignores them (a background job
+  // of a script): the programs keep a signal ignored at their start.
+  struct StopSignalsAtDefault {
+    posix_spawnattr_t attr;
+    StopSignalsAtDefault() {
+      posix_spawnattr_init(&attr);
+      sigset_t stops;
+      sigemptyset(&stops);
+      for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, s);
+      posix_spawnattr_setsigdefault(&attr, &stops);
+      posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    }
+    ~StopSignalsAtDefault() { posix_spawnattr_destroy(&attr); }
+  };
+
   // Starts a program in the test's folder, its output thrown away.
   pid_t Spawn(const char* program, const std::vector<std::string>& args) {
     std::vector<std::string> all{program};
@@ -111,7 +138,8 @@ class OrvplayTest : public ::testing::Test {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
+    const StopSignalsAtDefault attr;
+    const int rc = posix_spawn(&pid, program, &actions, &attr.attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
   }
@@ -119,8 +147,13 @@ class OrvplayTest : public ::testing::Test {
   // Every file and folder under the test's folder with its bytes.
   std::map<std::string, std::string> Snapshot() {
     std::map<std::string, std::string> files;
-    for (const std::string& name : Files())
-      files[name] = fs::is_directory(dir / name) ? "<folder>" : Slurp(dir / name);
+    for (const std::string& name : Files()) {
+      const fs::file_status st = fs::symlink_status(dir / name);
+      files[name] = fs::is_directory(st) ? "<folder>"
+                    : fs::is_fifo(st)    ? "<pipe>"
+                    : fs::is_symlink(st) ? "<link " + fs::read_symlink(dir / name).string() + ">"
+                                         : Slurp(dir / name);
+    }
     return files;
   }
 
@@ -282,6 +315,9 @@ TEST_F(OrvplayTest, CommandLineMistakesAreNamed) {
       {{"OrvFade", "--out", ".gif"}, "--out .gif: the name needs a stem before .gif"},
       {{"OrvFade", "--out", "d/.PNG"}, "--out d/.PNG: the name needs a stem before .png"},
       {{"OrvFade", "--force", "--no-output"}, "--force is for --frames and --out-dir"},
+      {{"OrvFade", "--no-output", "--out", "x.gif"}, "--no-output writes nothing"},
+      {{"OrvFade", "--frames", "f", "--no-output"}, "--no-output writes nothing"},
+      {{"--all", "--no-output", "--out-dir", "d"}, "--no-output writes nothing"},
       // These need the module's list or the picture, so they come later.
       {{"OrvFade", "--color", "red", "--no-output"}, "--color is for OrvColor only"},
       {{"OrvFade", "--rect", "0,0,361,640", "--no-output"},
@@ -464,6 +500,7 @@ TEST_F(OrvplayTest, LimitsAndOutputsAreCheckedBeforeAnyWork) {
   std::ofstream(dir / "wide.png", std::ios::binary) << HeaderOnlyPng(100000, 100000);
   std::ofstream(dir / "many.png", std::ios::binary) << HeaderOnlyPng(8193, 8193);
   WritePng("a.png", Random(8, 8, 1));
+  fs::create_symlink("loop.gif", dir / "loop.gif");
   const std::vector<std::string> before = Files();
   // Runs that would take hours if they got going.
   const std::vector<std::string> endless{"--duration", "600000", "--fps", "1000"};
@@ -491,6 +528,10 @@ TEST_F(OrvplayTest, LimitsAndOutputsAreCheckedBeforeAnyWork) {
        "cannot write no-such/x.gif: No such file or directory"},
       {ORVPLAY_PATH, {"OrvFade", "--frames", "a.png"}, 2, "--frames a.png: it is a file"},
       {ORVPLAY_PATH, {"OrvFade", "--out", std::string(256, 'n') + ".gif"}, 1, "File name too long"},
+      {ORVPLAY_PATH,
+       {"OrvFade", "--out", "loop.gif"},
+       1,
+       "cannot write loop.gif: Too many levels of symbolic links"},
       {ORVHOST_PATH,
        {"thumbnail", "--out", "no-such/t.png", "--size", "16384x4096"},
        1,
@@ -580,26 +621,287 @@ TEST_F(OrvplayTest, AFolderThatHoldsFilesIsUsedOnlyWithForceAndOnlyTheToolsSetIs
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), {}), 1);
 }
 
-TEST_F(OrvplayTest, AMoveThatFailsHalfwayPutsTheOldSetBack) {
+TEST_F(OrvplayTest, AMoveThatFailsHalfwayPutsEveryOutputBack) {
   ASSERT_EQ(Run({"OrvFade", "--duration", "300", "--fps", "20", "--frames", "v"}).code, 0);
   // One name the new set needs is taken by a folder (of the user's).
   fs::remove(dir / "v" / FrameName(5));
   fs::create_directories(dir / "v" / FrameName(5) / "inside");
+  std::ofstream(dir / "keep.gif") << "the user's animation";
   const auto before = Snapshot();
-  const Result r =
-      Run({"OrvWipeUp", "--duration", "300", "--fps", "20", "--frames", "v", "--force"});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("cannot move " + FrameName(5) + " into v: Is a directory"),
-            std::string::npos)
-      << r.err;
-  EXPECT_EQ(Snapshot(), before) << "old and new frames mixed, or a staging folder was left";
+  // A file beside the set is replaced only with it.
+  for (const std::vector<std::string>& beside :
+       {std::vector<std::string>{}, {"--out", "keep.gif"}, {"--out", "new.gif"}}) {
+    SCOPED_TRACE(beside.empty() ? "the set alone" : beside[1]);
+    std::vector<std::string> args{"OrvWipeUp", "--duration", "300", "--fps",
+                                  "20",        "--frames",   "v",   "--force"};
+    args.insert(args.end(), beside.begin(), beside.end());
+    const Result r = Run(args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("cannot move " + FrameName(5) + " into v: Is a directory"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Snapshot(), before) << "an output was replaced, sets mixed or a hidden file left";
+  }
+}
+
+// The kernel function the pid waits in once its name ends in `wchan`; "" if
+// the pid ends first.
+std::string WaitsIn(pid_t pid, const std::string& wchan) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/wchan";
+  for (std::string now;;) {
+    std::ifstream(path) >> now;
+    if (now.ends_with(wchan)) return wchan;
+    siginfo_t ended{};
+    if (::waitid(P_PID, id_t(pid), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 || ended.si_pid != 0)
+      return "";
+    std::this_thread::yield();
+  }
+}
+
+TEST_F(OrvplayTest, ASignalEndsEveryWait) {
+  const std::vector<std::string> endless{"--duration", "600000"};
+  const struct {
+    const char* program;
+    std::string setup;
+    std::vector<std::string> args;
+    const char* wchan;  // where it waits: a pipe's open or write
+    std::vector<int> signals;
+    int code;
+  } cases[] = {
+      {ORVPLAY_PATH, "", {"OrvFade", "--out", "p.gif"}, "wait_for_partner", {SIGINT}, 130},
+      // The reader never reads: the pipe fills.
+      {ORVPLAY_PATH, "", {"OrvFade", "--out", "r.gif"}, "pipe_write", {SIGTERM}, 143},
+      {ORVPLAY_PATH,
+       "",
+       {"OrvFade", "--from", "p.gif", "--to", "p.gif", "--frames", "f"},
+       "wait_for_partner",
+       {SIGHUP},
+       129},
+      {ORVHOST_PATH, "", {"about", "--out", "p.gif"}, "wait_for_partner", {SIGTERM}, 143},
+      // Ignored at the start (nohup), SIGHUP stays ignored; SIGINT then stops it.
+      {ORVPLAY_PATH,
+       "trap '' HUP;",
+       {"OrvFade", "--out", "p.gif"},
+       "wait_for_partner",
+       {SIGHUP, SIGINT},
+       130},
+  };
+  ASSERT_EQ(::mkfifo((dir / "p.gif").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo((dir / "r.gif").c_str(), 0644), 0);
+  const int reader = ::open((dir / "r.gif").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const auto before = Snapshot();
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    if (c.program == std::string(ORVPLAY_PATH))
+      args.insert(args.end(), endless.begin(), endless.end());
+    SCOPED_TRACE(c.setup + " " + args[0] + " " + args[1] + " " + args[2]);
+    const pid_t pid = Start(c.program, args, c.setup);
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(WaitsIn(pid, c.wchan), c.wchan);
+    for (int signal : c.signals) ::kill(pid, signal);
+    const Result r = Wait(pid);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(std::string("stopped by ") + strsignal(c.signals.back())),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Snapshot(), before);
+  }
+  ::close(reader);
+}
+
+TEST_F(OrvplayTest, APipeTakesWhatIsWrittenFrontToBackAndAlone) {
+  WritePng("b.png", Random(8, 6, 2));
+  for (const char* pipe : {"in.png", "out.gif", "out.mp4"})
+    ASSERT_EQ(::mkfifo((dir / pipe).c_str(), 0644), 0);
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    const char* message;  // for a refusal
+    const char* through;  // the pipe the test reads or writes meanwhile
+  } cases[] = {
+      {{"OrvFade", "--out", "out.mp4"},
+       2,
+       "out.mp4 is a pipe or device, and .mp4 video goes back",
+       nullptr},
+      {{"OrvFade", "--out", "out.gif", "--frames", "f"},
+       2,
+       "--out out.gif is a pipe or device, which cannot be held back until --frames f is ready",
+       nullptr},
+      {{"OrvFade", "--out", "out.gif"}, 0, "", "out.gif"},
+      {{"OrvFade", "--from", "in.png", "--to", "b.png", "--frames", "fr"}, 0, "", "in.png"},
+  };
+  const auto before = Snapshot();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[2]);
+    if (c.args[2] == "out.mp4" && !orvplay::kVideoBuilt) continue;
+    std::string read;
+    std::thread other([&] {
+      if (!c.through) return;
+      const bool in = c.through == std::string("in.png");
+      std::fstream pipe(dir / c.through,
+                        in ? std::ios::out | std::ios::binary : std::ios::in | std::ios::binary);
+      if (in)
+        pipe << Slurp(dir / "b.png");
+      else
+        read.assign(std::istreambuf_iterator<char>(pipe), {});
+    });
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--duration", "100"});
+    const Result r = Run(args);
+    other.join();
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    if (c.through && c.through == std::string("out.gif")) {
+      EXPECT_EQ(giftest::DecodeGif({read.begin(), read.end()}).width, 640);
+    }
+  }
+  // The picture read from the pipe is the one written into it.
+  EXPECT_TRUE(ReadPng(dir / "fr" / "final.png") == ReadPng(dir / "b.png"));
+  fs::remove_all(dir / "fr");
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(OrvplayTest, AnOutputOverAnInputOrAnotherOutputIsRefused) {
+  WritePng("a.png", Random(8, 6, 1));
+  WritePng("b.png", Random(8, 6, 2));
+  fs::create_symlink("b.png", dir / "link.png");
+  fs::create_directory(dir / "v");
+  WritePng("v/" + FrameName(1), Random(8, 6, 3));
+  fs::create_symlink("v/" + FrameName(1), dir / "into.png");
+  fs::create_directory(dir / "w");
+  fs::create_hard_link(dir / "a.png", dir / "w" / "final.png");
+  fs::create_directory(dir / "g");
+  fs::create_symlink("../b.png", dir / "g" / "link.png");
+  WritePng("g/OrvFade.png", Random(8, 6, 4));
+  const auto before = Snapshot();
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"--from", "a.png", "--to", "b.png", "--out", "b.png"},
+       "--out b.png is the same file as --to b.png"},
+      {{"--from", "link.png", "--to", "a.png", "--out", "./b.png"},
+       "--out ./b.png is the same file as --from link.png"},
+      {{"--from", "a.png", "--to", "v/" + FrameName(1), "--frames", "v", "--force"},
+       "--frames v: " + FrameName(1) + " is the same file as --to v/" + FrameName(1)},
+      {{"--from", "a.png", "--to", "b.png", "--frames", "w", "--force"},
+       "--frames w: final.png is the same file as --from a.png"},
+      {{"--all", "--from", "g/OrvFade.png", "--to", "g/link.png", "--out-dir", "g", "--force"},
+       "--out-dir g: OrvFade.png is the same file as --from g/OrvFade.png"},
+      // An output that the other's swap would take away.
+      {{"--frames", "new/", "--out", "new/final.png"},
+       "--out new/final.png is a file of the set --frames new/ replaces"},
+      {{"--frames", "v", "--force", "--out", "into.png"},
+       "--out into.png is a file of the set --frames v replaces"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    std::vector<std::string> args = c.args;
+    if (args[0] != "--all") args.insert(args.begin(), "OrvFade");
+    const Result r = Run(args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(Snapshot(), before);
+  }
+}
+
+TEST_F(OrvplayTest, AFolderAnotherRunWritesIntoIsRefused) {
+  fs::create_directory(dir / "v");
+  std::ofstream(dir / "v" / FrameName(0)) << "old";
+  const auto before = Snapshot();
+  const int lock = ::open((dir / "v").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"OrvFade", "--frames", "v", "--force"},
+        std::vector<std::string>{"--all", "--out-dir", "v", "--force"}}) {
+    SCOPED_TRACE(args[1]);
+    const Result r = Run(args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(args[1] + " v: another run is writing into this folder"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Snapshot(), before);
+  }
+  ::close(lock);
+  EXPECT_EQ(Run({"OrvFade", "--frames", "v", "--force", "--duration", "100"}).code, 0);
+}
+
+TEST_F(OrvplayTest, WhatAKilledRunLeftIsFinishedOrUndoneByTheNext) {
+  using Set = std::map<std::string, std::string>;
+  const std::string f0 = FrameName(0), f1 = FrameName(1);
+  // Each folder as a run killed at some point left it, beside a file of the
+  // user's, and as the next run (refused: the folder holds a file) leaves it.
+  const struct {
+    const char* when;
+    Set left, after;
+  } cases[] = {
+      {"while rendering", {{".orvnew-Aa0000", "<folder>"}, {".orvnew-Aa0000/" + f0, "new0"}}, {}},
+      {"while moving the old set aside: undone",
+       {{f1, "old1"},
+        {".orvout-Bb0000", "<folder>"},
+        {".orvout-Bb0000/" + f0, "old0"},
+        {".orvnew-Bb0000", "<folder>"},
+        {".orvnew-Bb0000/" + f0, "new0"},
+        {".orvnew-Bb0000/" + f1, "new1"}},
+       {{f0, "old0"}, {f1, "old1"}}},
+      {"while moving the new set in: finished",
+       {{f0, "new0"},
+        {".orvold-Cc0000", "<folder>"},
+        {".orvold-Cc0000/" + f0, "old0"},
+        {".orvold-Cc0000/" + f1, "old1"},
+        {".orvnew-Cc0000", "<folder>"},
+        {".orvnew-Cc0000/final.png", "newF"}},
+       {{f0, "new0"}, {"final.png", "newF"}}},
+      {"after the swap",
+       {{f0, "new0"}, {".orvold-Dd0000", "<folder>"}, {".orvold-Dd0000/" + f1, "old1"}},
+       {{f0, "new0"}}},
+      // A file's temporary is the tools' name and no lock; the user's look-alikes stay.
+      {"writing a file",
+       {{".orvtmp-Ee0000", "half"},
+        {".orvtmp-mine", "mine"},
+        {".orvnew-", "<folder>"},
+        {".orvold-Hh0000", "mine"}},
+       {{".orvtmp-mine", "mine"}, {".orvnew-", "<folder>"}, {".orvold-Hh0000", "mine"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.when);
+    fs::remove_all(dir / "v");
+    fs::create_directory(dir / "v");
+    for (const auto& [name, bytes] : c.left) {
+      if (bytes == "<folder>")
+        fs::create_directory(dir / "v" / name);
+      else
+        std::ofstream(dir / "v" / name) << bytes;
+    }
+    std::ofstream(dir / "v" / "notes.txt") << "mine";
+    const Result r = Run({"OrvFade", "--frames", "v"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(
+        r.err.find("--frames v already holds " + std::to_string(c.after.size() + 1) + " file(s)"),
+        std::string::npos)
+        << r.err;
+    Set expected{{"v", "<folder>"}, {"v/notes.txt", "mine"}};
+    for (const auto& [name, bytes] : c.after) expected["v/" + name] = bytes;
+    EXPECT_EQ(Snapshot(), expected);
+  }
+  // A live run's temporary (locked) stays; a dead one's beside an --out goes.
+  std::ofstream(dir / ".orvtmp-Ff0000") << "live";
+  std::ofstream(dir / ".orvtmp-Gg0000") << "dead";
+  const int live = ::open((dir / ".orvtmp-Ff0000").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(live, LOCK_EX | LOCK_NB), 0);
+  fs::remove_all(dir / "v");
+  ASSERT_EQ(Run({"OrvFade", "--out", "x.gif", "--duration", "100"}).code, 0);
+  ::close(live);
+  EXPECT_EQ(Files(), (std::vector<std::string>{".orvtmp-Ff0000", "x.gif"}));
 }
 
 // A full disk or a file size limit, found in different ways.
 TEST_F(OrvplayTest, AWriteThatFailsExitsOneAndLeavesNoFile) {
   const auto before = Snapshot();
-  // dash counts ulimit -f in blocks of 512 bytes: 8 KiB.
-  const std::string limit = "trap '' XFSZ; ulimit -f 16;";
+  // dash counts ulimit -f in blocks of 512 bytes: 8 KiB. The tools ignore
+  // SIGXFSZ themselves, so the write fails like one on a full disk.
+  const std::string limit = "ulimit -f 16;";
   const std::string full = "No space left on device", out = "standard output: " + full;
   const struct {
     const char* program;
@@ -611,7 +913,7 @@ TEST_F(OrvplayTest, AWriteThatFailsExitsOneAndLeavesNoFile) {
       {ORVHOST_PATH, {"classes"}, "", "/dev/full", out},
       {ORVHOST_PATH, {"thumbnail", "--out", "/dev/full"}, "", "", "/dev/full: " + full},
       {ORVPLAY_PATH, {"OrvFade", "--out", "sheet.png"}, limit, "", "sheet.png: File too large"},
-      {ORVPLAY_PATH, {"--all", "--out-dir", "gallery"}, limit, "", "File too large"},
+      {ORVPLAY_PATH, {"--all", "--out-dir", "gallery"}, limit, "", "cannot write gallery/OrvFade."},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -621,6 +923,7 @@ TEST_F(OrvplayTest, AWriteThatFailsExitsOneAndLeavesNoFile) {
     const Result r = Exec(c.program, c.args, c.setup, c.out);
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(".orv"), std::string::npos) << "a hidden name in " << r.err;
     EXPECT_EQ(Snapshot(), before);
   }
 }

@@ -1,6 +1,8 @@
 // orvplay: plays any transition of the module between two pictures through
 // the stand-in host and shows what an author would see: an animated GIF, a
 // contact sheet, every frame as a PNG, or a page with all six.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -149,10 +151,14 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
     FanOut fan(raw, t.symbol, expected);
     played.steps = stage.Play(t, s, from, to, fan);
   }
+  // Every output is replaced, or none.
+  std::vector<orvtools::Staged*> staged;
   for (auto& out : outputs) {
-    out->Commit();
+    out->Finish();
+    if (orvtools::Staged* s = out->staged()) staged.push_back(s);
     played.where.push_back(out->Where());
   }
+  orvtools::CommitAll(staged);
   return played;
 }
 
@@ -204,6 +210,65 @@ struct Opened {
   std::unique_ptr<orvtools::FolderOutput> folder;  // --out-dir or --frames
   std::unique_ptr<orvtools::OutputFile> single;    // --out
 };
+
+// What a pipe or device as --out can take: a kind written front to back,
+// alone (it cannot wait to be replaced together with a frame set).
+void CheckStreamOutput(const Options& o) {
+  if (o.out.empty() || !orvtools::IsStream(o.out)) return;
+  const OutputKind& kind = *OutputKindFor(o.out);
+  if (kind.writer == Writer::kVideo)
+    throw UsageError("--out " + o.out + " is a pipe or device, and " + kind.extension +
+                     " video goes back to finish its header: name a file");
+  if (!o.framesDir.empty())
+    throw UsageError("--out " + o.out +
+                     " is a pipe or device, which cannot be held back until --frames " +
+                     o.framesDir + " is ready: give it alone");
+}
+
+// No output may replace or delete a picture the run reads: --out the same
+// file as --from or --to (by any name or link), or an output folder holding
+// one under a name of the set the run replaces. Nor may --out be a file of
+// that set, which the set's swap would take away.
+void CheckOutputsApart(const Stage& stage, const Options& o) {
+  struct stat in[2]{};
+  const std::string* names[2] = {&o.from, &o.to};
+  const char* options[2] = {"--from", "--to"};
+  bool present[2] = {};
+  for (int i = 0; i < 2; ++i)
+    present[i] = !names[i]->empty() && ::stat(names[i]->c_str(), &in[i]) == 0;
+  auto check = [&](const struct stat& st, const std::string& what) {
+    for (int i = 0; i < 2; ++i)
+      if (present[i] && st.st_dev == in[i].st_dev && st.st_ino == in[i].st_ino)
+        throw UsageError(what + " is the same file as " + options[i] + " " + *names[i] +
+                         ", which the run reads: choose another output");
+  };
+  struct stat st {};
+  struct stat out {};
+  const bool outPresent = !o.out.empty() && ::stat(o.out.c_str(), &out) == 0;
+  if (outPresent) check(out, "--out " + o.out);
+  const std::string& dir = o.framesDir.empty() ? o.outDir : o.framesDir;
+  if (dir.empty()) return;
+  const auto owned = o.framesDir.empty() ? GalleryNames(stage) : IsFrameSetName;
+  auto inTheSet = [&] {
+    throw UsageError("--out " + o.out + " is a file of the set --frames " + dir +
+                     " replaces: choose another name");
+  };
+  if (!o.out.empty() && owned(fs::path(o.out).filename().string())) {
+    std::error_code ec;
+    const fs::path parent =
+        fs::path(o.out).parent_path().empty() ? fs::path(".") : fs::path(o.out).parent_path();
+    if (fs::equivalent(parent, dir, ec) ||
+        (parent / "").lexically_normal() == (fs::path(dir) / "").lexically_normal())
+      inTheSet();
+  }
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!owned(name) || ::lstat(entry.path().c_str(), &st) != 0) continue;
+    check(st, (o.framesDir.empty() ? "--out-dir " : "--frames ") + dir + ": " + name);
+    if (outPresent && st.st_dev == out.st_dev && st.st_ino == out.st_ino) inTheSet();
+  }
+}
 
 Opened OpenOutputs(const Stage& stage, const Options& o) {
   Opened opened;
@@ -280,6 +345,8 @@ int Run(const Options& o) {
     return 0;
   }
   const std::vector<const Transition*> chosen = ChooseTransitions(stage, o);
+  CheckStreamOutput(o);
+  CheckOutputsApart(stage, o);
   Opened opened = OpenOutputs(stage, o);
   const auto [from, to] = LoadPictures(o);
   const HostRect rect = CheckedRect(o, from);

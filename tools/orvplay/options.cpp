@@ -169,6 +169,10 @@ Options ParseOptions(const std::vector<std::string>& argv) {
     return o;
   }
   if (o.from.empty() != o.to.empty()) throw UsageError("--from and --to go together");
+  if (o.noOutput && (!o.out.empty() || !o.framesDir.empty() || !o.outDir.empty()))
+    throw UsageError(
+        "--no-output writes nothing; leave it out to write --out, --frames or "
+        "--out-dir");
   if (o.all) {
     if (!o.transition.empty()) throw UsageError("--all plays every transition; name none");
     if (!o.out.empty() || !o.framesDir.empty())

@@ -25,6 +25,11 @@ void WriteAll(orvtools::OutputFile& file, const std::vector<uint8_t>& bytes) {
   file.Commit();
 }
 
+void Output::Commit() {
+  Finish();
+  if (orvtools::Staged* s = staged()) orvtools::CommitAll({s});
+}
+
 // ---- GIF ----
 
 GifOutput::GifOutput(std::unique_ptr<orvtools::OutputFile> file, int32_t width, int32_t height,
@@ -53,21 +58,11 @@ void GifOutput::Final(const Shown& window) {
   encoder_.Add(window.picture(), kHold);
 }
 
-void GifOutput::Commit() {
-  encoder_.Finish();
-  file_->Commit();
-}
-
 // ---- video ----
 
 VideoOutput::VideoOutput(std::unique_ptr<orvtools::OutputFile> file, int32_t width, int32_t height,
                          int32_t fps, bool lossless)
     : file_(std::move(file)), encoder_(*file_, width, height, fps, lossless) {}
-
-void VideoOutput::Commit() {
-  encoder_.Finish();
-  file_->Commit();
-}
 
 // ---- contact sheet ----
 
@@ -109,10 +104,11 @@ void SheetOutput::Final(const Shown& window) {
   cells_.push_back({"after Finish", Thumbnail(window.picture())});
 }
 
-void SheetOutput::Commit() {
+void SheetOutput::Finish() {
   std::vector<std::pair<std::string, Picture>> cells;
   for (auto& c : cells_) cells.emplace_back(c.label, std::move(c.thumbnail));
-  WriteAll(*file_, EncodePng(ContactSheet(title_, cells)));
+  const std::vector<uint8_t> bytes = EncodePng(ContactSheet(title_, cells));
+  file_->Write(bytes.data(), bytes.size());
 }
 
 Picture ContactSheet(const SheetTitle& title,

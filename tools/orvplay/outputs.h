@@ -1,7 +1,8 @@
 // Where the frames of a playback go: an animated GIF, a contact sheet, one PNG
 // per frame, or memory only. Each writes through a file or folder opened
-// before the playback starts; nothing reaches its final name before Commit,
-// so a playback that fails leaves no half-written file behind.
+// before the playback starts; nothing reaches its final name before the run
+// commits every output together, so a playback that fails leaves no
+// half-written file behind and no output replaced.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +19,12 @@ namespace orvplay {
 
 class Output : public FrameSink {
  public:
-  // Moves what was made to its final place.
-  virtual void Commit() = 0;
+  // Writes what is still held, so that only the move into place is left.
+  virtual void Finish() = 0;
+  // What moves it into place (orvtools::CommitAll); none for memory.
+  virtual orvtools::Staged* staged() = 0;
+  // Finish, then the move into place: the output alone.
+  void Commit();
   // Where it went, for the summary.
   virtual std::string Where() const = 0;
 };
@@ -35,7 +40,8 @@ class GifOutput : public Output {
             int32_t duration);
   void Step(int32_t step, int32_t elapsed, const Shown& window) override;
   void Final(const Shown& window) override;
-  void Commit() override;
+  void Finish() override { encoder_.Finish(); }
+  orvtools::Staged* staged() override { return file_.get(); }
   std::string Where() const override { return file_->path(); }
 
  private:
@@ -55,7 +61,8 @@ class VideoOutput : public Output {
               int32_t fps, bool lossless);
   void Step(int32_t, int32_t, const Shown& window) override { encoder_.Add(window.picture()); }
   void Final(const Shown& window) override { encoder_.Add(window.picture()); }
-  void Commit() override;
+  void Finish() override { encoder_.Finish(); }
+  orvtools::Staged* staged() override { return file_.get(); }
   std::string Where() const override { return file_->path(); }
 
  private:
@@ -77,7 +84,8 @@ class SheetOutput : public Output {
   SheetOutput(std::unique_ptr<orvtools::OutputFile> file, SheetTitle title, int32_t expectedSteps);
   void Step(int32_t step, int32_t elapsed, const Shown& window) override;
   void Final(const Shown& window) override;
-  void Commit() override;
+  void Finish() override;
+  orvtools::Staged* staged() override { return file_.get(); }
   std::string Where() const override { return file_->path(); }
 
  private:
@@ -107,7 +115,8 @@ class FramesOutput : public Output {
   explicit FramesOutput(orvtools::FolderOutput& folder) : folder_(folder) {}
   void Step(int32_t step, int32_t elapsed, const Shown& window) override;
   void Final(const Shown& window) override;
-  void Commit() override { folder_.Commit(); }
+  void Finish() override {}
+  orvtools::Staged* staged() override { return &folder_; }
   std::string Where() const override { return folder_.dir() + "/"; }
 
  private:
@@ -127,7 +136,8 @@ class MemoryOutput : public Output {
  public:
   void Step(int32_t, int32_t, const Shown&) override {}
   void Final(const Shown& window) override { final = window.picture(); }
-  void Commit() override {}
+  void Finish() override {}
+  orvtools::Staged* staged() override { return nullptr; }
   std::string Where() const override { return "memory"; }
   Picture final;
 };
