@@ -229,8 +229,9 @@ std::runtime_error DifferInSize(const Options& o, int64_t fromW, int64_t fromH, 
 }
 
 // The size the user's pictures declare in their headers, checked against the
-// limits, their files' sizes and each other before either is decoded; none when a header cannot
-// be read (decoding then says why) or for the built-in pictures.
+// limits, their files' sizes and each other before either is decoded; none
+// when a header cannot be read (decoding then says why) or for the built-in
+// pictures.
 std::optional<PictureSize> DeclaredSize(const Options& o) {
   if (o.from.empty()) return std::nullopt;
   const std::optional<PictureSize> from = ReadPngSize(o.from), to = ReadPngSize(o.to);
