@@ -109,6 +109,25 @@ class ReleaseTest(unittest.TestCase):
                         self.assertEqual(z.namelist(), ["CHANGES", "INSTALL.txt", "LICENSE",
                                                         "ORVPACK1.x32", "SHA256SUMS"])
 
+    @unittest.skipUnless(os.geteuid() == 0, "mounting a read-only folder needs root")
+    def test_a_zip_that_cannot_be_written_is_named(self):
+        folder = os.path.join(self.top, "read-only")
+        os.makedirs(folder)
+        mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k,ro", "tmpfs", folder],
+                               capture_output=True)
+        if mount.returncode != 0:
+            self.skipTest("no tmpfs mounted: %s" % mount.stderr)
+        try:
+            run = subprocess.run([os.path.join(self.top, "scripts", "release"), "--out-dir",
+                                  folder], cwd=self.top, capture_output=True, text=True,
+                                 preexec_fn=default_signals)
+            self.assertEqual(run.returncode, 1)
+            self.assertIn("%s/%s: Read-only file system; no zip written" % (folder, RELEASE),
+                          run.stderr)
+        finally:
+            subprocess.run(["umount", folder], check=True)
+        self.expect_dist([])
+
     def test_a_signal_stops_the_build_too(self):
         cases = [
             # signals sent, ignored at the start, exit code
