@@ -610,7 +610,12 @@ std::unique_ptr<Surface> Host::NewSurface(const std::string& name, int32_t width
   s->dc = CreateCompatibleDC(nullptr);
   s->bitmap = CreateDIBSection(s->dc, reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS,
                                &pixelBlock, nullptr, 0);
-  if (!s->dc || !s->bitmap) throw std::runtime_error("no DIB section for surface " + name);
+  if (!s->dc) throw std::runtime_error("no device context for surface " + name);
+  // The size is one the host takes, so a section that cannot be made is
+  // memory the process cannot have.
+  if (!s->bitmap)
+    throw std::runtime_error("out of memory for the " + std::to_string(width) + " x " +
+                             std::to_string(height) + " surface " + name);
   s->previous = SelectObject(s->dc, s->bitmap);
   s->pixels = static_cast<uint8_t*>(pixelBlock);
   return s;

@@ -63,9 +63,10 @@ struct Picture {
 };
 
 // The largest picture the tools take: each side at most kMaxSide pixels and
-// at most kMaxPixels in all (8192 x 8192). A run holds about 40 bytes per
+// at most kMaxPixels in all (8192 x 8192). A run holds about 25 bytes per
 // pixel (the two pictures, the stage's window and offscreen image, the
-// actor's buffers and the frame being written): 2.7 GB at the limit.
+// actor's buffers and the frame being written), and an output more: up to
+// about 210 for a small .mkv (README).
 inline constexpr int64_t kMaxSide = 16384;
 inline constexpr int64_t kMaxPixels = int64_t(1) << 26;
 // Empty when a w x h picture is within the limits, otherwise why not, as

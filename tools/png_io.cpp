@@ -5,6 +5,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -43,17 +44,16 @@ struct WriteState {
 
 // Refuses a picture past the limits, and one whose file is too short to hold
 // the pixels its header declares.
-void CheckDeclaredSize(const std::string& path, png_structp png, png_infop info, FILE* file) {
+void CheckDeclaredSize(const std::string& path, uint32_t width, uint32_t height, int channels,
+                       int bitDepth, FILE* file) {
   struct stat st {};
   // A pipe's size is not known before it has been read.
   const uint64_t fileSize =
       ::fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) ? uint64_t(st.st_size) : UINT64_MAX;
-  const uint32_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
   const std::string problem = PictureSizeProblem(path, width, height);
   if (!problem.empty()) throw std::runtime_error(problem);
   const uint64_t rawBytes =
-      uint64_t(height) *
-      (1 + (uint64_t(width) * png_get_channels(png, info) * png_get_bit_depth(png, info) + 7) / 8);
+      uint64_t(height) * (1 + (uint64_t(width) * uint64_t(channels) * uint64_t(bitDepth) + 7) / 8);
   if (fileSize < rawBytes / kMaxDeflateRatio)
     throw std::runtime_error(path + ": " + std::to_string(fileSize) +
                              " bytes are too few for the " + std::to_string(width) + " x " +
@@ -61,6 +61,43 @@ void CheckDeclaredSize(const std::string& path, png_structp png, png_infop info,
 }
 
 }  // namespace
+
+std::optional<PictureSize> ReadPngSize(const std::string& path) {
+  // Only a regular file: reading the start of a pipe would take it away from
+  // the decoder.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  // The signature, then the IHDR chunk: length 13, type, width, height, bit
+  // depth, colour type.
+  png_byte head[26];
+  if (!file || std::fread(head, 1, sizeof head, file.get()) != sizeof head ||
+      png_sig_cmp(head, 0, 8) != 0 || png_get_uint_32(head + 8) != 13 ||
+      std::memcmp(head + 12, "IHDR", 4) != 0)
+    return std::nullopt;
+  const uint32_t width = png_get_uint_32(head + 16), height = png_get_uint_32(head + 20);
+  const int bitDepth = head[24];
+  int channels = 0;
+  switch (head[25]) {
+    case PNG_COLOR_TYPE_GRAY:
+    case PNG_COLOR_TYPE_PALETTE:
+      channels = 1;
+      break;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      channels = 2;
+      break;
+    case PNG_COLOR_TYPE_RGB:
+      channels = 3;
+      break;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+      channels = 4;
+      break;
+    default:
+      return std::nullopt;  // the decoder names the damage
+  }
+  CheckDeclaredSize(path, width, height, channels, bitDepth, file.get());
+  return PictureSize{width, height};
+}
 
 Picture ReadPng(const std::string& path) {
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
@@ -88,7 +125,8 @@ Picture ReadPng(const std::string& path) {
   png_read_info(png, info);
 
   // The size is checked before any pixel has memory.
-  CheckDeclaredSize(path, png, info, file.get());
+  CheckDeclaredSize(path, png_get_image_width(png, info), png_get_image_height(png, info),
+                    png_get_channels(png, info), png_get_bit_depth(png, info), file.get());
   const uint32_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
 
   const png_byte color = png_get_color_type(png, info);

@@ -24,9 +24,11 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/actors/stage.h"
 #include "tests/tools/gif_decoder.h"
 #include "tools/orvplay/builtin_pictures.h"
 #include "tools/orvplay/font.h"
+#include "tools/orvplay/output_kinds.h"
 #include "tools/orvplay/outputs.h"
 #include "tools/picture.h"
 #include "tools/png_io.h"
@@ -377,8 +379,8 @@ TEST_F(OrvplayTest, BadPicturesAreNamedAndLeaveNoFile) {
   WritePng("small.png", Random(19, 10, 2));
   std::ofstream(dir / "text.png") << "this is not a picture";
   {
-    // A real PNG cut short inside its pixel data.
-    const std::vector<uint8_t> bytes = orvplay::EncodePng(Random(64, 64, 3));
+    // A real PNG of a.png's size, cut short inside its pixel data.
+    const std::vector<uint8_t> bytes = orvplay::EncodePng(Random(20, 10, 3));
     std::ofstream(dir / "cut.png", std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size() / 2));
   }
@@ -467,8 +469,9 @@ TEST_F(OrvplayTest, ASignalStopsARunAndLeavesTheFilesAsTheyWere) {
 // The tools' promises, each shown as a user meets it.
 
 // A PNG of a signature, a header declaring width x height RGB pixels, no
-// pixel data and an end: 57 bytes.
-std::string HeaderOnlyPng(uint32_t width, uint32_t height) {
+// pixel data and an end: 57 bytes, and `padding` more in a private chunk, so
+// that the file can be long enough for what it declares.
+std::string HeaderOnlyPng(uint32_t width, uint32_t height, size_t padding = 0) {
   auto chunk = [](const char* type, const std::string& data) {
     std::string c = type + data;
     const uint32_t crc =
@@ -491,7 +494,8 @@ std::string HeaderOnlyPng(uint32_t width, uint32_t height) {
                                          0,
                                          0,
                                          0};
-  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", "") +
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) +
+         (padding ? chunk("prVt", std::string(padding, '\0')) : "") + chunk("IDAT", "") +
          chunk("IEND", "");
 }
 
@@ -499,6 +503,9 @@ TEST_F(OrvplayTest, LimitsAndOutputsAreCheckedBeforeAnyWork) {
   std::ofstream(dir / "huge.png", std::ios::binary) << HeaderOnlyPng(8192, 8192);
   std::ofstream(dir / "wide.png", std::ios::binary) << HeaderOnlyPng(100000, 100000);
   std::ofstream(dir / "many.png", std::ios::binary) << HeaderOnlyPng(8193, 8193);
+  // Long enough for what they declare: only decoding would find them empty.
+  std::ofstream(dir / "big.png", std::ios::binary) << HeaderOnlyPng(8192, 8192, 200000);
+  std::ofstream(dir / "half.png", std::ios::binary) << HeaderOnlyPng(8192, 4096, 200000);
   WritePng("a.png", Random(8, 8, 1));
   fs::create_symlink("loop.gif", dir / "loop.gif");
   const std::vector<std::string> before = Files();
@@ -518,6 +525,20 @@ TEST_F(OrvplayTest, LimitsAndOutputsAreCheckedBeforeAnyWork) {
        {"OrvFade", "--from", "a.png", "--to", "wide.png", "--frames", "f"},
        1,
        "wide.png: 100000 x 100000 is larger than the 16384 x 16384 limit"},
+      // What the headers' sizes decide comes before any decoding.
+      {ORVPLAY_PATH,
+       {"OrvFade", "--from", "big.png", "--to", "half.png", "--out", "x.gif"},
+       1,
+       "the pictures differ in size: big.png is 8192x8192, half.png is 8192x4096"},
+      {ORVPLAY_PATH,
+       {"OrvFade", "--from", "big.png", "--to", "big.png", "--rect", "0,0,10,8193", "--frames",
+        "f"},
+       2,
+       "--rect 0,0,10,8193 lies outside the 8192x8192 picture"},
+      {ORVPLAY_PATH,
+       {"OrvFade", "--from", "big.png", "--to", "big.png", "--out", "x.png"},
+       2,
+       "--duration 600000 is too long for a 8192x8192 picture"},
       {ORVPLAY_PATH,
        {"OrvFade", "--from", "many.png", "--to", "a.png", "--no-output"},
        1,
@@ -942,9 +963,14 @@ TEST_F(OrvplayTest, AFullFileSystemExitsOneAndLeavesNoFile) {
   small.mounted = ::mount("tmpfs", small.at.c_str(), "tmpfs", 0, "size=256k,mode=0755") == 0;
   if (!small.mounted) GTEST_SKIP() << "no small tmpfs mounted: " << std::strerror(errno);
   const auto before = Snapshot();
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"OrvFade", "--frames", "small/f"},
-        std::vector<std::string>{"--all", "--out-dir", "small/g"}}) {
+  std::vector<std::vector<std::string>> runs{{"OrvFade", "--frames", "small/f"},
+                                             {"--all", "--out-dir", "small/g"}};
+  // A video container seeks back to its header at the end: the first error,
+  // the full disk, is the one reported, not the failed seek after it.
+  if (orvplay::kVideoBuilt)
+    for (const char* name : {"small/v.mp4", "small/v.webm", "small/v.mkv"})
+      runs.push_back({"OrvFade", "--out", name});
+  for (const std::vector<std::string>& args : runs) {
     SCOPED_TRACE(args[1] + " " + args[2]);
     const Result r = Run(args);
     EXPECT_EQ(r.code, 1);
@@ -961,6 +987,76 @@ TEST_F(OrvplayTest, AFolderWithoutWritePermissionStopsTheRunBeforeItStarts) {
   fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
   ExpectRefusedBeforeWork("locked", "Permission denied");
   fs::permissions(dir / "locked", fs::perms::owner_all);
+}
+
+// Each kind's peak memory at 2048 x 2048 lies between what orvplay counts as
+// the least a run needs (a run under a smaller ulimit -v is refused before any
+// work) and what README promises for the kind.
+TEST_F(OrvplayTest, EachOutputKindStaysWithinItsMemoryBudget) {
+  if (actors_test::UnderSanitizer() || actors_test::UnderValgrind())
+    GTEST_SKIP() << "a checker's own memory counts";
+  constexpr int32_t kSide = 2048;
+  constexpr int64_t kPixels = int64_t(kSide) * kSide, kMiB = 1 << 20;
+  Picture smooth(kSide, kSide);
+  for (int32_t y = 0; y < kSide; ++y)
+    for (int32_t x = 0; x < kSide; ++x) {
+      uint8_t* p = smooth.At(x, y);
+      p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = uint8_t((x + y) / 16);
+    }
+  WritePng("a.png", smooth);
+  std::reverse(smooth.rgb.begin(), smooth.rgb.end());
+  WritePng("b.png", smooth);
+  constexpr int64_t kBigPixels = int64_t(8192) * 8192;
+  std::ofstream(dir / "big.png", std::ios::binary) << HeaderOnlyPng(8192, 8192, 200000);
+  const std::vector<std::string> pictures{"OrvFade",    "--from", "a.png", "--to", "b.png",
+                                          "--duration", "100",    "--fps", "20"};
+  using orvplay::VideoCodec;
+  const struct {
+    std::vector<std::string> output;
+    std::optional<VideoCodec> codec;
+    int64_t bytesPerPixel;  // README's budget for the kind, beyond 30 MiB
+  } cases[] = {
+      {{"--no-output"}, std::nullopt, 25},
+      {{"--frames", "f"}, std::nullopt, 25},
+      {{"--out", "x.png"}, std::nullopt, 30},
+      {{"--out", "x.gif"}, std::nullopt, 35},
+      {{"--out", "x.mp4"}, VideoCodec::kH264, 50},
+      {{"--out", "x.mp4", "--lossless"}, VideoCodec::kH264Rgb, 75},
+      {{"--out", "x.webm"}, VideoCodec::kVp9, 110},
+      {{"--out", "x.mkv"}, VideoCodec::kFfv1, 60 + 148},
+  };
+  for (const auto& c : cases) {
+    if (c.codec && !orvplay::kVideoBuilt) continue;
+    // The file or folder written, or --no-output.
+    const std::string& what = c.output[c.output.size() > 1 ? 1 : 0];
+    SCOPED_TRACE(what);
+    std::vector<std::string> args = pictures;
+    args.insert(args.end(), c.output.begin(), c.output.end());
+    const Result r = Run(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    if (c.output[0] == "--out") {
+      EXPECT_TRUE(fs::is_regular_file(dir / what));
+    }
+    const int64_t peak = int64_t(r.peakKiB) * 1024;
+    EXPECT_LE(peak, 30 * kMiB + c.bytesPerPixel * kPixels) << peak / kMiB << " MiB";
+    int64_t least = orvplay::kRunBytesPerPixel * kPixels;
+    if (c.codec) least += orvplay::VideoBytes(*c.codec, kPixels);
+    EXPECT_GE(peak, least) << peak / kMiB << " MiB";
+    fs::remove_all(dir / what);
+
+    // Under a limit on the address space below that least, an 8192 x 8192 run
+    // is refused from the pictures' headers, before any work, and leaves nothing.
+    int64_t bigLeast = orvplay::kRunBytesPerPixel * kBigPixels;
+    if (c.codec) bigLeast += orvplay::VideoBytes(*c.codec, kBigPixels);
+    std::vector<std::string> big{"OrvFade", "--from", "big.png", "--to", "big.png"};
+    big.insert(big.end(), c.output.begin(), c.output.end());
+    const auto before = Snapshot();
+    const Result refused =
+        Exec(ORVPLAY_PATH, big, "ulimit -v " + std::to_string(bigLeast / 10 * 8 / 1024) + ";");
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("out of memory: a 8192x8192 run"), std::string::npos) << refused.err;
+    EXPECT_EQ(Snapshot(), before);
+  }
 }
 
 // ---- frames ----

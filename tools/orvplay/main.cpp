@@ -1,6 +1,7 @@
 // orvplay: plays any transition of the module between two pictures through
 // the stand-in host and shows what an author would see: an animated GIF, a
 // contact sheet, every frame as a PNG, or a page with all six.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -37,8 +38,8 @@ std::string RectText(const HostRect& r) {
          "," + std::to_string(r.right);
 }
 
-std::string SizeText(const Picture& p) {
-  return std::to_string(p.width) + "x" + std::to_string(p.height);
+std::string SizeText(int64_t width, int64_t height) {
+  return std::to_string(width) + "x" + std::to_string(height);
 }
 
 void PrintList(const Stage& stage) {
@@ -59,11 +60,11 @@ const Transition& FindTransition(const Stage& stage, const std::string& typed) {
 }
 
 // The rectangle must lie inside the picture and hold at least one pixel.
-HostRect CheckedRect(const Options& o, const Picture& picture) {
-  if (!o.rect) return HostRect{0, 0, picture.height, picture.width};
+HostRect CheckedRect(const Options& o, int64_t width, int64_t height) {
+  if (!o.rect) return HostRect{0, 0, int32_t(height), int32_t(width)};
   const HostRect r = *o.rect;
-  if (r.top < 0 || r.left < 0 || r.bottom > picture.height || r.right > picture.width)
-    throw UsageError("--rect " + RectText(r) + " lies outside the " + SizeText(picture) +
+  if (r.top < 0 || r.left < 0 || r.bottom > height || r.right > width)
+    throw UsageError("--rect " + RectText(r) + " lies outside the " + SizeText(width, height) +
                      " picture (top,left,bottom,right; bottom and right exclusive)");
   if (r.top >= r.bottom || r.left >= r.right)
     throw UsageError("--rect " + RectText(r) +
@@ -71,17 +72,12 @@ HostRect CheckedRect(const Options& o, const Picture& picture) {
   return r;
 }
 
-// The wipes place their band at (size + chunk) * elapsed / duration in 32-bit
-// arithmetic; refuse settings that would overflow it.
-void CheckStepRange(const Options& o, const Picture& picture) {
-  const int64_t side = std::max(picture.width, picture.height);
-  const int64_t lastElapsed = StepElapsed(ExpectedSteps(o.duration, o.fps) - 1, o.fps);
-  if ((side + o.chunk) * lastElapsed > INT32_MAX) {
-    const int64_t most = INT32_MAX / (side + o.chunk) - 1000 / o.fps - 1;
+void CheckStepRange(const Options& o, int64_t width, int64_t height) {
+  if (!StepsFit(o.duration, width, height, o.chunk, o.fps))
     throw UsageError("--duration " + std::to_string(o.duration) + " is too long for a " +
-                     SizeText(picture) + " picture with chunk " + std::to_string(o.chunk) +
-                     "; at most " + std::to_string(std::max<int64_t>(most, 1)) + " ms");
-  }
+                     SizeText(width, height) + " picture with chunk " + std::to_string(o.chunk) +
+                     "; at most " + std::to_string(LongestDuration(width, height, o.chunk, o.fps)) +
+                     " ms");
 }
 
 std::string SettingsText(const Options& o, const PlaySettings& s, bool color) {
@@ -282,13 +278,73 @@ Opened OpenOutputs(const Stage& stage, const Options& o) {
   return opened;
 }
 
+std::runtime_error DifferInSize(const Options& o, int64_t fromW, int64_t fromH, int64_t toW,
+                                int64_t toH) {
+  return std::runtime_error("the pictures differ in size: " + o.from + " is " +
+                            SizeText(fromW, fromH) + ", " + o.to + " is " + SizeText(toW, toH));
+}
+
+// The size the user's pictures declare in their headers, checked against the
+// limits, their files' sizes and each other before either is decoded; none
+// when a header cannot be read (decoding then says why) or for the built-in
+// pictures.
+std::optional<PictureSize> DeclaredSize(const Options& o) {
+  if (o.from.empty()) return std::nullopt;
+  const std::optional<PictureSize> from = ReadPngSize(o.from), to = ReadPngSize(o.to);
+  if (!from || !to) return std::nullopt;
+  if (from->width != to->width || from->height != to->height)
+    throw DifferInSize(o, from->width, from->height, to->width, to->height);
+  return from;
+}
+
+// The encoders a run uses: --out's, or the gallery's.
+std::vector<VideoCodec> VideoCodecsOf(const Options& o) {
+  std::vector<VideoCodec> codecs;
+  if (const OutputKind* kind = OutputKindFor(o.out); kind && kind->writer == Writer::kVideo)
+    codecs.push_back(CodecFor(*kind, o.lossless));
+  if (o.all && !o.outDir.empty())
+    for (const OutputKind& k : kOutputKinds)
+      if (k.writer == Writer::kVideo && GalleryWrites(k)) codecs.push_back(CodecFor(k, false));
+  return codecs;
+}
+
+// A run that cannot fit under the process's own limit on its address space
+// (ulimit -v) is refused before any work. The need is counted low (resident
+// memory, which the address space always exceeds), so that no run that could
+// fit is refused; without a limit nothing is guessed.
+void CheckMemoryLimit(const Options& o, int64_t width, int64_t height) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
+  const int64_t pixels = width * height;
+  int64_t need = pixels * kRunBytesPerPixel;
+  std::string what;
+  for (const VideoCodec codec : VideoCodecsOf(o)) {
+    need += VideoBytes(codec, pixels);
+    what += std::string(what.empty() ? " with " : " and ") + FactsOf(codec).name;
+  }
+  need = need / 10 * 9;
+  constexpr int64_t kMiB = 1 << 20;
+  if (uint64_t(need) > uint64_t(limit.rlim_cur))
+    throw std::runtime_error("out of memory: a " + SizeText(width, height) + " run" + what +
+                             " needs more than " + std::to_string(need / kMiB) +
+                             " MiB, and the address space is limited to " +
+                             std::to_string(int64_t(limit.rlim_cur) / kMiB) + " MiB (ulimit -v)");
+}
+
+// What the size alone decides: the rectangle, the duration, the memory.
+HostRect CheckSize(const Options& o, int64_t width, int64_t height) {
+  const HostRect rect = CheckedRect(o, width, height);
+  CheckStepRange(o, width, height);
+  CheckMemoryLimit(o, width, height);
+  return rect;
+}
+
 // The two pictures: the user's, of one size, or the built-in ones.
 std::pair<Picture, Picture> LoadPictures(const Options& o) {
   if (o.from.empty()) return {BuiltinFromPicture(), BuiltinToPicture()};
   Picture from = ReadPng(o.from), to = ReadPng(o.to);
   if (from.width != to.width || from.height != to.height)
-    throw std::runtime_error("the pictures differ in size: " + o.from + " is " + SizeText(from) +
-                             ", " + o.to + " is " + SizeText(to));
+    throw DifferInSize(o, from.width, from.height, to.width, to.height);
   return {std::move(from), std::move(to)};
 }
 
@@ -348,9 +404,9 @@ int Run(const Options& o) {
   CheckStreamOutput(o);
   CheckOutputsApart(stage, o);
   Opened opened = OpenOutputs(stage, o);
+  if (const auto size = DeclaredSize(o)) CheckSize(o, size->width, size->height);
   const auto [from, to] = LoadPictures(o);
-  const HostRect rect = CheckedRect(o, from);
-  CheckStepRange(o, from);
+  const HostRect rect = CheckSize(o, from.width, from.height);
 
   if (o.all) {
     const Played played = PlayGallery(stage, chosen, o, from, to, rect, opened.folder.get());
@@ -383,6 +439,9 @@ int main(int argc, char** argv) {
   } catch (const UsageError& e) {
     std::fprintf(stderr, "orvplay: %s\n(orvplay --help shows the options)\n", e.what());
     return orvtools::kExitUsage;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "orvplay: out of memory\n");
+    return orvtools::kExitFailed;
   } catch (const std::exception& e) {
     const int signal = orvtools::StopSignal();
     std::fprintf(stderr, "orvplay: %s\n", signal ? orvtools::Stopped(signal).what() : e.what());

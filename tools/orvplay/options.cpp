@@ -74,8 +74,9 @@ std::string Usage() {
       "  --version            the version number\n"
       "\n"
       "Pictures: at most 16384 pixels on a side and 8192 x 8192 pixels in all (a run\n"
-      "holds about 40 bytes per pixel). Outputs appear whole or not at all; --out\n"
-      "replaces its file (through a link, the file linked to). Exit codes: 0 done,\n"
+      "holds 25 to 210 bytes per pixel, by output kind: see README). Outputs appear\n"
+      "whole or not at all; --out replaces its file (through a link, the file linked\n"
+      "to). Exit codes: 0 done,\n"
       "1 could not be done, 2 wrong usage, 130/143/129 stopped by SIGINT/SIGTERM/SIGHUP.\n";
   return usage;
 }

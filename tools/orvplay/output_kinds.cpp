@@ -1,5 +1,6 @@
 #include "tools/orvplay/output_kinds.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tools/args.h"
@@ -23,6 +24,12 @@ std::vector<std::string> OutputExtensions() {
   std::vector<std::string> extensions;
   for (const OutputKind& k : kOutputKinds) extensions.push_back(k.extension);
   return extensions;
+}
+
+int64_t VideoBytes(VideoCodec codec, int64_t pixels) {
+  const VideoCodecFacts& facts = FactsOf(codec);
+  constexpr int64_t kPacketCap = int64_t(1) << 31;
+  return pixels * facts.bytesPerPixel + std::min(pixels * facts.packetBytesPerPixel, kPacketCap);
 }
 
 VideoCodec CodecFor(const OutputKind& kind, bool lossless) {

@@ -17,18 +17,25 @@ enum class Writer { kGif, kSheet, kVideo };
 // The video encoders, as FFmpeg's libraries provide them.
 enum class VideoCodec { kH264, kH264Rgb, kVp9, kFfv1 };
 
-// Each encoder, by VideoCodec: its name in messages, FFmpeg's name for it, and
-// whether it takes yuv420p (colour planes at half size: the sides must be even).
+// Each encoder, by VideoCodec: its name in messages, FFmpeg's name for it,
+// whether it takes yuv420p (colour planes at half size: the sides must be
+// even), and the memory it and its container take on top of the run's own, in
+// bytes per pixel of the picture (docs/orvplay.md has the measurements).
+// FFV1 also reserves room for a frame's worst case, `packetBytesPerPixel`,
+// which FFmpeg caps at 2 GiB.
 struct VideoCodecFacts {
   const char* name;
   const char* ffmpegName;
   bool subsampled;
+  int32_t bytesPerPixel;
+  int32_t packetBytesPerPixel = 0;
 };
 inline constexpr VideoCodecFacts kVideoCodecs[] = {
-    {"H.264", "libx264", true},
-    {"H.264 RGB", "libx264rgb", false},
-    {"VP9", "libvpx-vp9", true},
-    {"FFV1", "ffv1", false},
+    {"H.264", "libx264", true, 22},
+    {"H.264 RGB", "libx264rgb", false, 42},
+    // libvpx keeps 48 bytes a pixel for the tokens of a frame alone.
+    {"VP9", "libvpx-vp9", true, 76},
+    {"FFV1", "ffv1", false, 12, 148},
 };
 static_assert(std::size(kVideoCodecs) == static_cast<size_t>(VideoCodec::kFfv1) + 1);
 constexpr const VideoCodecFacts& FactsOf(VideoCodec codec) {
@@ -99,5 +106,11 @@ std::vector<std::string> OutputExtensions();
 
 // The encoder a video kind uses.
 VideoCodec CodecFor(const OutputKind& kind, bool lossless);
+
+// What a run holds without any output: the two pictures, the stage's
+// surfaces and the module's buffers, in bytes per pixel.
+inline constexpr int64_t kRunBytesPerPixel = 22;
+// The memory a video of `pixels` pixels takes on top of the run's own.
+int64_t VideoBytes(VideoCodec codec, int64_t pixels);
 
 }  // namespace orvplay

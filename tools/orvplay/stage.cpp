@@ -68,10 +68,15 @@ int32_t ExpectedSteps(int32_t duration, int32_t fps) {
   return k + 1;
 }
 
-int32_t LongestDuration(int32_t width, int32_t height, int32_t chunk, int32_t fps) {
-  const int64_t reach = int64_t(std::max(width, height)) + chunk;
+bool StepsFit(int32_t duration, int64_t width, int64_t height, int32_t chunk, int32_t fps) {
+  const int64_t lastElapsed = StepElapsed(ExpectedSteps(duration, fps) - 1, fps);
+  return (std::max(width, height) + chunk) * lastElapsed <= INT32_MAX;
+}
+
+int32_t LongestDuration(int64_t width, int64_t height, int32_t chunk, int32_t fps) {
   // The last step may come up to one step's time past the duration.
-  return int32_t(std::max<int64_t>(INT32_MAX / reach - 1000 / fps - 1, 1));
+  return int32_t(
+      std::max<int64_t>(INT32_MAX / (std::max(width, height) + chunk) - 1000 / fps - 1, 1));
 }
 
 std::string SettingsProblem(const PlaySettings& s, int32_t width, int32_t height) {
@@ -84,7 +89,7 @@ std::string SettingsProblem(const PlaySettings& s, int32_t width, int32_t height
   if (!IsStageDepth(s.depth)) return "the stage has no depth " + std::to_string(s.depth);
   if (s.duration < 1 || s.chunkSize < 1 || s.fps < 1)
     return "the duration, chunk size and steps per second must be at least 1";
-  if (s.duration > LongestDuration(width, height, s.chunkSize, s.fps))
+  if (!StepsFit(s.duration, width, height, s.chunkSize, s.fps))
     return "a " + std::to_string(s.duration) +
            " ms duration is too long for this picture; at most " +
            std::to_string(LongestDuration(width, height, s.chunkSize, s.fps)) + " ms";

@@ -52,9 +52,11 @@ struct PlaySettings {
 int32_t StepElapsed(int32_t step, int32_t fps);
 // Steps up to and including the first whose elapsed time exceeds the duration.
 int32_t ExpectedSteps(int32_t duration, int32_t fps);
-// The longest duration a width x height playback may have: the wipes place
-// their band at (side + chunk) * elapsed / duration in 32-bit arithmetic.
-int32_t LongestDuration(int32_t width, int32_t height, int32_t chunk, int32_t fps);
+// Whether every step of a width x height playback keeps the wipes' band
+// arithmetic, (side + chunk) * elapsed, within 32 bits; and the longest
+// duration that surely does, for messages.
+bool StepsFit(int32_t duration, int64_t width, int64_t height, int32_t chunk, int32_t fps);
+int32_t LongestDuration(int64_t width, int64_t height, int32_t chunk, int32_t fps);
 // Empty when the settings suit a width x height stage, otherwise why not.
 std::string SettingsProblem(const PlaySettings& settings, int32_t width, int32_t height);
 

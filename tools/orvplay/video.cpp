@@ -1,10 +1,14 @@
 #include "tools/orvplay/video.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 #ifdef ORVPLAY_VIDEO
+#include <sys/resource.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -40,11 +44,31 @@ const bool kVideoBuilt = true;
 
 namespace {
 
-std::string AvError(int code) {
+// An allocation that fails inside an encoder comes back as ENOMEM from
+// FFmpeg's own code, but as a generic failure from the external encoders
+// (x264: "external", libvpx: "invalid argument" or "invalid data"), which say
+// nothing more. With the settings fixed here those fail for want of memory
+// only: taken so when the address space is limited (ulimit -v) or an
+// allocation of a frame's size fails right then.
+std::string AvError(int code, size_t frameBytes, bool external) {
+  if (code == AVERROR(ENOMEM)) return "out of memory";
+  if (external &&
+      (code == AVERROR_EXTERNAL || code == AVERROR(EINVAL) || code == AVERROR_INVALIDDATA)) {
+    rlimit limit{};
+    const bool limited = ::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
+    void* probe = av_malloc(frameBytes);
+    av_free(probe);
+    if (limited || !probe) return "out of memory";
+  }
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(code, text, sizeof text);
   return text;
 }
+
+// The encoders' threads: a fixed few, so that the memory a video takes does
+// not grow with the machine. Each encoder splits a frame among its threads
+// (slices or rows) rather than holding one frame per thread.
+int ThreadCount() { return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
 
 // The encoder's pixels and settings for each codec.
 void SetUp(AVCodecContext* c, VideoCodec codec) {
@@ -60,7 +84,8 @@ void SetUp(AVCodecContext* c, VideoCodec codec) {
       c->color_trc = AVCOL_TRC_BT709;
       // Neither encoder looks ahead or holds frames back: each frame is
       // encoded as it comes, so memory stays that of a few frames (a 4096 x
-      // 4096 picture is 25 MB a frame) however long the video.
+      // 4096 picture is 25 MB a frame) however long the video. x264's
+      // zerolatency also splits each frame among the threads in slices.
       if (codec == VideoCodec::kH264) {
         av_opt_set(c->priv_data, "preset", "veryfast", 0);
         av_opt_set(c->priv_data, "tune", "zerolatency", 0);
@@ -78,11 +103,15 @@ void SetUp(AVCodecContext* c, VideoCodec codec) {
     case VideoCodec::kH264Rgb:
       c->pix_fmt = AV_PIX_FMT_RGB24;
       av_opt_set(c->priv_data, "preset", "veryfast", 0);
+      // Without it x264 keeps a lookahead and a frame per thread in flight.
+      av_opt_set(c->priv_data, "tune", "zerolatency", 0);
       av_opt_set(c->priv_data, "qp", "0", 0);
       break;
     case VideoCodec::kFfv1:
       c->pix_fmt = AV_PIX_FMT_BGR0;
       c->level = 3;
+      // Slices, so that the threads share a frame.
+      c->thread_type = FF_THREAD_SLICE;
       break;
   }
 }
@@ -103,9 +132,13 @@ struct VideoEncoder::State {
   SwsContext* scale = nullptr;
   AVFrame* frame = nullptr;
   AVPacket* packet = nullptr;
-  // A write error inside the muxer arrives here through the callbacks; it is
-  // thrown again once FFmpeg has returned.
+  // The first write error inside the muxer arrives here through the
+  // callbacks; it is thrown again once FFmpeg has returned. After it the file
+  // is not touched again (the muxer may still try to seek back to a header),
+  // so that a later failure cannot take the first one's place.
   std::string ioError;
+  size_t frameBytes = 0;  // a frame's pixels, for telling a lack of memory
+  bool external = false;  // an encoder outside FFmpeg
 
   explicit State(orvtools::OutputFile& f) : file(f) {}
   ~State() {
@@ -120,11 +153,13 @@ struct VideoEncoder::State {
 
   void Check(int code, const char* doing) {
     if (!ioError.empty()) throw std::runtime_error(ioError);
-    if (code < 0) throw std::runtime_error(what + ": " + doing + ": " + AvError(code));
+    if (code < 0)
+      throw std::runtime_error(what + ": " + doing + ": " + AvError(code, frameBytes, external));
   }
 
   static int WritePacket(void* opaque, uint8_t* data, int size) {
     auto* s = static_cast<State*>(opaque);
+    if (!s->ioError.empty()) return AVERROR(EIO);
     try {
       s->file.Write(data, size_t(size));
       return size;
@@ -135,6 +170,7 @@ struct VideoEncoder::State {
   }
   static int64_t SeekTo(void* opaque, int64_t offset, int whence) {
     auto* s = static_cast<State*>(opaque);
+    if (!s->ioError.empty()) return AVERROR(EIO);
     try {
       if (whence == AVSEEK_SIZE) return s->file.Size();
       return s->file.Seek(offset, whence & ~AVSEEK_FORCE);
@@ -178,6 +214,7 @@ void VideoEncoder::State::OpenEncoder(VideoCodec kind, int32_t codedW, int32_t c
   const char* name = FactsOf(kind).ffmpegName;
   const AVCodec* encoder = avcodec_find_encoder_by_name(name);
   if (!encoder) throw std::runtime_error(what + ": this FFmpeg has no " + name + " encoder");
+  external = kind != VideoCodec::kFfv1;
   codec = avcodec_alloc_context3(encoder);
   frame = av_frame_alloc();
   packet = av_packet_alloc();
@@ -188,7 +225,7 @@ void VideoEncoder::State::OpenEncoder(VideoCodec kind, int32_t codedW, int32_t c
   c->time_base = AVRational{1, fps};
   c->framerate = AVRational{fps, 1};
   c->sample_aspect_ratio = AVRational{1, 1};
-  c->thread_count = 0;  // as many as there are processors
+  c->thread_count = ThreadCount();
   SetUp(c, kind);
   if (format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   Check(avcodec_open2(c, encoder, nullptr), "opening the encoder");
@@ -256,6 +293,7 @@ VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t he
   s.what = file.path() + " (" + FactsOf(codec).name + ")";
   s.width = width;
   s.height = height;
+  s.frameBytes = size_t(width) * size_t(height) * 3;
   const bool even = FactsOf(codec).subsampled;
   const int32_t codedW = width + (even ? width & 1 : 0), codedH = height + (even ? height & 1 : 0);
   s.padded = codedW != width || codedH != height;

@@ -1,0 +1,214 @@
+#!/usr/bin/env python3
+"""scripts/release and scripts/packages.sh as a user runs them. The release
+runs in a small checkout of its own whose scripts/build-windows stands in for
+the Windows build: it writes a module, or waits to be stopped. The package
+manager's lock is held by the test itself, on a lists folder of its own."""
+
+import fcntl
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+
+STAND_IN_BUILD = r"""#!/usr/bin/env bash
+set -e
+cd "$(dirname "$0")/.."
+touch build-ran
+mkdir -p build-win32/bin
+echo "CMAKE_PROJECT_VERSION:STATIC=1.2.3" > build-win32/CMakeCache.txt
+printf 'MZ module' > build-win32/bin/ORVPACK1.x32
+if [ -n "${BUILD_READY:-}" ]; then
+  # A long build: a child of its own, then word that it is running.
+  exec 3>"$BUILD_READY"
+  sleep 1000 &
+  echo ready >&3
+  wait
+fi
+"""
+
+RELEASE = "orvpack1-1.2.3-win32.zip"
+# The user's own file, named as the zip's temporary once was.
+USERS = RELEASE + ".part"
+
+
+def default_signals():
+    for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(s, signal.SIG_DFL)
+
+
+class ReleaseTest(unittest.TestCase):
+    def setUp(self):
+        self.top = tempfile.mkdtemp(prefix="release-test-")
+        os.makedirs(os.path.join(self.top, "scripts"))
+        shutil.copy(os.path.join(ROOT, "scripts", "release"), os.path.join(self.top, "scripts"))
+        build = os.path.join(self.top, "scripts", "build-windows")
+        with open(build, "w") as f:
+            f.write(STAND_IN_BUILD)
+        os.chmod(build, 0o755)
+        for name, text in (("INSTALL.txt", "install\n"), ("LICENSE", "license\n"),
+                           ("CHANGES", "1.2.3 (today)\n- first\n"),
+                           (".gitignore", "build-win32/\nbuild-ran\ndist/\n")):
+            with open(os.path.join(self.top, name), "w") as f:
+                f.write(text)
+        git = ["git", "-C", self.top, "-c", "user.name=t", "-c", "user.email=t@t"]
+        subprocess.run(git + ["init", "-q"], check=True)
+        subprocess.run(git + ["add", "-A"], check=True)
+        subprocess.run(git + ["commit", "-qm", "sources"], check=True)
+        self.dist = os.path.join(self.top, "dist")
+        os.makedirs(self.dist)
+        with open(os.path.join(self.dist, USERS), "w") as f:
+            f.write("mine")
+
+    def tearDown(self):
+        shutil.rmtree(self.top)
+
+    def start(self, env):
+        return subprocess.Popen([os.path.join(self.top, "scripts", "release")], cwd=self.top,
+                                env=dict(os.environ, **env), stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True, preexec_fn=default_signals)
+
+    def expect_dist(self, names):
+        self.assertEqual(sorted(os.listdir(self.dist)), sorted(names + [USERS]))
+        with open(os.path.join(self.dist, USERS)) as f:
+            self.assertEqual(f.read(), "mine")
+
+    def test_runs_to_their_end(self):
+        cases = [
+            # what is changed, SOURCE_DATE_EPOCH, exit code, zips, message, build runs
+            (None, None, 0, [RELEASE], RELEASE, True),
+            ("LICENSE", None, 0, ["orvpack1-1.2.3-uncommitted-win32.zip"], "is not a release",
+             True),
+            (None, "315532799", 1, [], "SOURCE_DATE_EPOCH 315532799 is outside the times a zip "
+             "holds", False),
+            (None, "4354819200", 1, [], "SOURCE_DATE_EPOCH 4354819200 is outside", False),
+            (None, "1e9", 1, [], "must be whole seconds", False),
+        ]
+        for changed, epoch, code, zips, message, built in cases:
+            with self.subTest(changed=changed, epoch=epoch):
+                self.tearDown()
+                self.setUp()
+                if changed:
+                    with open(os.path.join(self.top, changed), "a") as f:
+                        f.write("changed\n")
+                env = {"SOURCE_DATE_EPOCH": epoch} if epoch else {}
+                run = self.start(env)
+                out, err = run.communicate()
+                self.assertEqual(run.returncode, code, err)
+                self.assertIn(message, out + err)
+                self.expect_dist(zips)
+                self.assertEqual(os.path.exists(os.path.join(self.top, "build-ran")), built)
+                for name in zips:
+                    with zipfile.ZipFile(os.path.join(self.dist, name)) as z:
+                        self.assertEqual(z.namelist(), ["CHANGES", "INSTALL.txt", "LICENSE",
+                                                        "ORVPACK1.x32", "SHA256SUMS"])
+
+    @unittest.skipUnless(os.geteuid() == 0, "mounting a read-only folder needs root")
+    def test_a_zip_that_cannot_be_written_is_named(self):
+        folder = os.path.join(self.top, "read-only")
+        os.makedirs(folder)
+        mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k,ro", "tmpfs", folder],
+                               capture_output=True)
+        if mount.returncode != 0:
+            self.skipTest("no tmpfs mounted: %s" % mount.stderr)
+        try:
+            run = subprocess.run([os.path.join(self.top, "scripts", "release"), "--out-dir",
+                                  folder], cwd=self.top, capture_output=True, text=True,
+                                 preexec_fn=default_signals)
+            self.assertEqual(run.returncode, 1)
+            self.assertIn("%s/%s: Read-only file system; no zip written" % (folder, RELEASE),
+                          run.stderr)
+        finally:
+            subprocess.run(["umount", folder], check=True)
+        self.expect_dist([])
+
+    def test_a_signal_stops_the_build_too(self):
+        cases = [
+            # signals sent, ignored at the start, exit code
+            ([signal.SIGINT], [], 130),
+            ([signal.SIGTERM], [], 143),
+            ([signal.SIGHUP], [], 129),
+            # Under nohup a hang-up does nothing; a TERM still stops the run.
+            ([signal.SIGHUP, signal.SIGTERM], [signal.SIGHUP], 143),
+        ]
+        for sent, ignored, code in cases:
+            with self.subTest(sent=sent, ignored=ignored):
+                ready = os.path.join(self.top, "ready")
+                os.mkfifo(ready)
+                # Open for reading first without waiting; the build's end of the
+                # pipe stays open in it and its child until both have gone.
+                pipe = os.open(ready, os.O_RDONLY | os.O_NONBLOCK)
+                previous = {s: signal.signal(s, signal.SIG_IGN) for s in ignored}
+                try:
+                    run = subprocess.Popen(
+                        [os.path.join(self.top, "scripts", "release")], cwd=self.top,
+                        env=dict(os.environ, BUILD_READY=ready), stdout=subprocess.PIPE,
+                        stderr=subprocess.PIPE, text=True,
+                        preexec_fn=lambda: [signal.signal(s, signal.SIG_DFL)
+                                            for s in (signal.SIGINT, signal.SIGTERM,
+                                                      signal.SIGHUP) if s not in ignored])
+                finally:
+                    for s, handler in previous.items():
+                        signal.signal(s, handler)
+                # Wait for the build's word, however long it takes to start.
+                got = b""
+                while b"ready\n" not in got:
+                    readable, _, _ = select.select([pipe], [], [], 600)
+                    self.assertTrue(readable, "the build never started")
+                    got += os.read(pipe, 64)
+                for s in sent:
+                    run.send_signal(s)
+                out, err = run.communicate()
+                self.assertEqual(run.returncode, code, err)
+                # Every process of the build has ended: the pipe's last writer
+                # is gone.
+                while True:
+                    readable, _, _ = select.select([pipe], [], [], 600)
+                    self.assertTrue(readable, "a process of the build lives on")
+                    if os.read(pipe, 64) == b"":
+                        break
+                os.close(pipe)
+                os.remove(ready)
+                self.expect_dist([])
+
+
+class PackagesTest(unittest.TestCase):
+    """need_packages' apt_get, with the package lists' lock held by the test."""
+
+    @unittest.skipUnless(shutil.which("apt-get"), "no apt-get here")
+    def test_a_held_lock_is_waited_for_then_named(self):
+        lists = tempfile.mkdtemp(prefix="apt-lists-")
+        try:
+            os.makedirs(os.path.join(lists, "partial"))
+            lock = os.open(os.path.join(lists, "lock"), os.O_RDWR | os.O_CREAT)
+            cases = [
+                # held by the test, exit code, message
+                (True, 1, "another program still holds the package manager's lock after 0 s"),
+                (False, 0, ""),
+            ]
+            for held, code, message in cases:
+                with self.subTest(held=held):
+                    if held:
+                        fcntl.lockf(lock, fcntl.LOCK_EX)
+                    script = ('. scripts/packages.sh; apt_lock_wait=0; apt_get -o '
+                              'Dir::State::Lists="$1" -o Dir::Etc::sourcelist=/dev/null -o '
+                              'Dir::Etc::sourceparts=/nonexistent -o Dir::Cache="$1" update')
+                    run = subprocess.run(["bash", "-c", script, "bash", lists], cwd=ROOT,
+                                         capture_output=True, text=True)
+                    if held:
+                        fcntl.lockf(lock, fcntl.LOCK_UN)
+                    self.assertEqual(run.returncode, code, run.stderr)
+                    self.assertIn(message, run.stderr)
+            os.close(lock)
+        finally:
+            shutil.rmtree(lists)
+
+
+if __name__ == "__main__":
+    unittest.main()
