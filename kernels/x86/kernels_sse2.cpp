@@ -1,7 +1,10 @@
 // The SSE2 set: the lane arithmetic of the MMX set on 16 bytes per step,
-// and 4 x 4 / 8 x 8 register transposes for 4- and 2-byte pixels. Compiled
-// with -msse2.
+// 4 x 4 / 8 x 8 register transposes for 4- and 2-byte pixels, and 3-byte
+// pixels (tint and turns) through 16-bit lanes, shifts and masks, as SSE2 has
+// no byte shuffle. Compiled with -msse2.
 #include <emmintrin.h>
+
+#include <cstring>
 
 #include "kernels/kernel_set.h"
 #include "kernels/row_any.h"
@@ -107,6 +110,40 @@ void Tint2Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_
   }
 }
 
+// Five pixels of 3 bytes per step, 15 bytes from a 16-byte load v and the
+// load u two bytes further on. In 16-bit lanes v's low bytes are the stream's
+// bytes 2m, its high bytes 2m + 1, u's 2m + 2 and 2m + 3: so the sums of three
+// bytes from every even and every odd byte come from four masks or shifts and
+// three additions, and the pixels start at even byte 0, odd 3, even 6, odd 9
+// and even 12 (lanes 0, 1, 3, 4 and 6). A mulhi whose weight is zero in the
+// other lanes takes a third of the sums wanted; a mullo spreads each grey
+// over the pixel's bytes in its own lane, another over the byte in the lane
+// after it. The 16th byte stored is 0, the next step's or the rest's first.
+void Tint3Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+  const __m128i thirdEven = _mm_setr_epi16(kThird, 0, 0, kThird, 0, 0, kThird, 0);
+  const __m128i thirdOdd = _mm_setr_epi16(0, kThird, 0, 0, kThird, 0, 0, 0);
+  const __m128i here = _mm_setr_epi16(0x0101, 0x0100, 0, 0x0101, 0x0100, 0, 0x0101, 0);
+  const __m128i next = _mm_setr_epi16(0x0001, 0x0101, 0, 0x0001, 0x0101, 0, 0x0001, 0);
+  uint8_t pattern[16];
+  for (int k = 0; k < 16; ++k) pattern[k] = static_cast<uint8_t>(keep >> (8 * (k % 3)));
+  const __m128i keeps = Load128(pattern);
+  ptrdiff_t i = 0;
+  for (; i + 6 <= n; i += 5) {
+    const __m128i v = Load128(source + 3 * i);
+    const __m128i u = Load128(source + 3 * i + 2);
+    const __m128i middle = _mm_add_epi16(_mm_srli_epi16(v, 8), _mm_and_si128(u, lowBytes));
+    const __m128i fromEven = _mm_add_epi16(_mm_and_si128(v, lowBytes), middle);
+    const __m128i fromOdd = _mm_add_epi16(middle, _mm_srli_epi16(u, 8));
+    const __m128i greys =
+        _mm_add_epi16(_mm_mulhi_epu16(fromEven, thirdEven), _mm_mulhi_epu16(fromOdd, thirdOdd));
+    const __m128i spread =
+        _mm_or_si128(_mm_mullo_epi16(greys, here), _mm_slli_si128(_mm_mullo_epi16(greys, next), 2));
+    Store128(destination + 3 * i, _mm_and_si128(spread, keeps));
+  }
+  Tint3C(source + 3 * i, destination + 3 * i, n - i, keep);
+}
+
 // 4 x 4 pixels of 4 bytes: rows r0..r3 in, columns out.
 [[gnu::always_inline]] inline void Block4x4(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
                                             ptrdiff_t dstStride) {
@@ -160,14 +197,67 @@ void Transpose4Sse2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdi
   TransposeBlocks<4, 4, 64, Block4x4>(src, srcStride, dst, dstStride, columns, rows, Transpose4C);
 }
 
+// Four dwords of 3-byte pixels (the fourth byte of each ignored) narrowed
+// into bytes 0-11, bytes 12-15 zero: each qword's two pixels joined by a
+// shift and masks, then the two halves.
+[[gnu::always_inline]] inline __m128i Narrow4Of3(__m128i x) {
+  const __m128i first = _mm_set1_epi64x(0x0000000000FFFFFF);
+  const __m128i second = _mm_set1_epi64x(0x0000FFFFFF000000);
+  const __m128i pairs =
+      _mm_or_si128(_mm_and_si128(x, first), _mm_and_si128(_mm_srli_epi64(x, 8), second));
+  return _mm_or_si128(_mm_move_epi64(pairs), _mm_slli_si128(_mm_srli_si128(pairs, 8), 6));
+}
+
+// The 4-byte loads at p in four rows stride apart, one dword each.
+[[gnu::always_inline]] inline __m128i Gather4(const uint8_t* p, ptrdiff_t stride) {
+  auto dword = [](const uint8_t* q) {
+    int v;
+    std::memcpy(&v, q, 4);
+    return _mm_cvtsi32_si128(v);
+  };
+  const __m128i r01 = _mm_unpacklo_epi32(dword(p), dword(p + stride));
+  const __m128i r23 = _mm_unpacklo_epi32(dword(p + 2 * stride), dword(p + 3 * stride));
+  return _mm_unpacklo_epi64(r01, r23);
+}
+
+// 8 x 8 pixels of 3 bytes with no byte shuffle: a destination row is source
+// column k of the 8 rows, gathered by 4-byte loads (for the last column one
+// byte early, then shifted down, so that nothing past the block is read),
+// narrowed and written as exactly 24 bytes.
+[[gnu::always_inline]] inline void Block8x8Of3(const uint8_t* src, ptrdiff_t srcStride,
+                                               uint8_t* dst, ptrdiff_t dstStride) {
+  for (int k = 0; k < 8; ++k) {
+    const uint8_t* column = src + 3 * k - (k == 7 ? 1 : 0);
+    __m128i top = Gather4(column, srcStride);
+    __m128i bottom = Gather4(column + 4 * srcStride, srcStride);
+    if (k == 7) {
+      top = _mm_srli_epi32(top, 8);
+      bottom = _mm_srli_epi32(bottom, 8);
+    }
+    const __m128i first = Narrow4Of3(top);
+    const __m128i second = Narrow4Of3(bottom);
+    uint8_t* row = dst + k * dstStride;
+    Store128(row, _mm_or_si128(first, _mm_slli_si128(second, 12)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 16), _mm_srli_si128(second, 4));
+  }
+}
+
+void Transpose3Sse2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
+                    ptrdiff_t columns, ptrdiff_t rows) {
+  TransposeBlocks<3, 8, 64, Block8x8Of3>(src, srcStride, dst, dstStride, columns, rows,
+                                         Transpose3C);
+}
+
 }  // namespace
 
 extern const KernelSet kKernelSetSse2 = {.name = "sse2",
                                          .mixBytes = RowAny<1, 16, MixBytesSse2, MixBytesC>,
                                          .mix555 = RowAny<2, 8, Mix555Sse2, Mix555C>,
                                          .transpose2 = Transpose2Sse2,
+                                         .transpose3 = Transpose3Sse2,
                                          .transpose4 = Transpose4Sse2,
                                          .tint2 = TintAny<2, 8, Tint2Sse2, Tint2C>,
+                                         .tint3 = Tint3Sse2,
                                          .tint4 = TintAny<4, 4, Tint4Sse2, Tint4C>};
 
 }  // namespace orv::kernels
