@@ -18,28 +18,36 @@ __m128i Load128(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<cons
 
 void Store128(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
-// Per 16-bit lane t = (a << 8) + (b - a) * w (exact, at most 65280); low lanes
-// give t >> 8, high lanes t & 0xFF00.
-__m128i MixBytes16(__m128i A, __m128i B, __m128i weight) {
-  const __m128i lowMask = _mm_set1_epi16(0x00FF);
-  const __m128i dl = _mm_sub_epi16(_mm_and_si128(B, lowMask), _mm_and_si128(A, lowMask));
-  const __m128i dh = _mm_sub_epi16(_mm_srli_epi16(B, 8), _mm_srli_epi16(A, 8));
-  const __m128i tl = _mm_add_epi16(_mm_slli_epi16(A, 8), _mm_mullo_epi16(dl, weight));
-  const __m128i th = _mm_add_epi16(_mm_andnot_si128(lowMask, A), _mm_mullo_epi16(dh, weight));
-  return _mm_or_si128(_mm_srli_epi16(tl, 8), _mm_andnot_si128(lowMask, th));
+// Per 16-bit lane, each byte as the lane's high byte (the odd bytes masked in
+// place, the even ones shifted up) is 256 times the byte; an unsigned mulhi
+// by (256 - w) << 8 or w << 8 gives a * (256 - w) or b * w exactly, and their
+// sum, at most 65280, has the mixed byte in its high byte.
+__m128i MixBytes16(__m128i A, __m128i B, __m128i weightA, __m128i weightB) {
+  const __m128i highBytes = _mm_set1_epi16(static_cast<short>(0xFF00));
+  const __m128i odd = _mm_add_epi16(_mm_mulhi_epu16(_mm_and_si128(A, highBytes), weightA),
+                                    _mm_mulhi_epu16(_mm_and_si128(B, highBytes), weightB));
+  const __m128i even = _mm_add_epi16(_mm_mulhi_epu16(_mm_slli_epi16(A, 8), weightA),
+                                     _mm_mulhi_epu16(_mm_slli_epi16(B, 8), weightB));
+  return _mm_or_si128(_mm_srli_epi16(even, 8), _mm_and_si128(odd, highBytes));
 }
 
-// Whole steps of 16 bytes, two at a time where it can.
+// Whole steps of 16 bytes, two at a time where it can. A weight of 256 (or
+// 0) fits no weight of 8 bits shifted up: one frame as it is.
 void MixBytesSse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
-  const __m128i weight = _mm_set1_epi16(static_cast<short>(w));
+  if (w == 0 || w == 256) {
+    std::memcpy(out, w == 0 ? a : b, static_cast<size_t>(n));
+    return;
+  }
+  const __m128i weightA = _mm_set1_epi16(static_cast<short>((256 - w) << 8));
+  const __m128i weightB = _mm_set1_epi16(static_cast<short>(w << 8));
   ptrdiff_t i = 0;
   for (; i + 32 <= n; i += 32) {
-    const __m128i r0 = MixBytes16(Load128(a + i), Load128(b + i), weight);
-    const __m128i r1 = MixBytes16(Load128(a + i + 16), Load128(b + i + 16), weight);
+    const __m128i r0 = MixBytes16(Load128(a + i), Load128(b + i), weightA, weightB);
+    const __m128i r1 = MixBytes16(Load128(a + i + 16), Load128(b + i + 16), weightA, weightB);
     Store128(out + i, r0);
     Store128(out + i + 16, r1);
   }
-  if (i < n) Store128(out + i, MixBytes16(Load128(a + i), Load128(b + i), weight));
+  if (i < n) Store128(out + i, MixBytes16(Load128(a + i), Load128(b + i), weightA, weightB));
 }
 
 // One pixel per lane; see the MMX set for the per-field arithmetic.
