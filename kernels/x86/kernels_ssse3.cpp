@@ -145,36 +145,31 @@ void Tint4Ssse3(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32
   }
 }
 
-// The greys of the 4 pixels of 3 bytes at the start of v, each repeated in
-// its 3 bytes: 12 bytes, then 4 zero bytes.
-__m128i Greys4Of3(__m128i v) {
-  const __m128i widen = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-  const __m128i spread = _mm_setr_epi8(2, 2, 2, 6, 6, 6, 10, 10, 10, 14, 14, 14, -1, -1, -1, -1);
-  return _mm_shuffle_epi8(GreysAtByte2(_mm_shuffle_epi8(v, widen)), spread);
-}
-
-// Whole steps of 16 pixels of 3 bytes: three loads of 16 bytes hold them
-// exactly, realigned into four groups of 4 pixels and put back into three.
+// Whole steps of 8 pixels of 3 bytes, loaded as bytes 0-15 and 8-23 and
+// widened to dwords, pixels 0-3 and 4-7. A multiply-add per half gives each
+// pixel's b + g and r, one horizontal add their sums for all 8 pixels, and
+// a mulhi by a third their greys; two shuffles spread them over 16 and 8 bytes.
 void Tint3Ssse3(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
-  // keep's three bytes repeated: 16 bytes at each of the three phases.
-  uint8_t pattern[48];
-  for (int k = 0; k < 48; ++k) pattern[k] = static_cast<uint8_t>(keep >> (8 * (k % 3)));
-  const __m128i keeps0 = Load128(pattern);
-  const __m128i keeps1 = Load128(pattern + 16);
-  const __m128i keeps2 = Load128(pattern + 32);
-  for (ptrdiff_t i = 0; i < 3 * n; i += 48) {
-    const __m128i v0 = Load128(source + i);
-    const __m128i v1 = Load128(source + i + 16);
-    const __m128i v2 = Load128(source + i + 32);
-    const __m128i g0 = Greys4Of3(v0);                           // bytes 0-11
-    const __m128i g1 = Greys4Of3(_mm_alignr_epi8(v1, v0, 12));  // 12-23
-    const __m128i g2 = Greys4Of3(_mm_alignr_epi8(v2, v1, 8));   // 24-35
-    const __m128i g3 = Greys4Of3(_mm_srli_si128(v2, 4));        // 36-47
-    Store128(destination + i, _mm_and_si128(_mm_or_si128(g0, _mm_slli_si128(g1, 12)), keeps0));
-    Store128(destination + i + 16,
-             _mm_and_si128(_mm_or_si128(_mm_srli_si128(g1, 4), _mm_slli_si128(g2, 8)), keeps1));
-    Store128(destination + i + 32,
-             _mm_and_si128(_mm_or_si128(_mm_srli_si128(g2, 8), _mm_slli_si128(g3, 4)), keeps2));
+  const __m128i widenLow = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i widenHigh = _mm_setr_epi8(4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
+  const __m128i ones = _mm_set1_epi32(0x00010101);
+  const __m128i third = _mm_set1_epi16(kThird);
+  const __m128i spreadFirst = _mm_setr_epi8(0, 0, 0, 2, 2, 2, 4, 4, 4, 6, 6, 6, 8, 8, 8, 10);
+  const __m128i spreadLast =
+      _mm_setr_epi8(10, 10, 12, 12, 12, 14, 14, 14, -1, -1, -1, -1, -1, -1, -1, -1);
+  // keep's three bytes repeated: bytes 0-15 and 16-23 of 24.
+  uint8_t pattern[32];
+  for (int k = 0; k < 32; ++k) pattern[k] = static_cast<uint8_t>(keep >> (8 * (k % 3)));
+  const __m128i keepsFirst = Load128(pattern);
+  const __m128i keepsLast = Load128(pattern + 16);
+  for (ptrdiff_t i = 0; i < 3 * n; i += 24) {
+    const __m128i low = _mm_maddubs_epi16(_mm_shuffle_epi8(Load128(source + i), widenLow), ones);
+    const __m128i high =
+        _mm_maddubs_epi16(_mm_shuffle_epi8(Load128(source + i + 8), widenHigh), ones);
+    const __m128i greys = _mm_mulhi_epu16(_mm_hadd_epi16(low, high), third);
+    Store128(destination + i, _mm_and_si128(_mm_shuffle_epi8(greys, spreadFirst), keepsFirst));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + i + 16),
+                     _mm_and_si128(_mm_shuffle_epi8(greys, spreadLast), keepsLast));
   }
 }
 
@@ -238,7 +233,7 @@ extern const KernelSet kKernelSetSsse3 = {.name = "ssse3",
                                           .mixBytes = RowAny<1, 16, MixBytesSsse3, MixBytesC>,
                                           .mix555 = RowAny<2, 8, Mix555Ssse3, Mix555C>,
                                           .transpose3 = Transpose3Ssse3,
-                                          .tint3 = TintAny<3, 16, Tint3Ssse3, Tint3C>,
+                                          .tint3 = TintAny<3, 8, Tint3Ssse3, Tint3C>,
                                           .tint4 = TintAny<4, 4, Tint4Ssse3, Tint4C>};
 
 }  // namespace orv::kernels
