@@ -82,13 +82,13 @@ constexpr short kThird = 21846;
 // Whole steps of 4 pixels. Bytes b and r of each pixel in one lane pair, g
 // and the fourth byte in another: one multiply-add each weighs in the
 // channels, which leaves the grey in the pixel's upper half; a lane copy and
-// a multiply by 0x0101 | 0x0001 << 16 spread it over the three channels.
+// a multiply by 0x0101 | 0x0001 << 16, of which only the kept channels' bits,
+// spreads it over them.
 void Tint4Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
   const __m128i lowBytes = _mm_set1_epi16(0x00FF);
   const __m128i third = _mm_set1_epi16(kThird);
   const __m128i thirdOfFirst = _mm_set1_epi32(kThird);
-  const __m128i spread = _mm_set1_epi32(0x00010101);
-  const __m128i keeps = _mm_set1_epi32(static_cast<int>(keep));
+  const __m128i spread = _mm_set1_epi32(static_cast<int>(0x00010101 & keep));
   const __m128i fourth = _mm_set1_epi32(static_cast<int>(0xFF000000u));
   for (ptrdiff_t i = 0; i < 4 * n; i += 16) {
     const __m128i v = Load128(source + i);
@@ -97,24 +97,24 @@ void Tint4Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_
     const __m128i weighed =
         _mm_add_epi32(_mm_madd_epi16(br, third), _mm_madd_epi16(ga, thirdOfFirst));
     const __m128i greys = _mm_shufflehi_epi16(_mm_shufflelo_epi16(weighed, 0xF5), 0xF5);
-    const __m128i tinted = _mm_and_si128(_mm_mullo_epi16(greys, spread), keeps);
+    const __m128i tinted = _mm_mullo_epi16(greys, spread);
     Store128(destination + i, _mm_or_si128(tinted, _mm_and_si128(v, fourth)));
   }
 }
 
-// Whole steps of 8 pixels of 5-5-5, a pixel per lane.
+// Whole steps of 8 pixels of 5-5-5, a pixel per lane. The grey times 0x0421
+// and-ed with `keep` is the grey times 0x0421's bits in the kept fields.
 void Tint2Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
   const __m128i field = _mm_set1_epi16(31);
   const __m128i third = _mm_set1_epi16(kThird);
-  const __m128i spread = _mm_set1_epi16(0x0421);
-  const __m128i keeps = _mm_set1_epi16(static_cast<short>(keep));
+  const __m128i spread = _mm_set1_epi16(static_cast<short>(0x0421 & keep));
   for (ptrdiff_t i = 0; i < 2 * n; i += 16) {
     const __m128i v = Load128(source + i);
     const __m128i b = _mm_and_si128(v, field);
     const __m128i g = _mm_and_si128(_mm_srli_epi16(v, 5), field);
     const __m128i r = _mm_and_si128(_mm_srli_epi16(v, 10), field);
     const __m128i grey = _mm_mulhi_epu16(_mm_add_epi16(_mm_add_epi16(b, g), r), third);
-    Store128(destination + i, _mm_and_si128(_mm_mullo_epi16(grey, spread), keeps));
+    Store128(destination + i, _mm_mullo_epi16(grey, spread));
   }
 }
 
