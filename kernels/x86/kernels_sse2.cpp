@@ -131,11 +131,15 @@ void Tint3Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_
   const __m128i lowBytes = _mm_set1_epi16(0x00FF);
   const __m128i thirdEven = _mm_setr_epi16(kThird, 0, 0, kThird, 0, 0, kThird, 0);
   const __m128i thirdOdd = _mm_setr_epi16(0, kThird, 0, 0, kThird, 0, 0, 0);
-  const __m128i here = _mm_setr_epi16(0x0101, 0x0100, 0, 0x0101, 0x0100, 0, 0x0101, 0);
-  const __m128i next = _mm_setr_epi16(0x0001, 0x0101, 0, 0x0001, 0x0101, 0, 0x0001, 0);
+  // keep's three bytes repeated, and the spreads' bytes in channels not kept
+  // cleared: a byte of 0 or 0xFF times the grey is the grey and-ed with it.
   uint8_t pattern[16];
   for (int k = 0; k < 16; ++k) pattern[k] = static_cast<uint8_t>(keep >> (8 * (k % 3)));
   const __m128i keeps = Load128(pattern);
+  const __m128i here =
+      _mm_and_si128(_mm_setr_epi16(0x0101, 0x0100, 0, 0x0101, 0x0100, 0, 0x0101, 0), keeps);
+  const __m128i next = _mm_and_si128(
+      _mm_setr_epi16(0x0001, 0x0101, 0, 0x0001, 0x0101, 0, 0x0001, 0), _mm_srli_si128(keeps, 2));
   ptrdiff_t i = 0;
   for (; i + 6 <= n; i += 5) {
     const __m128i v = Load128(source + 3 * i);
@@ -147,7 +151,7 @@ void Tint3Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_
         _mm_add_epi16(_mm_mulhi_epu16(fromEven, thirdEven), _mm_mulhi_epu16(fromOdd, thirdOdd));
     const __m128i spread =
         _mm_or_si128(_mm_mullo_epi16(greys, here), _mm_slli_si128(_mm_mullo_epi16(greys, next), 2));
-    Store128(destination + 3 * i, _mm_and_si128(spread, keeps));
+    Store128(destination + 3 * i, spread);
   }
   Tint3C(source + 3 * i, destination + 3 * i, n - i, keep);
 }
