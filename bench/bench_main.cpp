@@ -14,6 +14,9 @@ int main(int argc, char** argv) {
   // module's copies.
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  // Frames above the largest threshold (an 8K stage's, 132 MB) too: with no
+  // mappings at all, every allocation comes from the heap.
+  mallopt(M_MMAP_MAX, 0);
 #endif
   RegisterKernelBenchmarks();
   RegisterStepBenchmarks();

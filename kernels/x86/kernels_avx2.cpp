@@ -1,5 +1,5 @@
-// The AVX2 set: the two mixes and the tint, 32 bytes per step, and 8 x 8 register transposes for
-// 4- and 3-byte pixels. Compiled with -mavx2.
+// The AVX2 set: the two mixes and the tint, 32 bytes per step, 8 x 8 register transposes for
+// 4- and 3-byte pixels and 16 x 8 ones for 2-byte pixels. Compiled with -mavx2.
 #include <immintrin.h>
 
 #include <cstring>
@@ -9,6 +9,8 @@
 #include "kernels/transpose_tiles.h"
 
 namespace orv::kernels {
+
+extern const KernelSet kKernelSetSse2;
 
 namespace {
 
@@ -156,19 +158,24 @@ void Tint3Avx2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_
   }
 }
 
-// Whole steps of 16 pixels of 5-5-5, a pixel per lane.
+// Whole steps of 16 pixels of 5-5-5, a pixel per lane. Masked with 0x7C1F a
+// pixel's bytes are blue and red << 2: a multiply-add by (4, 1) gives 4 (b + r),
+// and green shifted down by 3 is 4 g, so the lane holds 4 times the sum, at
+// most 372. Its third: 4 s * 5462 / 65536 exceeds s / 3 by s / 24576 < 1 / 3.
+// The grey times 0x0421 and-ed with `keep` is the grey times 0x0421's bits in
+// the kept fields: one multiply by a value the compiler cannot turn into
+// shifts, which here cost more than the multiply.
 void Tint2Avx2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
-  const __m256i field = _mm256_set1_epi16(31);
-  const __m256i third = _mm256_set1_epi16(kThird);
-  const __m256i spread = _mm256_set1_epi16(0x0421);
-  const __m256i keeps = _mm256_set1_epi16(static_cast<short>(keep));
+  const __m256i blueRed = _mm256_set1_epi16(0x7C1F);
+  const __m256i green = _mm256_set1_epi16(0x007C);
+  const __m256i fours = _mm256_set1_epi16(0x0104);
+  const __m256i twelfth = _mm256_set1_epi16(5462);
+  const __m256i spread = _mm256_set1_epi16(static_cast<short>(0x0421 & keep));
   for (ptrdiff_t i = 0; i < 2 * n; i += 32) {
     const __m256i v = Load256(source + i);
-    const __m256i b = _mm256_and_si256(v, field);
-    const __m256i g = _mm256_and_si256(_mm256_srli_epi16(v, 5), field);
-    const __m256i r = _mm256_and_si256(_mm256_srli_epi16(v, 10), field);
-    const __m256i grey = _mm256_mulhi_epu16(_mm256_add_epi16(_mm256_add_epi16(b, g), r), third);
-    Store256(destination + i, _mm256_and_si256(_mm256_mullo_epi16(grey, spread), keeps));
+    const __m256i sums = _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_and_si256(v, blueRed), fours),
+                                          _mm256_and_si256(_mm256_srli_epi16(v, 3), green));
+    Store256(destination + i, _mm256_mullo_epi16(_mm256_mulhi_epu16(sums, twelfth), spread));
   }
 }
 
@@ -257,6 +264,61 @@ void Tint2Avx2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_
   }
 }
 
+// 16 x 8 pixels of 2 bytes: source rows k and k + 8 side by side, so that
+// the SSE2 set's 8 x 8 turn within each 128-bit half turns both at once and
+// leaves destination row c whole, its 16 pixels (32 bytes) in one register.
+[[gnu::always_inline]] inline void Block16x8Of2(const uint8_t* src, ptrdiff_t srcStride,
+                                                uint8_t* dst, ptrdiff_t dstStride) {
+  __m256i r[8];
+  for (int k = 0; k < 8; ++k) r[k] = LoadPair(src + k * srcStride, src + (k + 8) * srcStride);
+  __m256i s[8];
+  for (int k = 0; k < 4; ++k) {
+    s[2 * k] = _mm256_unpacklo_epi16(r[2 * k], r[2 * k + 1]);
+    s[2 * k + 1] = _mm256_unpackhi_epi16(r[2 * k], r[2 * k + 1]);
+  }
+  __m256i t[8];
+  for (int k = 0; k < 2; ++k) {
+    t[4 * k + 0] = _mm256_unpacklo_epi32(s[4 * k + 0], s[4 * k + 2]);
+    t[4 * k + 1] = _mm256_unpackhi_epi32(s[4 * k + 0], s[4 * k + 2]);
+    t[4 * k + 2] = _mm256_unpacklo_epi32(s[4 * k + 1], s[4 * k + 3]);
+    t[4 * k + 3] = _mm256_unpackhi_epi32(s[4 * k + 1], s[4 * k + 3]);
+  }
+  for (int k = 0; k < 4; ++k) {
+    Store256(dst + (2 * k) * dstStride, _mm256_unpacklo_epi64(t[k], t[k + 4]));
+    Store256(dst + (2 * k + 1) * dstStride, _mm256_unpackhi_epi64(t[k], t[k + 4]));
+  }
+}
+
+// Blocks of 16 source rows by 8 columns; what fills none goes to the SSE2
+// set's 8 x 8 blocks.
+void Transpose2Avx2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
+                    ptrdiff_t columns, ptrdiff_t rows) {
+  const ptrdiff_t fullRows = rows - rows % 16;
+  const ptrdiff_t fullColumns = columns - columns % 8;
+  constexpr ptrdiff_t kTile = 64;
+  for (ptrdiff_t i0 = 0; i0 < fullRows; i0 += kTile) {
+    const ptrdiff_t i1 = i0 + kTile < fullRows ? i0 + kTile : fullRows;
+    for (ptrdiff_t j0 = 0; j0 < fullColumns; j0 += kTile) {
+      const ptrdiff_t j1 = j0 + kTile < fullColumns ? j0 + kTile : fullColumns;
+      for (ptrdiff_t i = i0; i < i1; i += 16) {
+        for (ptrdiff_t j = j0; j < j1; j += 8) {
+          Block16x8Of2(src + i * srcStride + j * 2, srcStride, dst + j * dstStride + i * 2,
+                       dstStride);
+        }
+      }
+    }
+  }
+  const TransposeFn edges = kKernelSetSse2.transpose2;
+  if (fullColumns < columns) {
+    edges(src + fullColumns * 2, srcStride, dst + fullColumns * dstStride, dstStride,
+          columns - fullColumns, rows);
+  }
+  if (fullRows < rows) {
+    edges(src + fullRows * srcStride, srcStride, dst + fullRows * 2, dstStride, fullColumns,
+          rows - fullRows);
+  }
+}
+
 void Transpose3Avx2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
                     ptrdiff_t columns, ptrdiff_t rows) {
   TransposeBlocks<3, 8, 64, Block8x8Of3>(src, srcStride, dst, dstStride, columns, rows,
@@ -270,10 +332,10 @@ void Transpose4Avx2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdi
 
 }  // namespace
 
-// The 2-byte transposition is the SSE2 set's: nothing wider does it faster.
 extern const KernelSet kKernelSetAvx2 = {.name = "avx2",
                                          .mixBytes = RowAny<1, 32, MixBytesAvx2, MixBytesC>,
                                          .mix555 = RowAny<2, 16, Mix555Avx2, Mix555C>,
+                                         .transpose2 = Transpose2Avx2,
                                          .transpose3 = Transpose3Avx2,
                                          .transpose4 = Transpose4Avx2,
                                          .tint2 = TintAny<2, 16, Tint2Avx2, Tint2C>,

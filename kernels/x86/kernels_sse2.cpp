@@ -1,7 +1,10 @@
 // The SSE2 set: the lane arithmetic of the MMX set on 16 bytes per step,
-// and 4 x 4 / 8 x 8 register transposes for 4- and 2-byte pixels. Compiled
-// with -msse2.
+// 4 x 4 / 8 x 8 register transposes for 4- and 2-byte pixels, and 3-byte
+// pixels (tint and turns) through 16-bit lanes, shifts and masks, as SSE2 has
+// no byte shuffle. Compiled with -msse2.
 #include <emmintrin.h>
+
+#include <cstring>
 
 #include "kernels/kernel_set.h"
 #include "kernels/row_any.h"
@@ -15,28 +18,36 @@ __m128i Load128(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<cons
 
 void Store128(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
-// Per 16-bit lane t = (a << 8) + (b - a) * w (exact, at most 65280); low lanes
-// give t >> 8, high lanes t & 0xFF00.
-__m128i MixBytes16(__m128i A, __m128i B, __m128i weight) {
-  const __m128i lowMask = _mm_set1_epi16(0x00FF);
-  const __m128i dl = _mm_sub_epi16(_mm_and_si128(B, lowMask), _mm_and_si128(A, lowMask));
-  const __m128i dh = _mm_sub_epi16(_mm_srli_epi16(B, 8), _mm_srli_epi16(A, 8));
-  const __m128i tl = _mm_add_epi16(_mm_slli_epi16(A, 8), _mm_mullo_epi16(dl, weight));
-  const __m128i th = _mm_add_epi16(_mm_andnot_si128(lowMask, A), _mm_mullo_epi16(dh, weight));
-  return _mm_or_si128(_mm_srli_epi16(tl, 8), _mm_andnot_si128(lowMask, th));
+// Per 16-bit lane, each byte as the lane's high byte (the odd bytes masked in
+// place, the even ones shifted up) is 256 times the byte; an unsigned mulhi
+// by (256 - w) << 8 or w << 8 gives a * (256 - w) or b * w exactly, and their
+// sum, at most 65280, has the mixed byte in its high byte.
+__m128i MixBytes16(__m128i A, __m128i B, __m128i weightA, __m128i weightB) {
+  const __m128i highBytes = _mm_set1_epi16(static_cast<short>(0xFF00));
+  const __m128i odd = _mm_add_epi16(_mm_mulhi_epu16(_mm_and_si128(A, highBytes), weightA),
+                                    _mm_mulhi_epu16(_mm_and_si128(B, highBytes), weightB));
+  const __m128i even = _mm_add_epi16(_mm_mulhi_epu16(_mm_slli_epi16(A, 8), weightA),
+                                     _mm_mulhi_epu16(_mm_slli_epi16(B, 8), weightB));
+  return _mm_or_si128(_mm_srli_epi16(even, 8), _mm_and_si128(odd, highBytes));
 }
 
-// Whole steps of 16 bytes, two at a time where it can.
+// Whole steps of 16 bytes, two at a time where it can. A weight of 256 (or
+// 0) fits no weight of 8 bits shifted up: one frame as it is.
 void MixBytesSse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
-  const __m128i weight = _mm_set1_epi16(static_cast<short>(w));
+  if (w == 0 || w == 256) {
+    std::memcpy(out, w == 0 ? a : b, static_cast<size_t>(n));
+    return;
+  }
+  const __m128i weightA = _mm_set1_epi16(static_cast<short>((256 - w) << 8));
+  const __m128i weightB = _mm_set1_epi16(static_cast<short>(w << 8));
   ptrdiff_t i = 0;
   for (; i + 32 <= n; i += 32) {
-    const __m128i r0 = MixBytes16(Load128(a + i), Load128(b + i), weight);
-    const __m128i r1 = MixBytes16(Load128(a + i + 16), Load128(b + i + 16), weight);
+    const __m128i r0 = MixBytes16(Load128(a + i), Load128(b + i), weightA, weightB);
+    const __m128i r1 = MixBytes16(Load128(a + i + 16), Load128(b + i + 16), weightA, weightB);
     Store128(out + i, r0);
     Store128(out + i + 16, r1);
   }
-  if (i < n) Store128(out + i, MixBytes16(Load128(a + i), Load128(b + i), weight));
+  if (i < n) Store128(out + i, MixBytes16(Load128(a + i), Load128(b + i), weightA, weightB));
 }
 
 // One pixel per lane; see the MMX set for the per-field arithmetic.
@@ -71,13 +82,13 @@ constexpr short kThird = 21846;
 // Whole steps of 4 pixels. Bytes b and r of each pixel in one lane pair, g
 // and the fourth byte in another: one multiply-add each weighs in the
 // channels, which leaves the grey in the pixel's upper half; a lane copy and
-// a multiply by 0x0101 | 0x0001 << 16 spread it over the three channels.
+// a multiply by 0x0101 | 0x0001 << 16, of which only the kept channels' bits,
+// spreads it over them.
 void Tint4Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
   const __m128i lowBytes = _mm_set1_epi16(0x00FF);
   const __m128i third = _mm_set1_epi16(kThird);
   const __m128i thirdOfFirst = _mm_set1_epi32(kThird);
-  const __m128i spread = _mm_set1_epi32(0x00010101);
-  const __m128i keeps = _mm_set1_epi32(static_cast<int>(keep));
+  const __m128i spread = _mm_set1_epi32(static_cast<int>(0x00010101 & keep));
   const __m128i fourth = _mm_set1_epi32(static_cast<int>(0xFF000000u));
   for (ptrdiff_t i = 0; i < 4 * n; i += 16) {
     const __m128i v = Load128(source + i);
@@ -86,25 +97,63 @@ void Tint4Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_
     const __m128i weighed =
         _mm_add_epi32(_mm_madd_epi16(br, third), _mm_madd_epi16(ga, thirdOfFirst));
     const __m128i greys = _mm_shufflehi_epi16(_mm_shufflelo_epi16(weighed, 0xF5), 0xF5);
-    const __m128i tinted = _mm_and_si128(_mm_mullo_epi16(greys, spread), keeps);
+    const __m128i tinted = _mm_mullo_epi16(greys, spread);
     Store128(destination + i, _mm_or_si128(tinted, _mm_and_si128(v, fourth)));
   }
 }
 
-// Whole steps of 8 pixels of 5-5-5, a pixel per lane.
+// Whole steps of 8 pixels of 5-5-5, a pixel per lane. The grey times 0x0421
+// and-ed with `keep` is the grey times 0x0421's bits in the kept fields.
 void Tint2Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
   const __m128i field = _mm_set1_epi16(31);
   const __m128i third = _mm_set1_epi16(kThird);
-  const __m128i spread = _mm_set1_epi16(0x0421);
-  const __m128i keeps = _mm_set1_epi16(static_cast<short>(keep));
+  const __m128i spread = _mm_set1_epi16(static_cast<short>(0x0421 & keep));
   for (ptrdiff_t i = 0; i < 2 * n; i += 16) {
     const __m128i v = Load128(source + i);
     const __m128i b = _mm_and_si128(v, field);
     const __m128i g = _mm_and_si128(_mm_srli_epi16(v, 5), field);
     const __m128i r = _mm_and_si128(_mm_srli_epi16(v, 10), field);
     const __m128i grey = _mm_mulhi_epu16(_mm_add_epi16(_mm_add_epi16(b, g), r), third);
-    Store128(destination + i, _mm_and_si128(_mm_mullo_epi16(grey, spread), keeps));
+    Store128(destination + i, _mm_mullo_epi16(grey, spread));
   }
+}
+
+// Five pixels of 3 bytes per step, 15 bytes from a 16-byte load v and the
+// load u two bytes further on. In 16-bit lanes v's low bytes are the stream's
+// bytes 2m, its high bytes 2m + 1, u's 2m + 2 and 2m + 3: so the sums of three
+// bytes from every even and every odd byte come from four masks or shifts and
+// three additions, and the pixels start at even byte 0, odd 3, even 6, odd 9
+// and even 12 (lanes 0, 1, 3, 4 and 6). A mulhi whose weight is zero in the
+// other lanes takes a third of the sums wanted; a mullo spreads each grey
+// over the pixel's bytes in its own lane, another over the byte in the lane
+// after it. The 16th byte stored is 0, the next step's or the rest's first.
+void Tint3Sse2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
+  const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+  const __m128i thirdEven = _mm_setr_epi16(kThird, 0, 0, kThird, 0, 0, kThird, 0);
+  const __m128i thirdOdd = _mm_setr_epi16(0, kThird, 0, 0, kThird, 0, 0, 0);
+  // keep's three bytes repeated, and the spreads' bytes in channels not kept
+  // cleared: a byte of 0 or 0xFF times the grey is the grey and-ed with it.
+  uint8_t pattern[16];
+  for (int k = 0; k < 16; ++k) pattern[k] = static_cast<uint8_t>(keep >> (8 * (k % 3)));
+  const __m128i keeps = Load128(pattern);
+  const __m128i here =
+      _mm_and_si128(_mm_setr_epi16(0x0101, 0x0100, 0, 0x0101, 0x0100, 0, 0x0101, 0), keeps);
+  const __m128i next = _mm_and_si128(
+      _mm_setr_epi16(0x0001, 0x0101, 0, 0x0001, 0x0101, 0, 0x0001, 0), _mm_srli_si128(keeps, 2));
+  ptrdiff_t i = 0;
+  for (; i + 6 <= n; i += 5) {
+    const __m128i v = Load128(source + 3 * i);
+    const __m128i u = Load128(source + 3 * i + 2);
+    const __m128i middle = _mm_add_epi16(_mm_srli_epi16(v, 8), _mm_and_si128(u, lowBytes));
+    const __m128i fromEven = _mm_add_epi16(_mm_and_si128(v, lowBytes), middle);
+    const __m128i fromOdd = _mm_add_epi16(middle, _mm_srli_epi16(u, 8));
+    const __m128i greys =
+        _mm_add_epi16(_mm_mulhi_epu16(fromEven, thirdEven), _mm_mulhi_epu16(fromOdd, thirdOdd));
+    const __m128i spread =
+        _mm_or_si128(_mm_mullo_epi16(greys, here), _mm_slli_si128(_mm_mullo_epi16(greys, next), 2));
+    Store128(destination + 3 * i, spread);
+  }
+  Tint3C(source + 3 * i, destination + 3 * i, n - i, keep);
 }
 
 // 4 x 4 pixels of 4 bytes: rows r0..r3 in, columns out.
@@ -160,14 +209,67 @@ void Transpose4Sse2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdi
   TransposeBlocks<4, 4, 64, Block4x4>(src, srcStride, dst, dstStride, columns, rows, Transpose4C);
 }
 
+// Four dwords of 3-byte pixels (the fourth byte of each ignored) narrowed
+// into bytes 0-11, bytes 12-15 zero: each qword's two pixels joined by a
+// shift and masks, then the two halves.
+[[gnu::always_inline]] inline __m128i Narrow4Of3(__m128i x) {
+  const __m128i first = _mm_set1_epi64x(0x0000000000FFFFFF);
+  const __m128i second = _mm_set1_epi64x(0x0000FFFFFF000000);
+  const __m128i pairs =
+      _mm_or_si128(_mm_and_si128(x, first), _mm_and_si128(_mm_srli_epi64(x, 8), second));
+  return _mm_or_si128(_mm_move_epi64(pairs), _mm_slli_si128(_mm_srli_si128(pairs, 8), 6));
+}
+
+// The 4-byte loads at p in four rows stride apart, one dword each.
+[[gnu::always_inline]] inline __m128i Gather4(const uint8_t* p, ptrdiff_t stride) {
+  auto dword = [](const uint8_t* q) {
+    int v;
+    std::memcpy(&v, q, 4);
+    return _mm_cvtsi32_si128(v);
+  };
+  const __m128i r01 = _mm_unpacklo_epi32(dword(p), dword(p + stride));
+  const __m128i r23 = _mm_unpacklo_epi32(dword(p + 2 * stride), dword(p + 3 * stride));
+  return _mm_unpacklo_epi64(r01, r23);
+}
+
+// 8 x 8 pixels of 3 bytes with no byte shuffle: a destination row is source
+// column k of the 8 rows, gathered by 4-byte loads (for the last column one
+// byte early, then shifted down, so that nothing past the block is read),
+// narrowed and written as exactly 24 bytes.
+[[gnu::always_inline]] inline void Block8x8Of3(const uint8_t* src, ptrdiff_t srcStride,
+                                               uint8_t* dst, ptrdiff_t dstStride) {
+  for (int k = 0; k < 8; ++k) {
+    const uint8_t* column = src + 3 * k - (k == 7 ? 1 : 0);
+    __m128i top = Gather4(column, srcStride);
+    __m128i bottom = Gather4(column + 4 * srcStride, srcStride);
+    if (k == 7) {
+      top = _mm_srli_epi32(top, 8);
+      bottom = _mm_srli_epi32(bottom, 8);
+    }
+    const __m128i first = Narrow4Of3(top);
+    const __m128i second = Narrow4Of3(bottom);
+    uint8_t* row = dst + k * dstStride;
+    Store128(row, _mm_or_si128(first, _mm_slli_si128(second, 12)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 16), _mm_srli_si128(second, 4));
+  }
+}
+
+void Transpose3Sse2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
+                    ptrdiff_t columns, ptrdiff_t rows) {
+  TransposeBlocks<3, 8, 64, Block8x8Of3>(src, srcStride, dst, dstStride, columns, rows,
+                                         Transpose3C);
+}
+
 }  // namespace
 
 extern const KernelSet kKernelSetSse2 = {.name = "sse2",
                                          .mixBytes = RowAny<1, 16, MixBytesSse2, MixBytesC>,
                                          .mix555 = RowAny<2, 8, Mix555Sse2, Mix555C>,
                                          .transpose2 = Transpose2Sse2,
+                                         .transpose3 = Transpose3Sse2,
                                          .transpose4 = Transpose4Sse2,
                                          .tint2 = TintAny<2, 8, Tint2Sse2, Tint2C>,
+                                         .tint3 = Tint3Sse2,
                                          .tint4 = TintAny<4, 4, Tint4Sse2, Tint4C>};
 
 }  // namespace orv::kernels

@@ -1,8 +1,9 @@
-// The SSSE3 set: the byte mix as one multiply-add per byte pair, the tint of
-// 3- and 4-byte pixels through multiply-adds and byte shuffles, and 8 x 8
-// register transposes for 3-byte pixels. The 2- and 4-byte transpositions,
-// the 5-5-5 mix and its tint are the SSE2 set's: nothing here does them
-// faster. Compiled with -mssse3.
+// The SSSE3 set: the byte mix as one multiply-add per byte pair, the 5-5-5
+// mix with two blue-and-red multiply-adds per step, the tint of 3- and 4-byte
+// pixels through multiply-adds and byte shuffles, and 8 x 8 register
+// transposes for 3-byte pixels. The 2- and 4-byte transpositions and the
+// 5-5-5 tint are the SSE2 set's: nothing here does them faster. Compiled
+// with -mssse3.
 #include <tmmintrin.h>
 
 #include <cstring>
@@ -38,31 +39,88 @@ MixStep MixStepFor(uint32_t w) {
   return {_mm_set1_epi16(static_cast<short>(pair)), _mm_cvtsi32_si128(w == 128 ? 7 : 8), w > 128};
 }
 
-__m128i MixBytes16(__m128i A, __m128i B, __m128i base, const MixStep& step) {
+template <bool kFromB>
+__m128i MixBytes16(__m128i A, __m128i B, const MixStep& step) {
   const __m128i low = _mm_maddubs_epi16(_mm_unpacklo_epi8(A, B), step.weights);
   const __m128i high = _mm_maddubs_epi16(_mm_unpackhi_epi8(A, B), step.weights);
   const __m128i change =
       _mm_packs_epi16(_mm_sra_epi16(low, step.shift), _mm_sra_epi16(high, step.shift));
-  return _mm_add_epi8(base, change);
+  return _mm_add_epi8(kFromB ? B : A, change);
 }
 
 // Whole steps of 16 bytes, two at a time where it can.
+template <bool kFromB>
+void MixBytesFrom(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n,
+                  const MixStep& step) {
+  ptrdiff_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m128i r0 = MixBytes16<kFromB>(Load128(a + i), Load128(b + i), step);
+    const __m128i r1 = MixBytes16<kFromB>(Load128(a + i + 16), Load128(b + i + 16), step);
+    Store128(out + i, r0);
+    Store128(out + i + 16, r1);
+  }
+  if (i < n) Store128(out + i, MixBytes16<kFromB>(Load128(a + i), Load128(b + i), step));
+}
+
 void MixBytesSsse3(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
   if (w == 0 || w == 256) {  // one frame as it is
     std::memcpy(out, w == 0 ? a : b, static_cast<size_t>(n));
     return;
   }
   const MixStep step = MixStepFor(w);
-  const uint8_t* base = step.fromB ? b : a;
-  ptrdiff_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    const __m128i r0 = MixBytes16(Load128(a + i), Load128(b + i), Load128(base + i), step);
-    const __m128i r1 =
-        MixBytes16(Load128(a + i + 16), Load128(b + i + 16), Load128(base + i + 16), step);
-    Store128(out + i, r0);
-    Store128(out + i + 16, r1);
+  if (step.fromB) {
+    MixBytesFrom<true>(a, b, out, n, step);
+  } else {
+    MixBytesFrom<false>(a, b, out, n, step);
   }
-  if (i < n) Store128(out + i, MixBytes16(Load128(a + i), Load128(b + i), Load128(base + i), step));
+}
+
+// One pixel per lane, each field f to a_f + floor((b_f - a_f) * w / 256),
+// 1 <= w <= 255: the AVX2 set's arithmetic on 8 pixels. Masked with 0x7C1F a
+// pixel holds blue in byte 0 and red << 2 in byte 1, so one byte-wise
+// subtraction gives both differences and one multiply-add each scales them;
+// green, across the byte boundary, takes a 16-bit difference and a mulhi.
+__m128i Mix555x8(__m128i A, __m128i B, __m128i weightLow, __m128i weightHigh, __m128i weight8) {
+  const __m128i blueRed = _mm_set1_epi16(0x7C1F);
+  const __m128i green = _mm_set1_epi16(0x03E0);
+  const __m128i aBlueRed = _mm_and_si128(A, blueRed);
+  const __m128i aGreen = _mm_and_si128(A, green);
+  const __m128i dBlueRed = _mm_sub_epi8(_mm_and_si128(B, blueRed), aBlueRed);
+  const __m128i dGreen = _mm_sub_epi16(_mm_and_si128(B, green), aGreen);
+  const __m128i eBlue = _mm_srai_epi16(_mm_maddubs_epi16(weightLow, dBlueRed), 8);
+  const __m128i eRed = _mm_and_si128(_mm_maddubs_epi16(weightHigh, dBlueRed),
+                                     _mm_set1_epi16(static_cast<short>(0xFC00)));
+  const __m128i eGreen = _mm_slli_epi16(_mm_mulhi_epi16(dGreen, weight8), 5);
+  const __m128i start = _mm_or_si128(aBlueRed, aGreen);
+  return _mm_add_epi16(_mm_add_epi16(start, eBlue), _mm_add_epi16(eGreen, eRed));
+}
+
+// Whole steps of 8 pixels, two at a time where it can. A weight of 256 fits
+// no byte: there the end frame is the result.
+void Mix555Ssse3(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, uint32_t w) {
+  if (w >= 256) {
+    const __m128i low15 = _mm_set1_epi16(0x7FFF);
+    for (ptrdiff_t i = 0; i < n; i += 8) {
+      Store128(out + 2 * i, _mm_and_si128(Load128(b + 2 * i), low15));
+    }
+    return;
+  }
+  const __m128i weightLow = _mm_set1_epi16(static_cast<short>(w));
+  const __m128i weightHigh = _mm_set1_epi16(static_cast<short>(w << 8));
+  const __m128i weight8 = _mm_set1_epi16(static_cast<short>(w * 8));
+  ptrdiff_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i r0 =
+        Mix555x8(Load128(a + 2 * i), Load128(b + 2 * i), weightLow, weightHigh, weight8);
+    const __m128i r1 =
+        Mix555x8(Load128(a + 2 * i + 16), Load128(b + 2 * i + 16), weightLow, weightHigh, weight8);
+    Store128(out + 2 * i, r0);
+    Store128(out + 2 * i + 16, r1);
+  }
+  if (i < n) {
+    Store128(out + 2 * i,
+             Mix555x8(Load128(a + 2 * i), Load128(b + 2 * i), weightLow, weightHigh, weight8));
+  }
 }
 
 // Exact division by 3 of sums up to 765: sum * 21846 / 65536 exceeds sum / 3
@@ -87,36 +145,31 @@ void Tint4Ssse3(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32
   }
 }
 
-// The greys of the 4 pixels of 3 bytes at the start of v, each repeated in
-// its 3 bytes: 12 bytes, then 4 zero bytes.
-__m128i Greys4Of3(__m128i v) {
-  const __m128i widen = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-  const __m128i spread = _mm_setr_epi8(2, 2, 2, 6, 6, 6, 10, 10, 10, 14, 14, 14, -1, -1, -1, -1);
-  return _mm_shuffle_epi8(GreysAtByte2(_mm_shuffle_epi8(v, widen)), spread);
-}
-
-// Whole steps of 16 pixels of 3 bytes: three loads of 16 bytes hold them
-// exactly, realigned into four groups of 4 pixels and put back into three.
+// Whole steps of 8 pixels of 3 bytes, loaded as bytes 0-15 and 8-23 and
+// widened to dwords, pixels 0-3 and 4-7. A multiply-add per half gives each
+// pixel's b + g and r, one horizontal add their sums for all 8 pixels, and
+// a mulhi by a third their greys; two shuffles spread them over 16 and 8 bytes.
 void Tint3Ssse3(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
-  // keep's three bytes repeated: 16 bytes at each of the three phases.
-  uint8_t pattern[48];
-  for (int k = 0; k < 48; ++k) pattern[k] = static_cast<uint8_t>(keep >> (8 * (k % 3)));
-  const __m128i keeps0 = Load128(pattern);
-  const __m128i keeps1 = Load128(pattern + 16);
-  const __m128i keeps2 = Load128(pattern + 32);
-  for (ptrdiff_t i = 0; i < 3 * n; i += 48) {
-    const __m128i v0 = Load128(source + i);
-    const __m128i v1 = Load128(source + i + 16);
-    const __m128i v2 = Load128(source + i + 32);
-    const __m128i g0 = Greys4Of3(v0);                           // bytes 0-11
-    const __m128i g1 = Greys4Of3(_mm_alignr_epi8(v1, v0, 12));  // 12-23
-    const __m128i g2 = Greys4Of3(_mm_alignr_epi8(v2, v1, 8));   // 24-35
-    const __m128i g3 = Greys4Of3(_mm_srli_si128(v2, 4));        // 36-47
-    Store128(destination + i, _mm_and_si128(_mm_or_si128(g0, _mm_slli_si128(g1, 12)), keeps0));
-    Store128(destination + i + 16,
-             _mm_and_si128(_mm_or_si128(_mm_srli_si128(g1, 4), _mm_slli_si128(g2, 8)), keeps1));
-    Store128(destination + i + 32,
-             _mm_and_si128(_mm_or_si128(_mm_srli_si128(g2, 8), _mm_slli_si128(g3, 4)), keeps2));
+  const __m128i widenLow = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i widenHigh = _mm_setr_epi8(4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
+  const __m128i ones = _mm_set1_epi32(0x00010101);
+  const __m128i third = _mm_set1_epi16(kThird);
+  const __m128i spreadFirst = _mm_setr_epi8(0, 0, 0, 2, 2, 2, 4, 4, 4, 6, 6, 6, 8, 8, 8, 10);
+  const __m128i spreadLast =
+      _mm_setr_epi8(10, 10, 12, 12, 12, 14, 14, 14, -1, -1, -1, -1, -1, -1, -1, -1);
+  // keep's three bytes repeated: bytes 0-15 and 16-23 of 24.
+  uint8_t pattern[32];
+  for (int k = 0; k < 32; ++k) pattern[k] = static_cast<uint8_t>(keep >> (8 * (k % 3)));
+  const __m128i keepsFirst = Load128(pattern);
+  const __m128i keepsLast = Load128(pattern + 16);
+  for (ptrdiff_t i = 0; i < 3 * n; i += 24) {
+    const __m128i low = _mm_maddubs_epi16(_mm_shuffle_epi8(Load128(source + i), widenLow), ones);
+    const __m128i high =
+        _mm_maddubs_epi16(_mm_shuffle_epi8(Load128(source + i + 8), widenHigh), ones);
+    const __m128i greys = _mm_mulhi_epu16(_mm_hadd_epi16(low, high), third);
+    Store128(destination + i, _mm_and_si128(_mm_shuffle_epi8(greys, spreadFirst), keepsFirst));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + i + 16),
+                     _mm_and_si128(_mm_shuffle_epi8(greys, spreadLast), keepsLast));
   }
 }
 
@@ -178,8 +231,9 @@ void Transpose3Ssse3(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrd
 
 extern const KernelSet kKernelSetSsse3 = {.name = "ssse3",
                                           .mixBytes = RowAny<1, 16, MixBytesSsse3, MixBytesC>,
+                                          .mix555 = RowAny<2, 8, Mix555Ssse3, Mix555C>,
                                           .transpose3 = Transpose3Ssse3,
-                                          .tint3 = TintAny<3, 16, Tint3Ssse3, Tint3C>,
+                                          .tint3 = TintAny<3, 8, Tint3Ssse3, Tint3C>,
                                           .tint4 = TintAny<4, 4, Tint4Ssse3, Tint4C>};
 
 }  // namespace orv::kernels

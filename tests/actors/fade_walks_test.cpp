@@ -113,6 +113,31 @@ TEST(FadeWalks, EverySixteenBitFieldPairAtEveryWeight) {
   });
 }
 
+// Byte k of the pictures carries the pair a = k & 255, b = k >> 8: every
+// pair of bytes at every weight, the extremes a lane's arithmetic could
+// overflow or saturate at included.
+TEST(FadeWalks, EveryBytePairAtEveryWeight) {
+  Rng rng(4);
+  Scene scene(rng, Shape{4, 32, 256, 64, 256});
+  for (uint32_t k = 0; k < 65536; ++k) {
+    scene.start()[k] = static_cast<uint8_t>(k);
+    scene.end()[k] = static_cast<uint8_t>(k >> 8);
+  }
+  scene.AcceptSources();
+  ForEachKernelSet([&](const KernelSet& set) {
+    for (const Form form : {Form::kFadeBytesStep4, Form::kFadeBytesStep8}) {
+      const KernelCase& k = Kernel(form);
+      for (int32_t weight = 0; weight <= 256; ++weight) {
+        std::vector<uint8_t> expected = scene.initialTarget();
+        ReferenceFade(form, scene.CaptureOver(expected), weight);
+        scene.ResetTarget();
+        k.kernel(scene.Capture(), weight, 0, 0, 0);
+        ASSERT_TRUE(scene.Check(expected)) << Describe(k, set, scene.shape(), weight);
+      }
+    }
+  });
+}
+
 // Fade555Step4Weight32 mixes at v = weight >> 3 of 32: weights 1..7 leave the
 // start frame, 248..255 all give v = 31, and multiples of 8 agree with
 // Fade555Step8Weight256.
