@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "tools/orvplay/font.h"
 
@@ -106,7 +107,7 @@ Picture BuiltinToPicture() {
     for (int32_t x = 480; x < 600; ++x) {
       const double dx = x - 540.0, dy = y - 270.0, r = std::hypot(dx, dy);
       if (r < 58) {
-        const Rgb hue = Hue((std::atan2(dy, dx) + M_PI) / (2 * M_PI));
+        const Rgb hue = Hue((std::atan2(dy, dx) + std::numbers::pi) / (2 * std::numbers::pi));
         const double s = r / 58;
         Set(p, x, y, Rgb{Mix(255, hue.r, s), Mix(255, hue.g, s), Mix(255, hue.b, s)});
       }
