@@ -145,31 +145,40 @@ void Tint4Ssse3(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32
   }
 }
 
-// Whole steps of 8 pixels of 3 bytes, loaded as bytes 0-15 and 8-23 and
-// widened to dwords, pixels 0-3 and 4-7. A multiply-add per half gives each
-// pixel's b + g and r, one horizontal add their sums for all 8 pixels, and
-// a mulhi by a third their greys; two shuffles spread them over 16 and 8 bytes.
+// Whole steps of 16 pixels of 3 bytes: three loads, widened to dwords in
+// fours (pixels 4-7 and 8-11 straddle two loads: an alignr first). A
+// multiply-add per four gives each pixel's b + g and r, horizontal adds the
+// sums, a mulhi by a third the greys, one pack all 16 as bytes; three
+// shuffles spread them over the 48 bytes. `keep` is 0 or 0xFF per channel,
+// so the spreads zero the channels not kept themselves (index -1).
 void Tint3Ssse3(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_t keep) {
   const __m128i widenLow = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
   const __m128i widenHigh = _mm_setr_epi8(4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
   const __m128i ones = _mm_set1_epi32(0x00010101);
   const __m128i third = _mm_set1_epi16(kThird);
-  const __m128i spreadFirst = _mm_setr_epi8(0, 0, 0, 2, 2, 2, 4, 4, 4, 6, 6, 6, 8, 8, 8, 10);
-  const __m128i spreadLast =
-      _mm_setr_epi8(10, 10, 12, 12, 12, 14, 14, 14, -1, -1, -1, -1, -1, -1, -1, -1);
-  // keep's three bytes repeated: bytes 0-15 and 16-23 of 24.
-  uint8_t pattern[32];
-  for (int k = 0; k < 32; ++k) pattern[k] = static_cast<uint8_t>(keep >> (8 * (k % 3)));
-  const __m128i keepsFirst = Load128(pattern);
-  const __m128i keepsLast = Load128(pattern + 16);
-  for (ptrdiff_t i = 0; i < 3 * n; i += 24) {
-    const __m128i low = _mm_maddubs_epi16(_mm_shuffle_epi8(Load128(source + i), widenLow), ones);
-    const __m128i high =
-        _mm_maddubs_epi16(_mm_shuffle_epi8(Load128(source + i + 8), widenHigh), ones);
-    const __m128i greys = _mm_mulhi_epu16(_mm_hadd_epi16(low, high), third);
-    Store128(destination + i, _mm_and_si128(_mm_shuffle_epi8(greys, spreadFirst), keepsFirst));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + i + 16),
-                     _mm_and_si128(_mm_shuffle_epi8(greys, spreadLast), keepsLast));
+  // Output byte k (of 48) is grey k / 3.
+  alignas(16) uint8_t spread[48];
+  for (int k = 0; k < 48; ++k) {
+    spread[k] = (keep >> (8 * (k % 3)) & 0xFF) != 0 ? static_cast<uint8_t>(k / 3) : 0x80;
+  }
+  const __m128i spread0 = Load128(spread);
+  const __m128i spread1 = Load128(spread + 16);
+  const __m128i spread2 = Load128(spread + 32);
+  for (ptrdiff_t i = 0; i < 3 * n; i += 48) {
+    const __m128i l0 = Load128(source + i);
+    const __m128i l1 = Load128(source + i + 16);
+    const __m128i l2 = Load128(source + i + 32);
+    const __m128i w0 = _mm_maddubs_epi16(_mm_shuffle_epi8(l0, widenLow), ones);
+    const __m128i w1 =
+        _mm_maddubs_epi16(_mm_shuffle_epi8(_mm_alignr_epi8(l1, l0, 12), widenLow), ones);
+    const __m128i w2 =
+        _mm_maddubs_epi16(_mm_shuffle_epi8(_mm_alignr_epi8(l2, l1, 8), widenLow), ones);
+    const __m128i w3 = _mm_maddubs_epi16(_mm_shuffle_epi8(l2, widenHigh), ones);
+    const __m128i greys = _mm_packus_epi16(_mm_mulhi_epu16(_mm_hadd_epi16(w0, w1), third),
+                                           _mm_mulhi_epu16(_mm_hadd_epi16(w2, w3), third));
+    Store128(destination + i, _mm_shuffle_epi8(greys, spread0));
+    Store128(destination + i + 16, _mm_shuffle_epi8(greys, spread1));
+    Store128(destination + i + 32, _mm_shuffle_epi8(greys, spread2));
   }
 }
 
@@ -196,14 +205,12 @@ void Tint3Ssse3(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32
   const __m128i widen[2] = {
       _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1),
       _mm_setr_epi8(4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1)};
-  // A column's pixels from rows 0-3 narrowed into bytes 0-11 (top); those
-  // from rows 4-7 narrowed, their first 4 bytes into bytes 12-15 and their
-  // last 8 into bytes 0-7 (bottom). Top with bottom's bytes 12-15 is the
-  // row's first 16 bytes, bottom's bytes 0-7 its last 8.
-  const __m128i narrowTop = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  // A column's pixels from rows 0-3 narrowed into bytes 4-15 (top), those
+  // from rows 4-7 into bytes 0-3 and 8-15 (bottom): one alignr of the two is
+  // the row's first 16 bytes, bottom's high half its last 8.
+  const __m128i narrowTop = _mm_setr_epi8(-1, -1, -1, -1, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14);
   const __m128i narrowBottom =
-      _mm_setr_epi8(5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4);
-  const __m128i lastDword = _mm_setr_epi32(0, 0, 0, -1);
+      _mm_setr_epi8(0, 1, 2, 4, -1, -1, -1, -1, 5, 6, 8, 9, 10, 12, 13, 14);
   for (int half = 0; half < 2; ++half) {
     __m128i r[8];
     for (int k = 0; k < 8; ++k) {
@@ -215,8 +222,8 @@ void Tint3Ssse3(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32
       uint8_t* row = dst + (4 * half + c) * dstStride;
       const __m128i top = _mm_shuffle_epi8(r[c], narrowTop);
       const __m128i bottom = _mm_shuffle_epi8(r[c + 4], narrowBottom);
-      Store128(row, _mm_or_si128(top, _mm_and_si128(bottom, lastDword)));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(row + 16), bottom);
+      Store128(row, _mm_alignr_epi8(bottom, top, 4));
+      _mm_storeh_pd(reinterpret_cast<double*>(row + 16), _mm_castsi128_pd(bottom));
     }
   }
 }
@@ -233,7 +240,7 @@ extern const KernelSet kKernelSetSsse3 = {.name = "ssse3",
                                           .mixBytes = RowAny<1, 16, MixBytesSsse3, MixBytesC>,
                                           .mix555 = RowAny<2, 8, Mix555Ssse3, Mix555C>,
                                           .transpose3 = Transpose3Ssse3,
-                                          .tint3 = TintAny<3, 8, Tint3Ssse3, Tint3C>,
+                                          .tint3 = TintAny<3, 16, Tint3Ssse3, Tint3C>,
                                           .tint4 = TintAny<4, 4, Tint4Ssse3, Tint4C>};
 
 }  // namespace orv::kernels
