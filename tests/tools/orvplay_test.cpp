@@ -422,6 +422,22 @@ TEST_F(OrvplayTest, AnUnwritableOutputFailsCleanly) {
   EXPECT_EQ(Files(), std::vector<std::string>{});
 }
 
+#ifdef ORVPLAY_VIDEO
+// The encoders are a library orvplay loads beside itself, only for a video.
+TEST_F(OrvplayTest, OnlyAVideoNeedsTheVideoLibrary) {
+  const fs::path bin = fs::path(ORVPLAY_PATH).parent_path();
+  fs::create_directory(dir / "alone");
+  for (const char* name : {"orvplay", "ORVPACK1.x32", "liborvplatform.so"})
+    fs::copy_file(bin / name, dir / "alone" / name);
+  const std::string alone = (dir / "alone" / "orvplay").string();
+  EXPECT_EQ(Exec(alone, {"OrvFade", "--duration", "100", "--out", "x.gif"}).code, 0);
+  const Result r = Exec(alone, {"OrvFade", "--duration", "100", "--out", "x.mp4"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("x.mp4: cannot load orvplay's video library"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "x.mp4"));
+}
+#endif
+
 TEST_F(OrvplayTest, ASignalStopsARunAndLeavesTheFilesAsTheyWere) {
   // An earlier gallery with a file of the user's beside it.
   fs::create_directory(dir / "g");

@@ -1,21 +1,14 @@
 #include "tools/orvplay/video.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <stdexcept>
-#include <thread>
 
 #ifdef ORVPLAY_VIDEO
-#include <sys/resource.h>
+#include <dlfcn.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
-#include <libswscale/swscale.h>
-}
+#include <filesystem>
+#include <mutex>
+
+#include "tools/orvplay/video_library.h"
 #endif
 
 namespace orvplay {
@@ -44,305 +37,53 @@ const bool kVideoBuilt = true;
 
 namespace {
 
-// An allocation that fails inside an encoder comes back as ENOMEM from
-// FFmpeg's own code, but as a generic failure from the external encoders
-// (x264: "external", libvpx: "invalid argument" or "invalid data"), which say
-// nothing more. With the settings fixed here those fail for want of memory
-// only: taken so when the address space is limited (ulimit -v) or an
-// allocation of a frame's size fails right then.
-std::string AvError(int code, size_t frameBytes, bool external) {
-  if (code == AVERROR(ENOMEM)) return "out of memory";
-  if (external &&
-      (code == AVERROR_EXTERNAL || code == AVERROR(EINVAL) || code == AVERROR_INVALIDDATA)) {
-    rlimit limit{};
-    const bool limited = ::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
-    void* probe = av_malloc(frameBytes);
-    av_free(probe);
-    if (limited || !probe) return "out of memory";
-  }
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
-// The encoders' threads: a fixed few, so that the memory a video takes does
-// not grow with the machine. Each encoder splits a frame among its threads
-// (slices or rows) rather than holding one frame per thread.
-int ThreadCount() { return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
-
-// The encoder's pixels and settings for each codec.
-void SetUp(AVCodecContext* c, VideoCodec codec) {
-  switch (codec) {
-    case VideoCodec::kH264:
-    case VideoCodec::kVp9:
-      c->pix_fmt = AV_PIX_FMT_YUV420P;
-      // BT.709 in the limited range, said in the stream, so that players
-      // turn it back into the same colours.
-      c->color_range = AVCOL_RANGE_MPEG;
-      c->colorspace = AVCOL_SPC_BT709;
-      c->color_primaries = AVCOL_PRI_BT709;
-      c->color_trc = AVCOL_TRC_BT709;
-      // Neither encoder looks ahead or holds frames back: each frame is
-      // encoded as it comes, so memory stays that of a few frames (a 4096 x
-      // 4096 picture is 25 MB a frame) however long the video. x264's
-      // zerolatency also splits each frame among the threads in slices.
-      if (codec == VideoCodec::kH264) {
-        av_opt_set(c->priv_data, "preset", "veryfast", 0);
-        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
-        av_opt_set(c->priv_data, "crf", "18", 0);
-      } else {
-        // The default (good) mode takes about seven times as long.
-        av_opt_set(c->priv_data, "deadline", "realtime", 0);
-        av_opt_set(c->priv_data, "cpu-used", "8", 0);
-        av_opt_set(c->priv_data, "row-mt", "1", 0);
-        av_opt_set(c->priv_data, "lag-in-frames", "0", 0);
-        av_opt_set(c->priv_data, "crf", "24", 0);
-        c->bit_rate = 0;
-      }
-      break;
-    case VideoCodec::kH264Rgb:
-      c->pix_fmt = AV_PIX_FMT_RGB24;
-      av_opt_set(c->priv_data, "preset", "veryfast", 0);
-      // Without it x264 keeps a lookahead and a frame per thread in flight.
-      av_opt_set(c->priv_data, "tune", "zerolatency", 0);
-      av_opt_set(c->priv_data, "qp", "0", 0);
-      break;
-    case VideoCodec::kFfv1:
-      c->pix_fmt = AV_PIX_FMT_BGR0;
-      c->level = 3;
-      // Slices, so that the threads share a frame.
-      c->thread_type = FF_THREAD_SLICE;
-      break;
-  }
+// The video library beside the running program, loaded once and kept.
+OrvplayOpenVideoFn OpenVideoFunction(const std::string& forPath) {
+  static std::once_flag once;
+  static OrvplayOpenVideoFn open = nullptr;
+  static std::string failure;
+  std::call_once(once, [] {
+    std::error_code error;
+    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+    const std::string library =
+        (error ? std::filesystem::path(".") : program.parent_path()) / ORVPLAY_VIDEO_LIBRARY;
+    void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle) open = reinterpret_cast<OrvplayOpenVideoFn>(::dlsym(handle, "OrvplayOpenVideo"));
+    if (!open) {
+      const char* why = ::dlerror();
+      failure = "cannot load orvplay's video library: " + std::string(why ? why : library);
+    }
+  });
+  if (!open) throw std::runtime_error(forPath + ": " + failure);
+  return open;
 }
 
 }  // namespace
 
-struct VideoEncoder::State {
-  orvtools::OutputFile& file;
-  std::string what;  // "FILE (H.264)" for messages
-  int32_t width, height;
-  int64_t next = 0;  // the next frame's number
-  bool padded = false;
-  Picture evened;  // the picture padded to even sides, when it needs it
-  AVFormatContext* format = nullptr;
-  AVIOContext* io = nullptr;
-  AVCodecContext* codec = nullptr;
-  AVStream* stream = nullptr;
-  SwsContext* scale = nullptr;
-  AVFrame* frame = nullptr;
-  AVPacket* packet = nullptr;
-  // The first write error inside the muxer arrives here through the
-  // callbacks; it is thrown again once FFmpeg has returned. After it the file
-  // is not touched again (the muxer may still try to seek back to a header),
-  // so that a later failure cannot take the first one's place.
-  std::string ioError;
-  size_t frameBytes = 0;  // a frame's pixels, for telling a lack of memory
-  bool external = false;  // an encoder outside FFmpeg
-
+// The output file as the library sees it.
+struct VideoEncoder::State final : VideoSink {
   explicit State(orvtools::OutputFile& f) : file(f) {}
-  ~State() {
-    av_packet_free(&packet);
-    av_frame_free(&frame);
-    sws_freeContext(scale);
-    avcodec_free_context(&codec);
-    if (format) avformat_free_context(format);
-    if (io) av_free(io->buffer);
-    avio_context_free(&io);
-  }
+  const std::string& path() const override { return file.path(); }
+  void Write(const void* data, size_t size) override { file.Write(data, size); }
+  int64_t Seek(int64_t offset, int whence) override { return file.Seek(offset, whence); }
+  int64_t Size() override { return file.Size(); }
+  void CheckStop() override { orvtools::CheckStop(); }
 
-  void Check(int code, const char* doing) {
-    if (!ioError.empty()) throw std::runtime_error(ioError);
-    if (code < 0)
-      throw std::runtime_error(what + ": " + doing + ": " + AvError(code, frameBytes, external));
-  }
-
-  static int WritePacket(void* opaque, uint8_t* data, int size) {
-    auto* s = static_cast<State*>(opaque);
-    if (!s->ioError.empty()) return AVERROR(EIO);
-    try {
-      s->file.Write(data, size_t(size));
-      return size;
-    } catch (const std::exception& e) {
-      s->ioError = e.what();
-      return AVERROR(EIO);
-    }
-  }
-  static int64_t SeekTo(void* opaque, int64_t offset, int whence) {
-    auto* s = static_cast<State*>(opaque);
-    if (!s->ioError.empty()) return AVERROR(EIO);
-    try {
-      if (whence == AVSEEK_SIZE) return s->file.Size();
-      return s->file.Seek(offset, whence & ~AVSEEK_FORCE);
-    } catch (const std::exception& e) {
-      s->ioError = e.what();
-      return AVERROR(EIO);
-    }
-  }
-
-  // The steps of starting a video, in order.
-  void StartContainer(const char* container);
-  void OpenEncoder(VideoCodec kind, int32_t codedW, int32_t codedH, int32_t fps);
-  void StartFile();  // the stream, the file's writer, the header
-  // The frame the encoder takes, the conversion into it (BT.709 for yuv420p)
-  // and, for a padded video, the picture padded to even sides.
-  void PrepareFrames(bool bt709);
-
-  // Sends a frame (or, with none, the end) and writes every packet ready.
-  void Drain(AVFrame* input) {
-    Check(avcodec_send_frame(codec, input), "encoding");
-    for (;; orvtools::CheckStop()) {
-      const int got = avcodec_receive_packet(codec, packet);
-      if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return;
-      Check(got, "encoding");
-      // A frame lasts one frame time; the last one's sets the file's duration.
-      if (packet->duration == 0) packet->duration = 1;
-      av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
-      packet->stream_index = stream->index;
-      Check(av_interleaved_write_frame(format, packet), "writing");
-    }
-  }
+  orvtools::OutputFile& file;
+  std::unique_ptr<VideoWriter> writer;
 };
-
-void VideoEncoder::State::StartContainer(const char* container) {
-  Check(avformat_alloc_output_context2(&format, nullptr, container, nullptr),
-        "starting the container");
-}
-
-void VideoEncoder::State::OpenEncoder(VideoCodec kind, int32_t codedW, int32_t codedH,
-                                      int32_t fps) {
-  const char* name = FactsOf(kind).ffmpegName;
-  const AVCodec* encoder = avcodec_find_encoder_by_name(name);
-  if (!encoder) throw std::runtime_error(what + ": this FFmpeg has no " + name + " encoder");
-  external = kind != VideoCodec::kFfv1;
-  codec = avcodec_alloc_context3(encoder);
-  frame = av_frame_alloc();
-  packet = av_packet_alloc();
-  if (!codec || !frame || !packet) throw std::bad_alloc();
-  AVCodecContext* c = codec;
-  c->width = codedW;
-  c->height = codedH;
-  c->time_base = AVRational{1, fps};
-  c->framerate = AVRational{fps, 1};
-  c->sample_aspect_ratio = AVRational{1, 1};
-  c->thread_count = ThreadCount();
-  SetUp(c, kind);
-  if (format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  Check(avcodec_open2(c, encoder, nullptr), "opening the encoder");
-}
-
-void VideoEncoder::State::StartFile() {
-  stream = avformat_new_stream(format, nullptr);
-  if (!stream) throw std::bad_alloc();
-  stream->time_base = codec->time_base;
-  stream->avg_frame_rate = codec->framerate;
-  Check(avcodec_parameters_from_context(stream->codecpar, codec), "describing the stream");
-
-  constexpr int kBuffer = 1 << 16;
-  auto* buffer = static_cast<uint8_t*>(av_malloc(kBuffer));
-  io = buffer ? avio_alloc_context(buffer, kBuffer, 1, this, nullptr, &State::WritePacket,
-                                   &State::SeekTo)
-              : nullptr;
-  if (!io) {
-    av_free(buffer);
-    throw std::bad_alloc();
-  }
-  format->pb = io;
-  format->flags |= AVFMT_FLAG_CUSTOM_IO;
-  Check(avformat_write_header(format, nullptr), "writing the header");
-}
-
-void VideoEncoder::State::PrepareFrames(bool bt709) {
-  const AVCodecContext* c = codec;
-  frame->format = c->pix_fmt;
-  frame->width = c->width;
-  frame->height = c->height;
-  frame->color_range = c->color_range;
-  frame->colorspace = c->colorspace;
-  Check(av_frame_get_buffer(frame, 0), "allocating a frame");
-  if (padded) evened = Picture(c->width, c->height);
-  // Pictures come as RGB24; other encoders' pixels are converted.
-  if (c->pix_fmt == AV_PIX_FMT_RGB24) return;
-  scale = sws_getContext(c->width, c->height, AV_PIX_FMT_RGB24, c->width, c->height, c->pix_fmt,
-                         SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr,
-                         nullptr);
-  if (!scale) throw std::runtime_error(what + ": no conversion to the encoder's pixels");
-  if (bt709) {
-    int* inv;
-    int* table;
-    int srcRange, dstRange, brightness, contrast, saturation;
-    sws_getColorspaceDetails(scale, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
-                             &saturation);
-    const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
-    sws_setColorspaceDetails(scale, coefficients, 1, coefficients, 0, brightness, contrast,
-                             saturation);
-  }
-}
 
 VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t height, int32_t fps,
                            bool lossless)
     : state_(std::make_unique<State>(file)) {
-  State& s = *state_;
-  // The encoders' own reports (settings, statistics) are not for the user;
-  // what goes wrong comes back as an error code and is reported by us.
-  av_log_set_level(AV_LOG_ERROR);
-  const OutputKind* kind = OutputKindFor(file.path());
-  if (!kind || kind->writer != Writer::kVideo)
-    throw std::logic_error(file.path() + ": not a video name");
-  const VideoCodec codec = CodecFor(*kind, lossless);
-  s.what = file.path() + " (" + FactsOf(codec).name + ")";
-  s.width = width;
-  s.height = height;
-  s.frameBytes = size_t(width) * size_t(height) * 3;
-  const bool even = FactsOf(codec).subsampled;
-  const int32_t codedW = width + (even ? width & 1 : 0), codedH = height + (even ? height & 1 : 0);
-  s.padded = codedW != width || codedH != height;
-  s.StartContainer(kind->container);
-  s.OpenEncoder(codec, codedW, codedH, fps);
-  s.StartFile();
-  s.PrepareFrames(even);
+  state_->writer.reset(OpenVideoFunction(file.path())(*state_, width, height, fps, lossless));
 }
 
 VideoEncoder::~VideoEncoder() = default;
 
-void VideoEncoder::Add(const Picture& picture) {
-  State& s = *state_;
-  if (picture.width != s.width || picture.height != s.height)
-    throw std::logic_error("video frame of the wrong size");
-  orvtools::CheckStop();
-  const Picture* source = &picture;
-  if (s.padded) {
-    // The extra column and row repeat the picture's last ones.
-    Picture& e = s.evened;
-    for (int32_t y = 0; y < e.height; ++y) {
-      const uint8_t* row = picture.At(0, std::min(y, picture.height - 1));
-      std::copy_n(row, size_t(picture.width) * 3, e.At(0, y));
-      if (e.width > picture.width)
-        std::copy_n(row + (picture.width - 1) * 3, 3, e.At(picture.width, y));
-    }
-    source = &e;
-  }
-  s.Check(av_frame_make_writable(s.frame), "allocating a frame");
-  const uint8_t* planes[1] = {source->rgb.data()};
-  const int strides[1] = {source->width * 3};
-  if (s.scale) {
-    sws_scale(s.scale, planes, strides, 0, source->height, s.frame->data, s.frame->linesize);
-  } else {
-    for (int32_t y = 0; y < source->height; ++y)
-      std::copy_n(source->At(0, y), size_t(strides[0]),
-                  s.frame->data[0] + y * s.frame->linesize[0]);
-  }
-  s.frame->pts = s.next++;
-  s.Drain(s.frame);
-}
+void VideoEncoder::Add(const Picture& frame) { state_->writer->Add(frame); }
 
-void VideoEncoder::Finish() {
-  State& s = *state_;
-  s.Drain(nullptr);
-  s.Check(av_write_trailer(s.format), "completing the file");
-  avio_flush(s.io);
-  s.Check(s.io->error, "writing");
-}
+void VideoEncoder::Finish() { state_->writer->Finish(); }
 
 #endif
 
