@@ -27,6 +27,17 @@ void TransposeBlocks(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrd
     const ptrdiff_t i1 = i0 + kTile < fullRows ? i0 + kTile : fullRows;
     for (ptrdiff_t j0 = 0; j0 < fullColumns; j0 += kTile) {
       const ptrdiff_t j1 = j0 + kTile < fullColumns ? j0 + kTile : fullColumns;
+      // The next tile's source, asked for now: its rows are too many short
+      // runs for the processor's own prefetch, and a frame that has left
+      // the caches would otherwise be waited for a line at a time.
+      if (j1 < fullColumns) {
+        const ptrdiff_t bytes =
+            ((j1 + kTile < fullColumns ? j1 + kTile : fullColumns) - j1) * kBytes;
+        for (ptrdiff_t i = i0; i < i1; ++i) {
+          const uint8_t* row = src + i * srcStride + j1 * kBytes;
+          for (ptrdiff_t b = 0; b < bytes; b += 64) __builtin_prefetch(row + b);
+        }
+      }
       for (ptrdiff_t i = i0; i < i1; i += kBlock) {
         for (ptrdiff_t j = j0; j < j1; j += kBlock) {
           block(src + i * srcStride + j * kBytes, srcStride, dst + j * dstStride + i * kBytes,

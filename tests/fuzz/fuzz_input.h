@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "host/member.h"
@@ -22,13 +23,12 @@ class FuzzInput {
 
   uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
 
+  // The next sizeof(T) bytes, least significant first.
   template <class T>
   T Raw() {
-    T value{};
-    uint8_t bytes[sizeof(T)] = {};
-    for (auto& b : bytes) b = Byte();
-    std::memcpy(&value, bytes, sizeof(T));
-    return value;
+    std::make_unsigned_t<T> value = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) value |= static_cast<decltype(value)>(Byte()) << 8 * i;
+    return static_cast<T>(value);
   }
 
   // Mostly values in [-small, small] (small below 2^30), sometimes any 32-bit value.
