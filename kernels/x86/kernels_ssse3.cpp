@@ -223,7 +223,7 @@ void Tint3Ssse3(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32
       const __m128i top = _mm_shuffle_epi8(r[c], narrowTop);
       const __m128i bottom = _mm_shuffle_epi8(r[c + 4], narrowBottom);
       Store128(row, _mm_alignr_epi8(bottom, top, 4));
-      _mm_storeh_pd(reinterpret_cast<double*>(row + 16), _mm_castsi128_pd(bottom));
+      _mm_storeh_pi(reinterpret_cast<__m64*>(row + 16), _mm_castsi128_ps(bottom));
     }
   }
 }
