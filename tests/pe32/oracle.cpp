@@ -1,8 +1,8 @@
-// The native side of the pe32 leg: the module built for this machine, driven
-// through the stand-in host by the commands tests/pe32/pe32.py sends on
-// standard input, one per line. Each command's results are printed, then the
-// host calls it caused, then "end"; pe32.py plays the same command on the
-// 32-bit Windows module in its emulator and wants the same lines.
+// The native side of the pe32 and wine32 legs: the module built for this
+// machine, driven through the stand-in host by the commands tests/pe32/pe32.py
+// and wine32.py send on standard input (session.h). They play the same
+// commands on the 32-bit Windows module, in an emulator or under Wine, and
+// want the same lines.
 //
 // The dialog procedures get a pretend dialog whose window services are
 // defined here (they take the platform's place for the module), and the
@@ -22,43 +22,19 @@
 #include "host/stand_in_host.h"
 #include "module/class_ids.h"
 #include "module/class_table.h"
+#include "tests/pe32/session.h"
 #include "tests/support/asset_peek.h"
 
 using namespace orv::module;
 
 using namespace orvhost;
+using orvpe32::Say;
+using orvpe32::Unhex;
 
 namespace {
 
 Host* theHost = nullptr;
 bool recordPlatform = false;
-
-std::string Hex(const void* data, size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t b = static_cast<const uint8_t*>(data)[i];
-    out += digits[b >> 4];
-    out += digits[b & 15];
-  }
-  return out.empty() ? "-" : out;
-}
-
-std::vector<uint8_t> Unhex(const std::string& text) {
-  std::vector<uint8_t> out;
-  for (size_t i = 0; text != "-" && i + 1 < text.size(); i += 2)
-    out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
-uint32_t Crc32(const uint8_t* p, size_t n) {
-  uint32_t crc = ~0u;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= p[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  return ~crc;
-}
 
 // Platform handles by order of first appearance, so that both sides can be
 // compared: h1, h2, ...; 0 stays 0.
@@ -202,135 +178,11 @@ ORACLE_API BOOL WINAPI DeleteObject(HGDIOBJ object) {
 
 namespace {
 
-void Fill(Surface& s, int index) {
-  const size_t n = static_cast<size_t>(s.rowBytes) * static_cast<size_t>(s.height);
-  for (size_t i = 0; i < n; ++i)
-    s.pixels[i] = static_cast<uint8_t>(i * 31 + index * 101 + (i / 7) * 3);
-}
-
-std::string Crc(Surface& s) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08x",
-                Crc32(s.pixels, static_cast<size_t>(s.rowBytes) * static_cast<size_t>(s.height)));
-  return text;
-}
-
-void Say(const std::string& line) { std::cout << line << "\n"; }
-
-struct Session {
-  Host host;
-  bool portable = false;  // the emulated processor has no MMX: nor has the asset
-  std::vector<uint8_t> lastMedia;
-
-  // Places the member of registry entry `entry` (or a bare one for -1), as
-  // the emulated side does, with the same answer about MMX.
-  HResult Place(Member& m, int entry) {
-    const HResult rc = entry < 0 ? m.Create(host) : m.Place(host, *host.registry.at(entry));
-    if (rc == 0 && portable) AssetFieldsOf(m).cpuFeatures.mmx = 0;
-    return rc;
-  }
-
-  HResult Save(Member& m, Stream& s) {
-    const HResult rc = m.Save(s);
-    Say("save " + std::to_string(rc) + " " + Hex(s.bytes.data(), s.bytes.size()));
-    return rc;
-  }
-
-  void Classes() {
-    ClassInterfaceRecord* records = nullptr;
-    Say("info " + std::to_string(host.module().GetClassInfo(host.allocator(), &records)));
-    std::vector<Guid> classes;
-    for (auto* r = records; r && (r->classId.data1 || r->iid.data1); ++r) {
-      Say("record " + GuidText(r->classId) + " " + std::to_string(r->classVersion) + " " +
-          GuidText(r->iid) + " " + std::to_string(r->iidVersion));
-      if (classes.empty() || !SameGuid(classes.back(), r->classId)) classes.push_back(r->classId);
-    }
-    if (records) host.Free(records);
-    classes.push_back(orv::module::kActorInterfaceId);  // no class: refused
-    for (const Guid& id : classes) {
-      int32_t size = 0;
-      InitializeOp init = nullptr;
-      TerminateOp term = nullptr;
-      const HResult rc = host.module().GetClassForm(&id, &size, &init, &term);
-      Say("form " + GuidText(id) + " " + std::to_string(rc) + " " +
-          std::to_string(init != nullptr) + std::to_string(term != nullptr));
-    }
-    Say("unload " + std::to_string(host.module().CanUnloadNow()) + " object " +
-        std::to_string(host.module().GetClassObject(nullptr, nullptr, nullptr)));
-  }
-
-  void Register(int failEntry, const std::string& failKey) {
-    host.registry.clear();
-    host.failPutEntry = failEntry;
-    host.failPutKey = failKey;
-    Say("register " + std::to_string(RegisterTransitions(host)));
-    host.failPutEntry = -1;
-    for (const auto& d : host.registry) {
-      Say("entry " + std::to_string(d->index) + " " + GuidText(d->classId) + " " +
-          GuidText(d->iid));
-      for (const auto& [key, v] : d->values)
-        Say("value " + key + " " + std::to_string(v.type) + " " +
-            Hex(v.bytes.data(), v.bytes.size()));
-    }
-  }
-
-  // Places entry, saves its media, loads `media` into a fresh member of the
-  // same entry and saves that again; a stream fault on request.
-  void Media(int entry, const std::string& media, const std::string& fault) {
-    Member m;
-    const HResult placed = Place(m, entry);
-    Say("place " + std::to_string(placed) + " size " + std::to_string(m.MediaSize()));
-    auto s = host.NewStream();
-    HResult code = static_cast<HResult>(0x80040111);
-    if (fault == "open") s->failOpen = code;
-    if (fault == "write") s->failWrite = code;
-    Save(m, *s);
-    Member loaded;
-    Place(loaded, entry);
-    auto in = host.NewStream();
-    in->bytes = Unhex(media);
-    if (fault == "open") in->failOpen = code;
-    if (fault == "read") in->failRead = code;
-    Say("load " + std::to_string(loaded.Load(*in)));
-    auto out = host.NewStream();
-    Save(loaded, *out);
-  }
-
-  void Play(std::istringstream& in) {
-    int entry, depth, w, h, chunk, duration, step, failAt;
-    HostRect rect;
-    std::string media;
-    in >> entry >> depth >> w >> h >> rect.top >> rect.left >> rect.bottom >> rect.right >> chunk >>
-        duration >> step >> media >> failAt;
-    auto window = host.NewSurface("window", w, h, depth);
-    auto offscreen = host.NewSurface("offscreen", w, h, depth);
-    Fill(*window, 0);
-    Fill(*offscreen, 1);
-    host.failAllocAt = failAt;
-    {
-      Member m;
-      HResult rc = Place(m, entry);
-      auto s = host.NewStream();
-      s->bytes = Unhex(media);
-      if (rc == 0) rc = m.Load(*s);
-      Actor actor;
-      if (rc == 0) rc = m.MakeActor(actor);
-      Say("actor " + std::to_string(rc));
-      if (rc == 0) {
-        TransitionParams p{chunk, duration, 0, 0};
-        rc = actor.Cue(*window, *offscreen, rect, p);
-        Say("cue " + std::to_string(rc) + " " + Crc(*window) + " " + Crc(*offscreen));
-        for (int32_t done = 0, k = 0; rc == 0 && !done && k < 1000; ++k, p.elapsed += step) {
-          rc = actor.Continue(*window, *offscreen, rect, p, &done);
-          Say("step " + std::to_string(rc) + " " + std::to_string(done) + " " + Crc(*window) + " " +
-              Crc(*offscreen));
-        }
-        rc = actor.Finish(*window, *offscreen, rect, p);
-        Say("finish " + std::to_string(rc) + " " + Crc(*window) + " " + Crc(*offscreen));
-      }
-    }
-    host.failAllocAt = 0;
-  }
+// The dialogs and the thumbnail, which only the native side can answer
+// alike: the emulated DLL's Win32 shim records the same platform calls.
+struct DialogSession {
+  orvpe32::Session& session;
+  Host& host = session.host;
 
   // Runs a dialog procedure as a dialog manager would: WM_INITDIALOG with the
   // parameter, then each action of the script until the dialog ends.
@@ -356,7 +208,7 @@ struct Session {
   void Dialog(const std::string& which, int entry, const std::string& media,
               const std::vector<std::string>& script) {
     Member m;
-    Place(m, entry);
+    session.Place(m, entry);
     auto in = host.NewStream();
     in->bytes = Unhex(media);
     m.Load(*in);
@@ -367,13 +219,13 @@ struct Session {
     host.dialogRunner = nullptr;
     Say(which + " " + std::to_string(rc));
     auto out = host.NewStream();
-    Save(m, *out);
+    session.Save(m, *out);
   }
 
   void Thumbnail(int depth, int w, int h, const HostRect& rect) {
     auto surface = host.NewSurface("thumbnail", w, h, depth);
     Member m;
-    Place(m, -1);
+    session.Place(m, -1);
     recordPlatform = true;
     const HResult rc = m.ops().PaintThumbnail(m.asset, surface.get(), &rect);
     recordPlatform = false;
@@ -385,59 +237,33 @@ struct Session {
 
 int main(int argc, char** argv) {
   try {
-    Session session;
+    orvpe32::Session session;
     theHost = &session.host;
     session.portable = argc > 1 && std::strcmp(argv[1], "--portable") == 0;
-    std::string line;
-    while (std::getline(std::cin, line)) {
-      std::istringstream in(line);
-      std::string command;
-      in >> command;
-      Host& host = session.host;
-      host.calls.clear();
-      handleNames.clear();
-      if (command == "classes") {
-        session.Classes();
-      } else if (command == "register") {
-        int entry;
-        std::string key;
-        in >> entry >> key;
-        session.Register(entry, key);
-      } else if (command == "media") {
-        int entry;
-        std::string media, fault;
-        in >> entry >> media >> fault;
-        session.Media(entry, media, fault);
-      } else if (command == "play") {
-        session.Play(in);
-      } else if (command == "options" || command == "about") {
-        int entry;
-        std::string media, action;
-        in >> entry >> media;
-        std::vector<std::string> script;
-        while (in >> action) script.push_back(action);
-        session.Dialog(command, entry, media, script);
-      } else if (command == "thumbnail") {
-        int depth, w, h;
-        HostRect r;
-        in >> depth >> w >> h >> r.top >> r.left >> r.bottom >> r.right;
-        session.Thumbnail(depth, w, h, r);
-      } else {
-        std::cerr << "pe32_oracle: unknown command '" << command << "'\n";
-        return 2;
-      }
-      for (const std::string& call : host.calls)
-        Say("call " +
-            (call == "Alloc " + std::to_string(sizeof(InterfaceObject)) ? "Alloc object" : call));
-      Say("live " + std::to_string(host.liveBlocks()) + " " + std::to_string(host.liveInstances()) +
-          " " + std::to_string(host.utilitiesAlive) + " " +
-          std::to_string(host.openResourceBrackets));
-      Say("end");
-      std::cout.flush();
-    }
+    DialogSession dialogs{session};
+    return orvpe32::Serve(
+        session, "pe32_oracle",
+        [&](const std::string& command, std::istringstream& in) {
+          if (command == "options" || command == "about") {
+            int entry;
+            std::string media, action;
+            in >> entry >> media;
+            std::vector<std::string> script;
+            while (in >> action) script.push_back(action);
+            dialogs.Dialog(command, entry, media, script);
+          } else if (command == "thumbnail") {
+            int depth, w, h;
+            HostRect r;
+            in >> depth >> w >> h >> r.top >> r.left >> r.bottom >> r.right;
+            dialogs.Thumbnail(depth, w, h, r);
+          } else {
+            return false;
+          }
+          return true;
+        },
+        [] { handleNames.clear(); });
   } catch (const std::exception& e) {
     std::cerr << "pe32_oracle: " << e.what() << "\n";
     return 1;
   }
-  return 0;
 }

@@ -151,9 +151,9 @@ def compare(dll, map_file, oracle):
     print("pe32: module loaded at %s" % ", ".join(bases))
 
 
-def report_mismatch(kernel_set, command, ours, theirs):
+def report_mismatch(kernel_set, command, ours, theirs, ours_name="emulated DLL"):
     for i, (a, b) in enumerate(zip(ours + ["(nothing)"] * len(theirs), theirs + ["(nothing)"] * len(ours))):
         if a != b:
             clip = lambda s: s if len(s) < 200 else s[:200] + "..."  # noqa: E731
-            raise Failure("mismatch (%s kernels) in '%s', line %d:\n  emulated DLL: %s\n  native:       %s"
-                          % (kernel_set, command, i + 1, clip(a), clip(b)))
+            raise Failure("mismatch (%s kernels) in '%s', line %d:\n  %-13s %s\n  native:       %s"
+                          % (kernel_set, command, i + 1, ours_name + ":", clip(a), clip(b)))

@@ -52,16 +52,28 @@ def kernel_code(map_file):
 
 
 def damage(dll, map_file, symbol, out):
-    """Changes the first shift count in SYMBOL's code (found through the link map)."""
+    """Changes the first shift count in SYMBOL's code (found through the link map):
+    a function the map names, or kernels_<set> for the whole of a kernel set's
+    code, whose functions the map does not name."""
     text = open(map_file).read()
-    addresses = sorted(int(a, 16) for a in re.findall(r"^\s+0x([0-9a-f]+)\s+\S", text, re.M))
-    found = re.search(r"^\s+0x([0-9a-f]+)\s+(?:\S+::)*%s\(" % re.escape(symbol), text, re.M)
-    if not found:
-        raise Failure("%s: no symbol %s" % (map_file, symbol))
-    start = int(found.group(1), 16)
-    end = next(a for a in addresses if a > start)
+    kernels = kernel_code(map_file)
+    # In a kernel set's code a vector shift: a scalar one there counts pixels or
+    # bytes, and a changed count would run off the rows instead of changing them.
+    shifts = r"(shr|sar|shl)\s+\$0x[0-9a-f]+,"
+    if symbol.startswith("kernels_") and symbol[len("kernels_"):] in kernels:
+        start, size = kernels[symbol[len("kernels_"):]]
+        end = start + size
+        shifts = r"v?ps(?:rl|ra|ll)[wdq]\s+\$0x[0-9a-f]+,"
+    else:
+        addresses = sorted(int(a, 16) for a in re.findall(r"^\s+0x([0-9a-f]+)\s+\S", text, re.M))
+        found = re.search(r"^\s+0x([0-9a-f]+)\s+(?:\S+::)*%s\(" % re.escape(symbol), text, re.M)
+        if not found:
+            raise Failure("%s: no symbol %s" % (map_file, symbol))
+        start = int(found.group(1), 16)
+        end = next(a for a in addresses if a > start)
+    # The count is the instruction's last byte in both forms (shr $n,%eax; vpsrlw $n,%ymm1,%ymm0).
     shift = next(((a, b) for a, b, text in disassemble(dll, start, end)
-                  if re.match(r"(shr|sar|shl)\s+\$0x[0-9a-f]+,", text)), None)
+                  if re.match(shifts, text)), None)
     if not shift:
         raise Failure("no shift by a constant in %s" % symbol)
     blob = bytearray(open(dll, "rb").read())
