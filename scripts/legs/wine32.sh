@@ -36,6 +36,8 @@ leg_wine32() {
     -DORV_WINE32_ROOT="$wine_root" -DORV_WINE32_MODULE="$root/$dll" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_BENCH=OFF || rc=$?
   rm -rf build-wine32/screenshots
+  local digest
+  digest=$(sha256sum "$dll" | cut -d' ' -f1)
   [ "$rc" = 0 ] && { wine_ctest build-wine32 || rc=$?; }
   if [ "$rc" = 0 ]; then
     cmake -S "$root" -B build-pe32 -G Ninja -DCMAKE_BUILD_TYPE=Release -DORV_BUILD_TOOLS=OFF \
@@ -43,9 +45,13 @@ leg_wine32() {
   fi
   local harness=("${wine_env[@]}" "${run[@]}" build-wine32/bin/win32_harness.exe)
   if [ "$rc" = 0 ]; then
-    /usr/bin/python3 tests/pe32/wine32.py run "$dll" "$map" "$oracle" -- "${harness[@]}" || rc=$?
+    /usr/bin/python3 tests/pe32/wine32.py run "$dll" "$map" "$oracle" -- "${harness[@]}" |
+      tee build-wine32/playbacks.log || rc=$?
   fi
-  if [ "$rc" = 0 ]; then
+  if [ "$rc" = 0 ] && grep -q "^wine32: ORV_SIMD=avx2 not played" build-wine32/playbacks.log; then
+    # Every other set passed, but what most users' processors run did not.
+    leg_skipped="the AVX2 kernels and the damaged AVX2 copy: this processor has no AVX2"
+  elif [ "$rc" = 0 ]; then
     echo "-- a copy changed in its AVX2 code must not pass"
     /usr/bin/python3 tests/pe32/wine32.py damage "$dll" "$map" "$damaged" || rc=$?
   fi
@@ -64,6 +70,13 @@ leg_wine32() {
   fi
   wine_stop
   [ "$rc" = 0 ] || return "$rc"
+  # The suites and the playbacks ran the file scripts/build-windows made,
+  # which the win32 leg reads back and the release ships.
+  if [ "$(sha256sum "$dll" | cut -d' ' -f1)" != "$digest" ]; then
+    echo "FAIL: $dll changed during the leg" >&2
+    return 1
+  fi
+  echo "wine32: every suite loaded $dll, sha256 $digest"
   local shot
   for shot in options about; do
     [ -s "build-wine32/screenshots/$shot.png" ] || {

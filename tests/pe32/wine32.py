@@ -150,9 +150,12 @@ def run(dll, map_file, oracle, sets, harness):
     have = processor_sets()
     wanted = sets or list(LADDER)
     runs, total, lines = [], 0, 0
+    played_sets = []
     for kernel_set in wanted:
         if kernel_set not in have:
-            raise Failure("this processor does not run the %s kernels" % kernel_set)
+            print("wine32: ORV_SIMD=%s not played: this processor has no %s" % (kernel_set, kernel_set.upper()))
+            continue
+        played_sets.append(kernel_set)
         ran, played, n = run_set(kernel_set, dll, watch, oracle, harness)
         above = [s for s in ran if LADDER.index(s) > LADDER.index(kernel_set)]
         if kernel_set not in ran or above:
@@ -165,7 +168,7 @@ def run(dll, map_file, oracle, sets, harness):
               % (kernel_set, len(played), " ".join(s for s in LADDER if s in ran)), flush=True)
     print("wine32: %d playbacks of the shipped module compared with the native module under %d kernel sets "
           "(%s; every window after Cue, each step and Finish, %d result lines equal)"
-          % (total, len(wanted), "; ".join(runs), lines))
+          % (total, len(played_sets), "; ".join(runs), lines))
     print("wine32: %d breakpoints on the sets' entry points: %s"
           % (sum(len(r) for r in watch.values()), ", ".join("%s %d" % (s, len(watch[s])) for s in LADDER)))
     print("wine32: the file played: %s sha256 %s" % (dll, digest))
