@@ -1075,6 +1075,45 @@ TEST_F(OrvplayTest, EachOutputKindStaysWithinItsMemoryBudget) {
   }
 }
 
+// Under any limit on the address space a run plays the whole transition and
+// exits 0, or exits 1 with "out of memory" and leaves the old output as it
+// was; never a cut the module fell back to for want of memory, taken for the
+// transition. The limits are probed by halving towards the least that
+// succeeds, where the stage fits and the module's own frames may not.
+TEST_F(OrvplayTest, ARunShortOfMemoryNeverPassesForAWholeOne) {
+  if (actors_test::UnderSanitizer() || actors_test::UnderValgrind())
+    GTEST_SKIP() << "a checker's own memory counts";
+  constexpr int32_t kSide = 2048;
+  Picture flat(kSide, kSide);
+  WritePng("a.png", flat);
+  std::fill(flat.rgb.begin(), flat.rgb.end(), uint8_t(200));
+  WritePng("b.png", flat);
+  std::ofstream(dir / "sheet.png") << "old sheet";
+  const auto before = Snapshot();
+  const std::vector<std::string> args{"OrvFade",    "--from", "a.png", "--to",     "b.png",
+                                      "--duration", "100",    "--out", "sheet.png"};
+  int64_t fails = 16 << 10, works = 4 << 20;  // KiB
+  int probes = 0;
+  while (works - fails > 1024) {
+    const int64_t limit = (fails + works) / 2;
+    SCOPED_TRACE("ulimit -v " + std::to_string(limit));
+    const Result r = Exec(ORVPLAY_PATH, args, "ulimit -v " + std::to_string(limit) + ";");
+    ++probes;
+    if (r.code == 0) {
+      EXPECT_NE(r.out.find("OrvFade: 5 steps at 32 bits"), std::string::npos) << r.out;
+      EXPECT_GT(ReadPng(dir / "sheet.png").width, 0);
+      std::ofstream(dir / "sheet.png") << "old sheet";
+      works = limit;
+    } else {
+      EXPECT_EQ(r.code, 1);
+      EXPECT_NE(r.err.find("out of memory"), std::string::npos) << r.err;
+      fails = limit;
+    }
+    EXPECT_EQ(Snapshot(), before);
+  }
+  EXPECT_GT(probes, 5);
+}
+
 // ---- frames ----
 
 TEST_F(OrvplayTest, FadeFramesAt32BitsFollowTheFadesDefinition) {
