@@ -101,7 +101,14 @@ void RemoveDeadTemps(const std::string& dir) {
       continue;
     const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) continue;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(entry.path().c_str());
+    // Unlocked and still under that name: a dead run's. A live run that made
+    // it a moment ago finds it gone once it holds the lock, and makes another.
+    struct stat held {
+    }, named{};
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
+        ::lstat(entry.path().c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev)
+      ::unlink(entry.path().c_str());
     ::close(fd);
   }
 }
@@ -223,13 +230,28 @@ OutputFile::OutputFile(std::string path, std::string shown, bool staged)
   if (nameMax > 0 && fs::path(target_).filename().string().size() > size_t(nameMax))
     throw std::runtime_error("cannot write " + Reason(path_, ENAMETOOLONG));
   if (!staged) RemoveDeadTemps(dir);
-  std::string temp = Join(dir, std::string(kTempPrefix) + "XXXXXX");
-  fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd_ < 0) throw std::runtime_error("cannot write " + Reason(path_, errno));
-  temp_ = temp;
-  // Held until the file has its name: a live run's file is never taken for
-  // a dead one's.
-  if (!staged) ::flock(fd_, LOCK_EX | LOCK_NB);
+  for (;;) {
+    std::string temp = Join(dir, std::string(kTempPrefix) + "XXXXXX");
+    fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd_ < 0) throw std::runtime_error("cannot write " + Reason(path_, errno));
+    temp_ = temp;
+    if (staged) return;
+    // Held until the file has its name: a live run's file is never taken for
+    // a dead one's. Another run's clean-up may have taken it in the moment
+    // before the lock (it waits for that clean-up to let go): then it has no
+    // name left, and a new one is made.
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) Fail("cannot write ", errno);
+      if (StopSignal()) Abort();
+      CheckStop();
+    }
+    struct stat held {};
+    if (::fstat(fd_, &held) != 0) Fail("cannot write ", errno);
+    if (held.st_nlink > 0) return;
+    ::close(fd_);
+    fd_ = -1;
+    temp_.clear();
+  }
 }
 
 OutputFile::~OutputFile() { Abort(); }
