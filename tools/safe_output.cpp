@@ -182,7 +182,7 @@ bool IsStream(const std::string& path) {
 
 // ---- replacing several outputs together ----
 
-void CommitAll(const std::vector<Staged*>& outputs) {
+void CommitAll(const std::vector<Staged*>& outputs, const std::function<void()>& announce) {
   for (Staged* o : outputs) o->Ready();
   std::vector<Staged*> order;
   for (Staged* o : outputs)
@@ -192,6 +192,10 @@ void CommitAll(const std::vector<Staged*>& outputs) {
   if (order.size() > 1 && !order[order.size() - 2]->Restorable())
     throw std::logic_error("two outputs that cannot be put back");
   CheckStop();
+  if (announce) {
+    announce();
+    CheckStop();
+  }
   SignalHold hold;
   for (size_t i = 0; i < order.size(); ++i) {
     try {

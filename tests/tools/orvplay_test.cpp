@@ -67,7 +67,8 @@ class OrvplayTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir); }
 
   // Runs a program in the test's folder as a shell would: `setup` first (a
-  // limit), standard output into `out` (read back when it is out.txt).
+  // limit), standard output into `out` (read back when it is out.txt; "&-"
+  // closes it).
   Result Exec(const std::string& program, const std::vector<std::string>& args,
               const std::string& setup = "", const std::string& out = "") {
     return Wait(Start(program, args, setup, out));
@@ -78,8 +79,8 @@ class OrvplayTest : public ::testing::Test {
               const std::string& setup = "", const std::string& out = "") {
     std::string command = "cd " + Quote(dir.string()) + " && " + setup + " exec " + Quote(program);
     for (const auto& a : args) command += " " + Quote(a);
-    command += " >" + Quote(out.empty() ? dir.string() + ".out" : out) + " 2>" +
-               Quote(dir.string() + ".err") + " </dev/null";
+    command += " >" + (out == "&-" ? out : Quote(out.empty() ? dir.string() + ".out" : out)) +
+               " 2>" + Quote(dir.string() + ".err") + " </dev/null";
     std::string shell = "/bin/sh", dashC = "-c";
     char* argv[] = {shell.data(), dashC.data(), command.data(), nullptr};
     pid_t pid = 0;
@@ -744,6 +745,62 @@ TEST_F(OrvplayTest, ASignalEndsEveryWait) {
         << r.err;
     EXPECT_EQ(Snapshot(), before);
   }
+  ::close(reader);
+}
+
+// What a run says goes out before its outputs are in place: when it cannot
+// (standard output closed, full, or a pipe that takes nothing until a signal
+// stops the run), the exit code says so and every old file is as it was.
+TEST_F(OrvplayTest, ARunThatCannotTellWhatItDidLeavesTheFilesAsTheyWere) {
+  fs::create_directory(dir / "f");
+  fs::create_directory(dir / "g");
+  for (const char* name : {"c.gif", "t.png", "f/final.png", "g/index.html"})
+    std::ofstream(dir / name) << "old " << name;
+  ASSERT_EQ(::mkfifo((dir / "say").c_str(), 0644), 0);
+  const int reader = ::open((dir / "say").c_str(), O_RDONLY | O_NONBLOCK);
+  const int writer = ::open((dir / "say").c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  ASSERT_GE(writer, 0);
+  const std::string full(4096, 'x');
+  while (::write(writer, full.data(), full.size()) > 0) {
+  }
+  const auto before = Snapshot();
+  const struct {
+    const char* program;
+    std::vector<std::string> args;
+  } runs[] = {
+      {ORVPLAY_PATH, {"OrvFade", "--out", "c.gif", "--duration", "100"}},
+      {ORVPLAY_PATH,
+       {"OrvFade", "--out", "c.gif", "--frames", "f", "--force", "--duration", "100"}},
+      {ORVPLAY_PATH, {"--all", "--out-dir", "g", "--force", "--duration", "100"}},
+      {ORVHOST_PATH, {"thumbnail", "--out", "t.png"}},
+      {ORVHOST_PATH, {"about", "--out", "t.png"}},
+  };
+  const struct {
+    const char* out;
+    int code;
+    const char* message;
+  } outs[] = {
+      {"&-", 1, "cannot write to standard output: Bad file descriptor"},
+      {"/dev/full", 1, "cannot write to standard output: No space left on device"},
+      {"say", 143, "stopped by Terminated"},
+  };
+  for (const auto& run : runs) {
+    for (const auto& o : outs) {
+      SCOPED_TRACE(std::string(run.program) + " " + run.args[0] + " " + run.args[2] + " >" + o.out);
+      const pid_t pid = Start(run.program, run.args, "", o.out);
+      ASSERT_GT(pid, 0);
+      if (o.code == 143) {
+        EXPECT_EQ(WaitsIn(pid, "pipe_write"), "pipe_write");
+        ::kill(pid, SIGTERM);
+      }
+      const Result r = Wait(pid);
+      EXPECT_EQ(r.code, o.code) << r.err;
+      EXPECT_NE(r.err.find(o.message), std::string::npos) << r.err;
+      EXPECT_EQ(Snapshot(), before);
+    }
+  }
+  ::close(writer);
   ::close(reader);
 }
 
