@@ -966,7 +966,8 @@ TEST_F(OrvplayTest, WhatAKilledRunLeftIsFinishedOrUndoneByTheNext) {
   using Set = std::map<std::string, std::string>;
   const std::string f0 = FrameName(0), f1 = FrameName(1);
   // Each folder as a run killed at some point left it, beside a file of the
-  // user's, and as the next run (refused: the folder holds a file) leaves it.
+  // user's. A run refused for that file changes nothing; the next run
+  // allowed in (--force; it then fails on a damaged picture) leaves it so.
   const struct {
     const char* when;
     Set left, after;
@@ -998,7 +999,27 @@ TEST_F(OrvplayTest, WhatAKilledRunLeftIsFinishedOrUndoneByTheNext) {
         {".orvnew-", "<folder>"},
         {".orvold-Hh0000", "mine"}},
        {{".orvtmp-mine", "mine"}, {".orvnew-", "<folder>"}, {".orvold-Hh0000", "mine"}}},
+      // A name the user wrote after the kill keeps the user's file; the dead
+      // run's copy stays in sight.
+      {"while moving the old set aside, then the user wrote one",
+       {{f0, "user's"},
+        {".orvout-Ii0000", "<folder>"},
+        {".orvout-Ii0000/" + f0, "old0"},
+        {".orvout-Ii0000/" + f1, "old1"}},
+       {{f0, "user's"},
+        {f1, "old1"},
+        {"orv-stopped-run-Ii0000", "<folder>"},
+        {"orv-stopped-run-Ii0000/" + f0, "old0"}}},
+      {"while moving the new set in, then the user wrote one",
+       {{"final.png", "user's"},
+        {".orvold-Jj0000", "<folder>"},
+        {".orvnew-Jj0000", "<folder>"},
+        {".orvnew-Jj0000/final.png", "newF"}},
+       {{"final.png", "user's"},
+        {"orv-stopped-run-Jj0000", "<folder>"},
+        {"orv-stopped-run-Jj0000/final.png", "newF"}}},
   };
+  std::ofstream(dir / "bad.png", std::ios::binary) << HeaderOnlyPng(1, 1, 64);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.when);
     fs::remove_all(dir / "v");
@@ -1010,16 +1031,28 @@ TEST_F(OrvplayTest, WhatAKilledRunLeftIsFinishedOrUndoneByTheNext) {
         std::ofstream(dir / "v" / name) << bytes;
     }
     std::ofstream(dir / "v" / "notes.txt") << "mine";
-    const Result r = Run({"OrvFade", "--frames", "v"});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_NE(
-        r.err.find("--frames v already holds " + std::to_string(c.after.size() + 1) + " file(s)"),
-        std::string::npos)
-        << r.err;
-    Set expected{{"v", "<folder>"}, {"v/notes.txt", "mine"}};
-    for (const auto& [name, bytes] : c.after) expected["v/" + name] = bytes;
+    const auto left = Snapshot();
+    const Result refused = Run({"OrvFade", "--frames", "v"});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_NE(refused.err.find("--frames v already holds"), std::string::npos) << refused.err;
+    EXPECT_EQ(Snapshot(), left);
+    const Result r =
+        Run({"OrvFade", "--frames", "v", "--force", "--from", "bad.png", "--to", "bad.png"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("bad.png is damaged"), std::string::npos) << r.err;
+    Set expected{{"v", "<folder>"}, {"v/notes.txt", "mine"}, {"bad.png", Slurp(dir / "bad.png")}};
+    for (const auto& [name, bytes] : c.after) {
+      expected["v/" + name] = bytes;
+      if (name.starts_with("orv-stopped-run-") && bytes != "<folder>") {
+        EXPECT_NE(r.err.find("kept v/" + fs::path(name).filename().string() +
+                             ", written after a run was stopped; that run's copy is v/" + name),
+                  std::string::npos)
+            << r.err;
+      }
+    }
     EXPECT_EQ(Snapshot(), expected);
   }
+  fs::remove(dir / "bad.png");
   // A live run's temporary (locked) stays; a dead one's beside an --out goes.
   std::ofstream(dir / ".orvtmp-Ff0000") << "live";
   std::ofstream(dir / ".orvtmp-Gg0000") << "dead";

@@ -410,8 +410,10 @@ int Run(const Options& o) {
   const std::vector<const Transition*> chosen = ChooseTransitions(stage, o);
   CheckStreamOutput(o);
   CheckOutputsApart(stage, o);
-  Opened opened = OpenOutputs(stage, o);
+  // The pictures' headers before any output is opened: a refused run
+  // changes nothing, not even what a stopped run left.
   if (const auto size = DeclaredSize(o)) CheckSize(o, size->width, size->height);
+  Opened opened = OpenOutputs(stage, o);
   const auto [from, to] = LoadPictures(o);
   const HostRect rect = CheckSize(o, from.width, from.height);
 
