@@ -1,5 +1,8 @@
 #include "tools/args.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -140,6 +143,15 @@ void CheckOutputName(const std::string& option, const std::string& path,
     }
   }
   throw UsageError(option + " " + path + ": the name must end in " + list);
+}
+
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // open gives the lowest free descriptor: this one.
+    const int opened = ::open("/dev/null", fd == 2 ? O_WRONLY : O_RDONLY);
+    if (opened != fd && opened >= 0) ::close(opened);
+  }
 }
 
 void FinishStandardOutput() {

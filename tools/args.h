@@ -68,6 +68,13 @@ size_t ParseChoice(const std::string& option, const std::string& text,
 void CheckOutputName(const std::string& option, const std::string& path,
                      const std::vector<std::string>& extensions);
 
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, before
+// anything else is opened: a file the tool writes never takes one of them
+// and receives its messages. Standard output stays unwritable (a summary
+// that cannot go out is an error, as it is on a closed pipe); standard
+// error takes the messages away.
+void OpenStandardDescriptors();
+
 // Everything written to standard output reached it (a full disk or a closed
 // pipe is an error like any other); throws naming the reason.
 void FinishStandardOutput();

@@ -150,6 +150,7 @@ int RunCommand(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  orvtools::OpenStandardDescriptors();
   if (argc < 2) {
     Usage(stderr);
     return orvtools::kExitUsage;

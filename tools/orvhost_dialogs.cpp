@@ -36,11 +36,21 @@ std::unique_ptr<orvtools::OutputFile> OpenOut(const orvtools::Args& args) {
   return std::make_unique<orvtools::OutputFile>(*out);
 }
 
+// Writes the picture; it is put in place by PutInPlace, once all that the
+// command says is out.
 void WritePng(const orvplay::Picture& picture, orvtools::OutputFile& file) {
   const std::vector<uint8_t> bytes = orvplay::EncodePng(picture);
   file.Write(bytes.data(), bytes.size());
-  file.Commit();
   std::printf("wrote %s (%d x %d)\n", file.path().c_str(), picture.width, picture.height);
+}
+
+// Standard output, flushed and checked, then the file in place: a failure to
+// tell leaves the user's file as it was.
+void PutInPlace(orvtools::OutputFile* file, bool written) {
+  if (file && written)
+    orvtools::CommitAll({file}, orvtools::FinishStandardOutput);
+  else
+    orvtools::FinishStandardOutput();
 }
 
 void WriteScreenshot(const Screenshot& shot, orvtools::OutputFile& file) {
@@ -110,15 +120,16 @@ void CheckScript(const DialogRunner& runner) {
                              "refused the click)");
 }
 
-void Report(const DialogRunner& runner, orvtools::OutputFile* out) {
+// Whether it wrote the dialog's picture into `out`.
+bool Report(const DialogRunner& runner, orvtools::OutputFile* out) {
   if (runner.runs.empty()) {
     std::printf("no dialog was run\n");
-    return;
+    return false;
   }
   const DialogRun& run = runner.runs.back();
   if (!run.created) {
     std::printf("dialog %d could not be made from its template\n", run.dialogId);
-    return;
+    return false;
   }
   std::printf("dialog %d: window %s, stage %s\n", run.dialogId, RectText(run.rectAfterInit).c_str(),
               RectText(run.ownerRect).c_str());
@@ -126,6 +137,7 @@ void Report(const DialogRunner& runner, orvtools::OutputFile* out) {
               run.ended ? ("ended with " + std::to_string(run.result)).c_str()
                         : "still open: closed by the host");
   if (out) WriteScreenshot(run.picture, *out);
+  return out != nullptr;
 }
 
 }  // namespace
@@ -146,13 +158,14 @@ int OptionsCommand(Host& host, int argc, char** argv) {
   const int32_t before = ColorChoice(host, member);
   const HResult rc = member.ops().RunOptions(member.asset);
   CheckScript(runner);
-  Report(runner, out.get());
+  const bool written = Report(runner, out.get());
   if (!runner.runs.empty() && runner.runs.back().created) {
     std::printf("checked at start: %s; at the end: %s\n",
                 Checked(runner.runs.back().afterInit).c_str(),
                 Checked(runner.runs.back().atEnd).c_str());
   }
   std::printf("RunOptions: %d; ColorChoice %d -> %d\n", rc, before, ColorChoice(host, member));
+  PutInPlace(out.get(), written);
   return 0;
 }
 
@@ -166,12 +179,13 @@ int AboutCommand(Host& host, int argc, char** argv) {
   SetUpRunner(runner, args);
   const HResult rc = member.ops().RunAbout(member.asset);
   CheckScript(runner);
-  Report(runner, out.get());
+  const bool written = Report(runner, out.get());
   if (!runner.runs.empty() && runner.runs.back().created) {
     const ControlState* badge = runner.runs.back().Control(1005);
     std::printf("MMX badge: %s\n", badge && badge->visible ? "shown" : "hidden");
   }
   std::printf("RunAbout: %d\n", rc);
+  PutInPlace(out.get(), written);
   return 0;
 }
 
@@ -227,6 +241,7 @@ int ThumbnailCommand(Host& host, int argc, char** argv) {
         std::copy_n(&row[static_cast<size_t>(x / z) * 3], 3, picture.At(x, y * z + zy));
   }
   WritePng(picture, *out);
+  PutInPlace(out.get(), true);
   return 0;
 }
 

@@ -101,7 +101,14 @@ void RemoveDeadTemps(const std::string& dir) {
       continue;
     const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) continue;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(entry.path().c_str());
+    // Unlocked and still under that name: a dead run's. A live run that made
+    // it a moment ago finds it gone once it holds the lock, and makes another.
+    struct stat held {
+    }, named{};
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
+        ::lstat(entry.path().c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev)
+      ::unlink(entry.path().c_str());
     ::close(fd);
   }
 }
@@ -128,6 +135,34 @@ int Move(const std::vector<std::string>& names, const std::string& from, const s
     return error;
   }
   return 0;
+}
+
+// Whether name is one of the tools' hidden names (of any kind).
+bool IsHidden(const std::string& name) {
+  for (const char* prefix : {kTempPrefix, kNewPrefix, kOutPrefix, kOldPrefix})
+    if (!SuffixOf(name, prefix).empty()) return true;
+  return false;
+}
+
+// Moves a dead run's files from a hidden folder into dir, never over a name
+// that holds a file now: one the dead run did not leave there, the user's.
+// Returns the names kept back; throws on any other failure.
+std::vector<std::string> MoveBack(const std::string& from, const std::string& dir,
+                                  const std::function<void(const std::string&, int)>& fail) {
+  std::vector<std::string> kept;
+  for (const std::string& name : Names(from)) {
+    const std::string a = Join(from, name), b = Join(dir, name);
+    int rc = ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && errno == EINVAL) {
+      // A file system without the flag: look first.
+      struct stat st {};
+      rc = ::lstat(b.c_str(), &st) == 0 ? (errno = EEXIST, -1) : ::rename(a.c_str(), b.c_str());
+    }
+    if (rc == 0) continue;
+    if (errno != EEXIST) fail(name, errno);
+    kept.push_back(name);
+  }
+  return kept;
 }
 
 }  // namespace
@@ -175,7 +210,7 @@ bool IsStream(const std::string& path) {
 
 // ---- replacing several outputs together ----
 
-void CommitAll(const std::vector<Staged*>& outputs) {
+void CommitAll(const std::vector<Staged*>& outputs, const std::function<void()>& announce) {
   for (Staged* o : outputs) o->Ready();
   std::vector<Staged*> order;
   for (Staged* o : outputs)
@@ -185,6 +220,10 @@ void CommitAll(const std::vector<Staged*>& outputs) {
   if (order.size() > 1 && !order[order.size() - 2]->Restorable())
     throw std::logic_error("two outputs that cannot be put back");
   CheckStop();
+  if (announce) {
+    announce();
+    CheckStop();
+  }
   SignalHold hold;
   for (size_t i = 0; i < order.size(); ++i) {
     try {
@@ -223,13 +262,28 @@ OutputFile::OutputFile(std::string path, std::string shown, bool staged)
   if (nameMax > 0 && fs::path(target_).filename().string().size() > size_t(nameMax))
     throw std::runtime_error("cannot write " + Reason(path_, ENAMETOOLONG));
   if (!staged) RemoveDeadTemps(dir);
-  std::string temp = Join(dir, std::string(kTempPrefix) + "XXXXXX");
-  fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd_ < 0) throw std::runtime_error("cannot write " + Reason(path_, errno));
-  temp_ = temp;
-  // Held until the file has its name: a live run's file is never taken for
-  // a dead one's.
-  if (!staged) ::flock(fd_, LOCK_EX | LOCK_NB);
+  for (;;) {
+    std::string temp = Join(dir, std::string(kTempPrefix) + "XXXXXX");
+    fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd_ < 0) throw std::runtime_error("cannot write " + Reason(path_, errno));
+    temp_ = temp;
+    if (staged) return;
+    // Held until the file has its name: a live run's file is never taken for
+    // a dead one's. Another run's clean-up may have taken it in the moment
+    // before the lock (it waits for that clean-up to let go): then it has no
+    // name left, and a new one is made.
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) Fail("cannot write ", errno);
+      if (StopSignal()) Abort();
+      CheckStop();
+    }
+    struct stat held {};
+    if (::fstat(fd_, &held) != 0) Fail("cannot write ", errno);
+    if (held.st_nlink > 0) return;
+    ::close(fd_);
+    fd_ = -1;
+    temp_.clear();
+  }
 }
 
 OutputFile::~OutputFile() { Abort(); }
@@ -363,8 +417,21 @@ FolderOutput::FolderOutput(std::string dir, bool force, const std::string& optio
                                "has ended");
     throw std::runtime_error("cannot write into the folder " + Reason(dir_, error));
   }
-  Recover();
-  const std::vector<std::string> present = Names(dir_);
+  // Checked before anything is recovered: a run that is refused changes
+  // nothing. A dead run's hidden names count for the files that recovery
+  // would bring back.
+  std::vector<std::string> present;
+  for (const std::string& name : Names(dir_)) {
+    const std::string back = SuffixOf(name, kOutPrefix), ahead = SuffixOf(name, kOldPrefix);
+    std::error_code ec;
+    const bool moving = !back.empty() && fs::is_directory(fs::symlink_status(Join(dir_, name), ec));
+    if (moving || (!ahead.empty() && fs::is_directory(Join(dir_, kNewPrefix + ahead), ec))) {
+      for (const std::string& inner : Names(Join(dir_, back.empty() ? kNewPrefix + ahead : name)))
+        present.push_back(inner);
+    } else if (!IsHidden(name)) {
+      present.push_back(name);
+    }
+  }
   if (!present.empty() && !force) {
     std::string some;
     for (size_t i = 0; i < present.size() && i < 3; ++i) some += (i ? ", " : "") + present[i];
@@ -374,6 +441,7 @@ FolderOutput::FolderOutput(std::string dir, bool force, const std::string& optio
                      " file(s) (" + some +
                      "); --force replaces this tool's own files there and leaves the others");
   }
+  Recover();
   std::string staging = Join(dir_, std::string(kNewPrefix) + "XXXXXX");
   if (!::mkdtemp(staging.data())) {
     const int error = errno;
@@ -400,18 +468,26 @@ void FolderOutput::Recover() {
     throw std::runtime_error("cannot finish what an earlier, stopped run left in " +
                              Reason(Join(dir_, name), error));
   };
-  std::string failed;
   for (const std::string& name : Names(dir_)) {
     const std::string back = ours(name, kOutPrefix), ahead = ours(name, kOldPrefix);
     const std::string staged = kNewPrefix + (back.empty() ? ahead : back);
-    if (!back.empty()) {
-      if (const int error = Move(Names(Join(dir_, name)), Join(dir_, name), dir_, &failed))
-        fail(failed, error);
-    } else if (!ahead.empty() && !ours(staged, kNewPrefix).empty()) {
-      const std::string from = Join(dir_, staged);
-      if (const int error = Move(Names(from), from, dir_, &failed)) fail(failed, error);
-    } else {
+    std::string from;
+    if (!back.empty())
+      from = Join(dir_, name);
+    else if (!ahead.empty() && !ours(staged, kNewPrefix).empty())
+      from = Join(dir_, staged);
+    else
       continue;
+    const std::vector<std::string> kept = MoveBack(from, dir_, fail);
+    if (!kept.empty()) {
+      // Written after the kill: the user's. The dead run's copies stay
+      // where the user sees them.
+      const std::string shown = Join(dir_, "orv-stopped-run-" + (back.empty() ? ahead : back));
+      if (::rename(from.c_str(), shown.c_str()) != 0)
+        fail(fs::path(from).filename().string(), errno);
+      for (const std::string& k : kept)
+        std::fprintf(stderr, "kept %s, written after a run was stopped; that run's copy is %s\n",
+                     Join(dir_, k).c_str(), Join(shown, k).c_str());
     }
     fs::remove_all(Join(dir_, staged), ec);
     fs::remove_all(Join(dir_, name), ec);

@@ -71,8 +71,11 @@ class Staged {
 // Puts every output in place, or none: each is made ready, then they are
 // swapped (those that can be put back first), and when one fails those
 // swapped before it are put back. At most one output may be one that cannot
-// be put back.
-void CommitAll(const std::vector<Staged*>& outputs);
+// be put back. `announce`, when given, runs once all are ready and before
+// the first swap: what a run tells its user (and any failure to tell it)
+// comes while every output is still as it was, so that the exit code is true
+// of the files.
+void CommitAll(const std::vector<Staged*>& outputs, const std::function<void()>& announce = {});
 
 // Whether path (through links) is a pipe, device or socket: written as it
 // is, with nothing to stage or put back.

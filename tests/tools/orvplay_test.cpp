@@ -67,7 +67,8 @@ class OrvplayTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir); }
 
   // Runs a program in the test's folder as a shell would: `setup` first (a
-  // limit), standard output into `out` (read back when it is out.txt).
+  // limit), standard output into `out` (read back when it is out.txt; "&-"
+  // closes it).
   Result Exec(const std::string& program, const std::vector<std::string>& args,
               const std::string& setup = "", const std::string& out = "") {
     return Wait(Start(program, args, setup, out));
@@ -78,8 +79,8 @@ class OrvplayTest : public ::testing::Test {
               const std::string& setup = "", const std::string& out = "") {
     std::string command = "cd " + Quote(dir.string()) + " && " + setup + " exec " + Quote(program);
     for (const auto& a : args) command += " " + Quote(a);
-    command += " >" + Quote(out.empty() ? dir.string() + ".out" : out) + " 2>" +
-               Quote(dir.string() + ".err") + " </dev/null";
+    command += " >" + (out == "&-" ? out : Quote(out.empty() ? dir.string() + ".out" : out)) +
+               " 2>" + Quote(dir.string() + ".err") + " </dev/null";
     std::string shell = "/bin/sh", dashC = "-c";
     char* argv[] = {shell.data(), dashC.data(), command.data(), nullptr};
     pid_t pid = 0;
@@ -747,6 +748,62 @@ TEST_F(OrvplayTest, ASignalEndsEveryWait) {
   ::close(reader);
 }
 
+// What a run says goes out before its outputs are in place: when it cannot
+// (standard output closed, full, or a pipe that takes nothing until a signal
+// stops the run), the exit code says so and every old file is as it was.
+TEST_F(OrvplayTest, ARunThatCannotTellWhatItDidLeavesTheFilesAsTheyWere) {
+  fs::create_directory(dir / "f");
+  fs::create_directory(dir / "g");
+  for (const char* name : {"c.gif", "t.png", "f/final.png", "g/index.html"})
+    std::ofstream(dir / name) << "old " << name;
+  ASSERT_EQ(::mkfifo((dir / "say").c_str(), 0644), 0);
+  const int reader = ::open((dir / "say").c_str(), O_RDONLY | O_NONBLOCK);
+  const int writer = ::open((dir / "say").c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  ASSERT_GE(writer, 0);
+  const std::string full(4096, 'x');
+  while (::write(writer, full.data(), full.size()) > 0) {
+  }
+  const auto before = Snapshot();
+  const struct {
+    const char* program;
+    std::vector<std::string> args;
+  } runs[] = {
+      {ORVPLAY_PATH, {"OrvFade", "--out", "c.gif", "--duration", "100"}},
+      {ORVPLAY_PATH,
+       {"OrvFade", "--out", "c.gif", "--frames", "f", "--force", "--duration", "100"}},
+      {ORVPLAY_PATH, {"--all", "--out-dir", "g", "--force", "--duration", "100"}},
+      {ORVHOST_PATH, {"thumbnail", "--out", "t.png"}},
+      {ORVHOST_PATH, {"about", "--out", "t.png"}},
+  };
+  const struct {
+    const char* out;
+    int code;
+    const char* message;
+  } outs[] = {
+      {"&-", 1, "cannot write to standard output: Bad file descriptor"},
+      {"/dev/full", 1, "cannot write to standard output: No space left on device"},
+      {"say", 143, "stopped by Terminated"},
+  };
+  for (const auto& run : runs) {
+    for (const auto& o : outs) {
+      SCOPED_TRACE(std::string(run.program) + " " + run.args[0] + " " + run.args[2] + " >" + o.out);
+      const pid_t pid = Start(run.program, run.args, "", o.out);
+      ASSERT_GT(pid, 0);
+      if (o.code == 143) {
+        EXPECT_EQ(WaitsIn(pid, "pipe_write"), "pipe_write");
+        ::kill(pid, SIGTERM);
+      }
+      const Result r = Wait(pid);
+      EXPECT_EQ(r.code, o.code) << r.err;
+      EXPECT_NE(r.err.find(o.message), std::string::npos) << r.err;
+      EXPECT_EQ(Snapshot(), before);
+    }
+  }
+  ::close(writer);
+  ::close(reader);
+}
+
 TEST_F(OrvplayTest, APipeTakesWhatIsWrittenFrontToBackAndAlone) {
   WritePng("b.png", Random(8, 6, 2));
   for (const char* pipe : {"in.png", "out.gif", "out.mp4"})
@@ -864,11 +921,53 @@ TEST_F(OrvplayTest, AFolderAnotherRunWritesIntoIsRefused) {
   EXPECT_EQ(Run({"OrvFade", "--frames", "v", "--force", "--duration", "100"}).code, 0);
 }
 
+// Runs writing single files into one folder at once, to names of their own or
+// to one name, all succeed: none takes another's temporary file for a dead
+// run's. Started together round after round, so that each run's clean-up of
+// the folder meets the others' fresh files; a fault here shows in a few runs
+// of a thousand.
+TEST_F(OrvplayTest, RunsWritingFilesIntoOneFolderAtOnceAllSucceed) {
+  WritePng("a.png", Random(1, 1, 1));
+  WritePng("b.png", Random(1, 1, 2));
+  const std::vector<std::string> fade{"OrvFade", "--from",     "a.png", "--to",
+                                      "b.png",   "--duration", "1",     "--out"};
+  const struct {
+    const char* program;
+    std::vector<std::string> args;
+  } runs[] = {
+      {ORVPLAY_PATH, {"own1.gif"}}, {ORVPLAY_PATH, {"own2.gif"}}, {ORVPLAY_PATH, {"same.gif"}},
+      {ORVPLAY_PATH, {"same.gif"}}, {ORVHOST_PATH, {"t1.png"}},   {ORVHOST_PATH, {"same.png"}},
+  };
+  int failed = 0;
+  for (int round = 0; round < 200; ++round) {
+    std::vector<pid_t> pids;
+    for (const auto& run : runs) {
+      std::vector<std::string> args = run.program == std::string(ORVPLAY_PATH)
+                                          ? fade
+                                          : std::vector<std::string>{"thumbnail", "--out"};
+      args.insert(args.end(), run.args.begin(), run.args.end());
+      pids.push_back(Spawn(run.program, args));
+    }
+    for (const pid_t pid : pids) {
+      int status = 0;
+      failed += pid <= 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+                WEXITSTATUS(status) != 0;
+    }
+  }
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"a.png", "b.png", "own1.gif", "own2.gif", "same.gif",
+                                               "same.png", "t1.png"}));
+  const Picture one = ReadPng(dir / "t1.png"), same = ReadPng(dir / "same.png");
+  EXPECT_EQ(same.rgb, one.rgb);
+  EXPECT_EQ(Slurp(dir / "same.gif"), Slurp(dir / "own1.gif"));
+}
+
 TEST_F(OrvplayTest, WhatAKilledRunLeftIsFinishedOrUndoneByTheNext) {
   using Set = std::map<std::string, std::string>;
   const std::string f0 = FrameName(0), f1 = FrameName(1);
   // Each folder as a run killed at some point left it, beside a file of the
-  // user's, and as the next run (refused: the folder holds a file) leaves it.
+  // user's. A run refused for that file changes nothing; the next run
+  // allowed in (--force; it then fails on a damaged picture) leaves it so.
   const struct {
     const char* when;
     Set left, after;
@@ -900,7 +999,27 @@ TEST_F(OrvplayTest, WhatAKilledRunLeftIsFinishedOrUndoneByTheNext) {
         {".orvnew-", "<folder>"},
         {".orvold-Hh0000", "mine"}},
        {{".orvtmp-mine", "mine"}, {".orvnew-", "<folder>"}, {".orvold-Hh0000", "mine"}}},
+      // A name the user wrote after the kill keeps the user's file; the dead
+      // run's copy stays in sight.
+      {"while moving the old set aside, then the user wrote one",
+       {{f0, "user's"},
+        {".orvout-Ii0000", "<folder>"},
+        {".orvout-Ii0000/" + f0, "old0"},
+        {".orvout-Ii0000/" + f1, "old1"}},
+       {{f0, "user's"},
+        {f1, "old1"},
+        {"orv-stopped-run-Ii0000", "<folder>"},
+        {"orv-stopped-run-Ii0000/" + f0, "old0"}}},
+      {"while moving the new set in, then the user wrote one",
+       {{"final.png", "user's"},
+        {".orvold-Jj0000", "<folder>"},
+        {".orvnew-Jj0000", "<folder>"},
+        {".orvnew-Jj0000/final.png", "newF"}},
+       {{"final.png", "user's"},
+        {"orv-stopped-run-Jj0000", "<folder>"},
+        {"orv-stopped-run-Jj0000/final.png", "newF"}}},
   };
+  std::ofstream(dir / "bad.png", std::ios::binary) << HeaderOnlyPng(1, 1, 64);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.when);
     fs::remove_all(dir / "v");
@@ -912,16 +1031,28 @@ TEST_F(OrvplayTest, WhatAKilledRunLeftIsFinishedOrUndoneByTheNext) {
         std::ofstream(dir / "v" / name) << bytes;
     }
     std::ofstream(dir / "v" / "notes.txt") << "mine";
-    const Result r = Run({"OrvFade", "--frames", "v"});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_NE(
-        r.err.find("--frames v already holds " + std::to_string(c.after.size() + 1) + " file(s)"),
-        std::string::npos)
-        << r.err;
-    Set expected{{"v", "<folder>"}, {"v/notes.txt", "mine"}};
-    for (const auto& [name, bytes] : c.after) expected["v/" + name] = bytes;
+    const auto left = Snapshot();
+    const Result refused = Run({"OrvFade", "--frames", "v"});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_NE(refused.err.find("--frames v already holds"), std::string::npos) << refused.err;
+    EXPECT_EQ(Snapshot(), left);
+    const Result r =
+        Run({"OrvFade", "--frames", "v", "--force", "--from", "bad.png", "--to", "bad.png"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("bad.png is damaged"), std::string::npos) << r.err;
+    Set expected{{"v", "<folder>"}, {"v/notes.txt", "mine"}, {"bad.png", Slurp(dir / "bad.png")}};
+    for (const auto& [name, bytes] : c.after) {
+      expected["v/" + name] = bytes;
+      if (name.starts_with("orv-stopped-run-") && bytes != "<folder>") {
+        EXPECT_NE(r.err.find("kept v/" + fs::path(name).filename().string() +
+                             ", written after a run was stopped; that run's copy is v/" + name),
+                  std::string::npos)
+            << r.err;
+      }
+    }
     EXPECT_EQ(Snapshot(), expected);
   }
+  fs::remove(dir / "bad.png");
   // A live run's temporary (locked) stays; a dead one's beside an --out goes.
   std::ofstream(dir / ".orvtmp-Ff0000") << "live";
   std::ofstream(dir / ".orvtmp-Gg0000") << "dead";
@@ -1073,6 +1204,45 @@ TEST_F(OrvplayTest, EachOutputKindStaysWithinItsMemoryBudget) {
     EXPECT_NE(refused.err.find("out of memory: a 8192x8192 run"), std::string::npos) << refused.err;
     EXPECT_EQ(Snapshot(), before);
   }
+}
+
+// Under any limit on the address space a run plays the whole transition and
+// exits 0, or exits 1 with "out of memory" and leaves the old output as it
+// was; never a cut the module fell back to for want of memory, taken for the
+// transition. The limits are probed by halving towards the least that
+// succeeds, where the stage fits and the module's own frames may not.
+TEST_F(OrvplayTest, ARunShortOfMemoryNeverPassesForAWholeOne) {
+  if (actors_test::UnderSanitizer() || actors_test::UnderValgrind())
+    GTEST_SKIP() << "a checker's own memory counts";
+  constexpr int32_t kSide = 2048;
+  Picture flat(kSide, kSide);
+  WritePng("a.png", flat);
+  std::fill(flat.rgb.begin(), flat.rgb.end(), uint8_t(200));
+  WritePng("b.png", flat);
+  std::ofstream(dir / "sheet.png") << "old sheet";
+  const auto before = Snapshot();
+  const std::vector<std::string> args{"OrvFade",    "--from", "a.png", "--to",     "b.png",
+                                      "--duration", "100",    "--out", "sheet.png"};
+  int64_t fails = 16 << 10, works = 4 << 20;  // KiB
+  int probes = 0;
+  while (works - fails > 1024) {
+    const int64_t limit = (fails + works) / 2;
+    SCOPED_TRACE("ulimit -v " + std::to_string(limit));
+    const Result r = Exec(ORVPLAY_PATH, args, "ulimit -v " + std::to_string(limit) + ";");
+    ++probes;
+    if (r.code == 0) {
+      EXPECT_NE(r.out.find("OrvFade: 5 steps at 32 bits"), std::string::npos) << r.out;
+      EXPECT_GT(ReadPng(dir / "sheet.png").width, 0);
+      std::ofstream(dir / "sheet.png") << "old sheet";
+      works = limit;
+    } else {
+      EXPECT_EQ(r.code, 1);
+      EXPECT_NE(r.err.find("out of memory"), std::string::npos) << r.err;
+      fails = limit;
+    }
+    EXPECT_EQ(Snapshot(), before);
+  }
+  EXPECT_GT(probes, 5);
 }
 
 // ---- frames ----

@@ -111,8 +111,11 @@ PlaySettings SettingsFor(const Options& o, const Transition& t, const HostRect& 
   return s;
 }
 
+// Plays into the destinations and puts them in place; `announce` tells the
+// user what was done before anything is put in place.
 Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Picture& from,
-               const Picture& to, const HostRect& rect, Destinations d) {
+               const Picture& to, const HostRect& rect, Destinations d,
+               const std::function<void(const Played&)>& announce) {
   const PlaySettings s = SettingsFor(o, t, rect);
   const int32_t expected = ExpectedSteps(o.duration, o.fps);
 
@@ -154,7 +157,9 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
     if (orvtools::Staged* s = out->staged()) staged.push_back(s);
     played.where.push_back(out->Where());
   }
-  orvtools::CommitAll(staged);
+  orvtools::CommitAll(staged, [&] {
+    if (announce) announce(played);
+  });
   return played;
 }
 
@@ -351,7 +356,8 @@ std::pair<Picture, Picture> LoadPictures(const Options& o) {
 // --all: every transition into the folder, then the page that shows them.
 Played PlayGallery(Stage& stage, const std::vector<const Transition*>& chosen, const Options& o,
                    const Picture& from, const Picture& to, const HostRect& rect,
-                   orvtools::FolderOutput* folder) {
+                   orvtools::FolderOutput* folder,
+                   const std::function<void(const Played&)>& announce) {
   Played played;
   std::vector<GalleryEntry> gallery;
   for (const Transition* t : chosen) {
@@ -361,7 +367,7 @@ Played PlayGallery(Stage& stage, const std::vector<const Transition*>& chosen, c
     if (folder)
       for (const OutputKind& k : kOutputKinds)
         if (GalleryWrites(k)) d.files.push_back(folder->Open(t->symbol + k.extension));
-    const Played p = PlayOne(stage, *t, o, from, to, rect, std::move(d));
+    const Played p = PlayOne(stage, *t, o, from, to, rect, std::move(d), {});
     played.steps += p.steps;
     gallery.push_back({t->displayName, t->symbol, t->category,
                        SettingsText(o, SettingsFor(o, *t, rect), TakesColor(*t)),
@@ -371,12 +377,13 @@ Played PlayGallery(Stage& stage, const std::vector<const Transition*>& chosen, c
   }
   if (!folder) {
     played.where.push_back("memory");
+    announce(played);
     return played;
   }
   const std::string page = GalleryPage("ORVPACK1.x32 transitions", gallery);
   WriteAll(*folder->Open("index.html"), std::vector<uint8_t>(page.begin(), page.end()));
-  folder->Commit();
   played.where.push_back((fs::path(o.outDir) / "index.html").string());
+  orvtools::CommitAll({folder}, [&] { announce(played); });
   return played;
 }
 
@@ -403,20 +410,24 @@ int Run(const Options& o) {
   const std::vector<const Transition*> chosen = ChooseTransitions(stage, o);
   CheckStreamOutput(o);
   CheckOutputsApart(stage, o);
-  Opened opened = OpenOutputs(stage, o);
+  // The pictures' headers before any output is opened: a refused run
+  // changes nothing, not even what a stopped run left.
   if (const auto size = DeclaredSize(o)) CheckSize(o, size->width, size->height);
+  Opened opened = OpenOutputs(stage, o);
   const auto [from, to] = LoadPictures(o);
   const HostRect rect = CheckSize(o, from.width, from.height);
 
+  // The summary goes out, checked, before any output is in place.
   if (o.all) {
-    const Played played = PlayGallery(stage, chosen, o, from, to, rect, opened.folder.get());
-    PrintSummary(std::to_string(chosen.size()) + " transitions", played, o, start);
+    PlayGallery(stage, chosen, o, from, to, rect, opened.folder.get(), [&](const Played& played) {
+      PrintSummary(std::to_string(chosen.size()) + " transitions", played, o, start);
+    });
   } else {
     Destinations d;
     if (opened.single) d.files.push_back(std::move(opened.single));
     d.frames = opened.folder.get();
-    const Played played = PlayOne(stage, *chosen[0], o, from, to, rect, std::move(d));
-    PrintSummary(chosen[0]->displayName, played, o, start);
+    PlayOne(stage, *chosen[0], o, from, to, rect, std::move(d),
+            [&](const Played& played) { PrintSummary(chosen[0]->displayName, played, o, start); });
   }
   return 0;
 }
@@ -424,6 +435,7 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  orvtools::OpenStandardDescriptors();
   orvtools::CatchStopSignals();
   try {
     const Options options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));

@@ -106,6 +106,7 @@ struct Playback::State {
   std::unique_ptr<orvhost::Surface> window, offscreen;
   orvhost::Actor actor;
   TransitionParams params{};
+  bool continued = false;
   bool finished = false;
 };
 
@@ -144,6 +145,17 @@ bool Playback::Continue(int32_t elapsed) {
   s.params.elapsed = elapsed;
   int32_t done = 0;
   Check(s.actor.Continue(*s.window, *s.offscreen, s.settings.rect, s.params, &done), "Continue");
+  // An actor that finds no memory for its frames cannot tell the host and
+  // plays a cut. Over a rectangle (always one here), at 16 bits or more and
+  // for 2 ms or more, every transition is still going at its first step;
+  // done there is that cut, not the transition asked for.
+  const bool first = !s.continued;
+  s.continued = true;
+  if (first && done && s.settings.depth >= 16 && s.settings.duration >= 2 &&
+      elapsed <= s.settings.duration)
+    throw std::runtime_error("out of memory: the module had no room for its frames of the " +
+                             std::to_string(s.window->width) + "x" +
+                             std::to_string(s.window->height) + " pictures and played a cut");
   return done != 0;
 }
 

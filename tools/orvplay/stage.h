@@ -105,7 +105,9 @@ class Playback {
   Playback(const Playback&) = delete;
   Playback& operator=(const Playback&) = delete;
 
-  // One step at the elapsed time; true once the actor reports done.
+  // One step at the elapsed time; true once the actor reports done. Throws
+  // std::runtime_error ("out of memory") when the actor, short of memory,
+  // played a cut in place of the transition.
   bool Continue(int32_t elapsed);
   void Finish();
   // What the window shows now.
