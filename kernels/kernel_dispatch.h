@@ -78,7 +78,7 @@ size_t SetsTheProcessorRuns();
 // The compiled sets the processor runs, within the ORV_SIMD cap; lowest first.
 std::span<const KernelSet* const> RunnableKernelSets();
 
-// The set every kernel of blend_kernel.h runs with.
+// The set every kernel of pixel_kernels.h runs with.
 const KernelSet& ActiveKernelSet();
 
 // Runs the kernels with `set` from now on; nullptr returns to the choice above.

@@ -1,4 +1,4 @@
-// The row primitives of one kernel set. Every mixing kernel of blend_kernel.h
+// The row primitives of one kernel set. Every mixing kernel of pixel_kernels.h
 // comes down to one of two per-field mixes at a weight 0..256, every
 // transposition to one tiled block move and the colour transition's tint to
 // one grey per pixel, so a set only has these to provide.
