@@ -307,6 +307,9 @@ TEST_F(OrvplayTest, CommandLineMistakesAreNamed) {
       {{"--all", "--out-dir", "d", "--out", "x.gif"}, "--out and --frames are for one transition"},
       {{"OrvFade", "--out-dir", "d"}, "--out-dir goes with --all"},
       {{"--list", "OrvFade"}, "--list takes no transition"},
+      {{"--version", "extra"}, "unexpected argument 'extra' after --version"},
+      {{"--help", "OrvFade"}, "unexpected argument 'OrvFade' after --help"},
+      {{"--version", "--list"}, "--version goes alone"},
       // Numbers are whole and in range; nothing wraps or trails.
       {{"OrvFade", "--duration", "4294967297", "--no-output"},
        "--duration must be from 1 to 600000, not 4294967297"},
@@ -341,7 +344,13 @@ TEST_F(OrvplayTest, CommandLineMistakesAreNamed) {
       {{"options", "--script", "click 1099; enter"},
        "--script: 'click 1099' matches no control of dialog 119"},
       {{"classes", "extra"}, "unexpected argument 'extra' after classes"},
-      {{"transitions", "--out", "x.png"}, "unknown option --out"},
+      {{"transitions", "--out", "x.png"}, "unknown option --out; no option is taken here"},
+      {{"classes", "--bogus"}, "unknown option --bogus; no option is taken here"},
+      {{"--version", "--version"}, "unknown option --version; no option is taken here"},
+      // Every output is a PNG, so its name says so.
+      {{"thumbnail", "--out", "t.mp4"}, "--out t.mp4: the name must end in .png"},
+      {{"about", "--out", "x.gif"}, "--out x.gif: the name must end in .png"},
+      {{"options", "--out", "o"}, "--out o: the name must end in .png"},
       {{"spin"}, "unknown command 'spin'"},
       {{"thumbnail", "--out", "t.png", "--zoom", "4294967297"},
        "--zoom must be from 1 to 16, not 4294967297"},
@@ -715,7 +724,7 @@ TEST_F(OrvplayTest, ASignalEndsEveryWait) {
        "wait_for_partner",
        {SIGHUP},
        129},
-      {ORVHOST_PATH, "", {"about", "--out", "p.gif"}, "wait_for_partner", {SIGTERM}, 143},
+      {ORVHOST_PATH, "", {"about", "--out", "p.png"}, "wait_for_partner", {SIGTERM}, 143},
       // Ignored at the start (nohup), SIGHUP stays ignored; SIGINT then stops it.
       {ORVPLAY_PATH,
        "trap '' HUP;",
@@ -726,6 +735,7 @@ TEST_F(OrvplayTest, ASignalEndsEveryWait) {
   };
   ASSERT_EQ(::mkfifo((dir / "p.gif").c_str(), 0644), 0);
   ASSERT_EQ(::mkfifo((dir / "r.gif").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo((dir / "p.png").c_str(), 0644), 0);
   const int reader = ::open((dir / "r.gif").c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
   const auto before = Snapshot();
