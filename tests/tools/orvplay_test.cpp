@@ -208,9 +208,10 @@ Picture Fade(const Picture& a, const Picture& b, int32_t elapsed, int32_t durati
   return out;
 }
 
-std::string FrameName(int k) {
+// Five digits, or six in a run of more than 99,999 steps.
+std::string FrameName(int k, int digits = 5) {
   char name[32];
-  std::snprintf(name, sizeof name, "frame-%05d.png", k);
+  std::snprintf(name, sizeof name, "frame-%0*d.png", digits, k);
   return name;
 }
 
@@ -476,7 +477,7 @@ TEST_F(OrvplayTest, ASignalStopsARunAndLeavesTheFilesAsTheyWere) {
       bool staged = false, framed = false;
       for (const std::string& name : Files()) {
         staged |= name.find(".orv") != std::string::npos;
-        framed |= name.find(FrameName(3)) != std::string::npos;
+        framed |= name.find(FrameName(3, 6)) != std::string::npos;  // 600,002 steps
       }
       return staged && (framed || !c.frames);
     };
@@ -1283,6 +1284,44 @@ TEST_F(OrvplayTest, FadeFramesAt32BitsFollowTheFadesDefinition) {
   EXPECT_EQ(Slurp(dir / "frames" / "notes.txt"), "mine");
   std::vector<std::string> files = Files();
   EXPECT_EQ(files.size(), 1u + 8 + 1 + 1 + 2) << "no staging or temporary files";
+}
+
+TEST_F(OrvplayTest, FrameNamesSortInStepOrderAtEveryCount) {
+  // 1 x 1 pictures, black to white: each frame's grey grows with its step.
+  WritePng("a.png", Picture(1, 1));
+  Picture white(1, 1);
+  white.rgb.assign(3, 255);
+  WritePng("b.png", white);
+  const struct {
+    const char* duration;
+    const char* fps;
+    size_t steps;
+    size_t digits;
+  } cases[] = {{"100", "30", 5, 5}, {"99999", "1000", 100001, 6}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.duration) + " ms at " + c.fps);
+    fs::remove_all(dir / "f");
+    const Result r = Run({"OrvFade", "--from", "a.png", "--to", "b.png", "--duration", c.duration,
+                          "--fps", c.fps, "--frames", "f"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> names = Files();
+    ASSERT_EQ(names.size(), 2 + 1 + 1 + c.steps) << "a.png, b.png, f, final.png, the frames";
+    EXPECT_EQ(names[0], "a.png");
+    EXPECT_EQ(names[1], "b.png");
+    EXPECT_EQ(names[2], "f");
+    EXPECT_EQ(names[3], "f/final.png");
+    int previous = -1;
+    for (size_t k = 0; k < c.steps; ++k) {
+      const std::string& name = names[4 + k];
+      ASSERT_EQ(name.size(), 2 + 6 + c.digits + 4) << name;
+      ASSERT_EQ(name.substr(0, 8), "f/frame-") << name;
+      ASSERT_EQ(std::stoul(name.substr(8, c.digits)), k) << name << " sorts out of step order";
+      const int grey = ReadPng(dir / name).rgb[0];
+      ASSERT_GE(grey, previous) << name;
+      previous = grey;
+    }
+    EXPECT_EQ(previous, 255);
+  }
 }
 
 TEST_F(OrvplayTest, StepTimesRoundDown) {

@@ -141,7 +141,7 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
         break;
     }
   }
-  if (d.frames) outputs.push_back(std::make_unique<FramesOutput>(*d.frames));
+  if (d.frames) outputs.push_back(std::make_unique<FramesOutput>(*d.frames, expected));
 
   std::vector<Output*> raw;
   for (auto& out : outputs) raw.push_back(out.get());
