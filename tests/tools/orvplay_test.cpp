@@ -721,7 +721,7 @@ TEST_F(OrvplayTest, ASignalEndsEveryWait) {
       {ORVPLAY_PATH, "", {"OrvFade", "--out", "r.gif"}, "pipe_write", {SIGTERM}, 143},
       {ORVPLAY_PATH,
        "",
-       {"OrvFade", "--from", "p.gif", "--to", "p.gif", "--frames", "f"},
+       {"OrvFade", "--from", "p.gif", "--to", "b.png", "--frames", "f"},
        "wait_for_partner",
        {SIGHUP},
        129},
@@ -737,6 +737,7 @@ TEST_F(OrvplayTest, ASignalEndsEveryWait) {
   ASSERT_EQ(::mkfifo((dir / "p.gif").c_str(), 0644), 0);
   ASSERT_EQ(::mkfifo((dir / "r.gif").c_str(), 0644), 0);
   ASSERT_EQ(::mkfifo((dir / "p.png").c_str(), 0644), 0);
+  WritePng("b.png", Random(4, 4, 1));
   const int reader = ::open((dir / "r.gif").c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
   const auto before = Snapshot();
@@ -757,6 +758,54 @@ TEST_F(OrvplayTest, ASignalEndsEveryWait) {
     EXPECT_EQ(Snapshot(), before);
   }
   ::close(reader);
+}
+
+// A picture that cannot be read is named before any output is opened, so a
+// pipe as --out never waits for its reader first; one pipe cannot be both
+// pictures. A run that waits on a pipe here has failed.
+TEST_F(OrvplayTest, InputsAreCheckedBeforeAnyOutputOpens) {
+  ASSERT_EQ(::mkfifo((dir / "p.gif").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo((dir / "q").c_str(), 0644), 0);
+  WritePng("a.png", Random(4, 4, 1));
+  std::ofstream(dir / "text.png") << "no picture";
+  std::ofstream(dir / "huge.png", std::ios::binary) << HeaderOnlyPng(8192, 8192);
+  const auto before = Snapshot();
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    const char* message;
+  } cases[] = {
+      {{"--from", "missing.png", "--to", "a.png", "--out", "p.gif"},
+       1,
+       "cannot open missing.png: No such file or directory"},
+      {{"--from", "a.png", "--to", "missing.png", "--out", "p.gif"},
+       1,
+       "cannot open missing.png: No such file or directory"},
+      {{"--from", "text.png", "--to", "a.png", "--out", "p.gif"},
+       1,
+       "picture text.png is not a PNG file"},
+      {{"--from", "huge.png", "--to", "a.png", "--out", "p.gif"},
+       1,
+       "huge.png: 57 bytes are too few"},
+      {{"--from", "q", "--to", "./q", "--out", "x.gif"},
+       2,
+       "--from q and --to ./q are the same pipe or device"},
+      {{"--from", "q", "--to", "q", "--no-output"}, 2, "are the same pipe or device"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"OrvFade"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(args[2] + " " + args[4] + " " + args[5]);
+    const pid_t pid = Start(ORVPLAY_PATH, args);
+    ASSERT_GT(pid, 0);
+    const bool waited = WaitsIn(pid, "wait_for_partner") != "";
+    if (waited) ::kill(pid, SIGKILL);
+    const Result r = Wait(pid);
+    EXPECT_FALSE(waited) << "it waited on a pipe";
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(Snapshot(), before);
+  }
 }
 
 // What a run says goes out before its outputs are in place: when it cannot
