@@ -113,6 +113,32 @@ void RemoveDeadTemps(const std::string& dir) {
   }
 }
 
+}  // namespace
+
+std::string CleanUpTaking(const std::string& dir, bool setFolder, const struct stat& input) {
+  auto same = [&](const fs::path& p) {
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0 && st.st_dev == input.st_dev && st.st_ino == input.st_ino;
+  };
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!SuffixOf(name, kTempPrefix).empty()) {
+      if (same(entry.path())) return name;
+    } else if (setFolder &&
+               (!SuffixOf(name, kNewPrefix).empty() || !SuffixOf(name, kOutPrefix).empty() ||
+                !SuffixOf(name, kOldPrefix).empty())) {
+      std::error_code walk;
+      for (fs::recursive_directory_iterator it(entry.path(), walk), end; !walk && it != end;
+           it.increment(walk))
+        if (same(it->path())) return name;
+    }
+  }
+  return "";
+}
+
+namespace {
+
 // The names in a folder.
 std::vector<std::string> Names(const std::string& dir) {
   std::vector<std::string> names;

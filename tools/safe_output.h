@@ -5,6 +5,8 @@
 // into the same place cleans up.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdint>
 #include <functional>
@@ -80,6 +82,11 @@ void CommitAll(const std::vector<Staged*>& outputs, const std::function<void()>&
 // Whether path (through links) is a pipe, device or socket: written as it
 // is, with nothing to stage or put back.
 bool IsStream(const std::string& path);
+
+// The name in dir of what a run's clean-up there would remove (a stopped
+// run's temporary files and, for a set's folder, its hidden folders) that is
+// or holds the file `input` (compared as files); "" when none.
+std::string CleanUpTaking(const std::string& dir, bool setFolder, const struct stat& input);
 
 // ---- one file ----
 

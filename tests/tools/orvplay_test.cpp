@@ -971,6 +971,12 @@ TEST_F(OrvplayTest, AnOutputOverAnInputOrAnotherOutputIsRefused) {
   fs::create_directory(dir / "g");
   fs::create_symlink("../b.png", dir / "g" / "link.png");
   WritePng("g/OrvFade.png", Random(8, 6, 4));
+  // Pictures where the clean-up of a stopped run's leftovers would go.
+  fs::create_directories(dir / "h" / ".orvold-AAAAAA");
+  fs::create_directories(dir / "h" / ".orvnew-BBBBBB" / "sub");
+  WritePng("h/.orvold-AAAAAA/in.png", Random(8, 6, 5));
+  WritePng("h/.orvnew-BBBBBB/sub/in.png", Random(8, 6, 6));
+  WritePng(".orvtmp-CCCCCC", Random(8, 6, 7));
   const auto before = Snapshot();
   const struct {
     std::vector<std::string> args;
@@ -991,6 +997,13 @@ TEST_F(OrvplayTest, AnOutputOverAnInputOrAnotherOutputIsRefused) {
        "--out new/final.png is a file of the set --frames new/ replaces"},
       {{"--frames", "v", "--force", "--out", "into.png"},
        "--out into.png is a file of the set --frames v replaces"},
+      // A picture the clean-up of a stopped run's leftovers would take.
+      {{"--from", "h/.orvold-AAAAAA/in.png", "--to", "b.png", "--frames", "h"},
+       "--from h/.orvold-AAAAAA/in.png is in h/.orvold-AAAAAA, which a stopped run left"},
+      {{"--from", "a.png", "--to", "h/.orvnew-BBBBBB/sub/in.png", "--frames", "h/"},
+       "--to h/.orvnew-BBBBBB/sub/in.png is in h/.orvnew-BBBBBB"},
+      {{"--from", ".orvtmp-CCCCCC", "--to", "b.png", "--out", "x.gif"},
+       "/.orvtmp-CCCCCC, which a stopped run left and this run would clean away"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);

@@ -255,6 +255,26 @@ void CheckOutputsApart(const Stage& stage, const Options& o) {
   const bool outPresent = !o.out.empty() && ::stat(o.out.c_str(), &out) == 0;
   if (outPresent) check(out, "--out " + o.out);
   const std::string& dir = o.framesDir.empty() ? o.outDir : o.framesDir;
+  // Nor may the clean-up of what a stopped run left take a picture.
+  for (int i = 0; i < 2; ++i) {
+    if (!present[i]) continue;
+    std::string where, taken;
+    if (!dir.empty() && fs::is_directory(dir)) {
+      where = dir;
+      taken = orvtools::CleanUpTaking(dir, true, in[i]);
+    }
+    if (taken.empty() && !o.out.empty() && !orvtools::IsStream(o.out)) {
+      std::error_code ec;
+      const fs::path parent = fs::weakly_canonical(fs::absolute(o.out), ec).parent_path();
+      where = parent.string();
+      taken = orvtools::CleanUpTaking(where, false, in[i]);
+    }
+    if (!taken.empty())
+      throw UsageError(std::string(options[i]) + " " + *names[i] + " is in " +
+                       (fs::path(where) / taken).string() +
+                       ", which a stopped run left and this run would clean away: move it "
+                       "out first");
+  }
   if (dir.empty()) return;
   const auto owned = o.framesDir.empty() ? GalleryNames(stage) : IsFrameSetName;
   auto inTheSet = [&] {
