@@ -851,6 +851,54 @@ TEST_F(OrvplayTest, InputsAreCheckedBeforeAnyOutputOpens) {
   }
 }
 
+// A picture is read no further than its rows: its deflate stream may go on
+// for gigabytes past them. Here it goes on from a pipe the test holds open,
+// so a run that reads past the rows waits there.
+TEST_F(OrvplayTest, APictureIsReadNoFurtherThanItsRows) {
+  const Picture from = Random(64, 48, 8);
+  std::string raw, more(32768, '\0');
+  for (int32_t y = 0; y < from.height; ++y)
+    raw += '\0' + std::string(reinterpret_cast<const char*>(from.At(0, y)), 64 * 3);
+  std::mt19937 rng(3);
+  for (char& c : more) c = char(rng());
+  std::string deflated(deflateBound(nullptr, uLong(raw.size() + more.size())) + 64, '\0');
+  z_stream z{};
+  ASSERT_EQ(deflateInit(&z, 6), Z_OK);
+  z.next_out = reinterpret_cast<Bytef*>(deflated.data());
+  z.avail_out = uInt(deflated.size());
+  z.next_in = reinterpret_cast<Bytef*>(raw.data());
+  z.avail_in = uInt(raw.size());
+  ASSERT_EQ(deflate(&z, Z_NO_FLUSH), Z_OK);
+  z.next_in = reinterpret_cast<Bytef*>(more.data());
+  z.avail_in = uInt(more.size());
+  ASSERT_EQ(deflate(&z, Z_SYNC_FLUSH), Z_OK);
+  deflated.resize(z.total_out);
+  deflateEnd(&z);
+  // The signature and IHDR, then an IDAT chunk as long as a chunk can be.
+  const std::string bytes = HeaderOnlyPng(64, 48).substr(0, 33) + "\x7f\xff\xff\xffIDAT" + deflated;
+  ASSERT_LT(bytes.size(), 65536u) << "the pipe holds it all";
+  ASSERT_EQ(::mkfifo((dir / "from.png").c_str(), 0644), 0);
+  const int pipe = ::open((dir / "from.png").c_str(), O_RDWR);
+  ASSERT_GE(pipe, 0);
+  ASSERT_EQ(::write(pipe, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  WritePng("to.png", Random(64, 48, 9));
+  auto want = Snapshot();
+  const pid_t pid = Start(ORVPLAY_PATH, {"OrvFade", "--from", "from.png", "--to", "to.png",
+                                         "--duration", "100", "--frames", "f"});
+  ASSERT_GT(pid, 0);
+  const bool waited = WaitsIn(pid, "pipe_read") != "";
+  if (waited) ::kill(pid, SIGKILL);
+  const Result r = Wait(pid);
+  ::close(pipe);
+  EXPECT_FALSE(waited) << "it read past the rows";
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(ReadPng(dir / "f" / FrameName(0)) == from);
+  auto got = Snapshot();
+  for (const char* name : {"f", "f/final.png"}) want[name] = got[name];
+  for (int k = 0; k < 5; ++k) want["f/" + FrameName(k)] = got["f/" + FrameName(k)];
+  EXPECT_EQ(got, want);
+}
+
 // What a run says goes out before its outputs are in place: when it cannot
 // (standard output closed, full, or a pipe that takes nothing until a signal
 // stops the run), the exit code says so and every old file is as it was.
