@@ -899,6 +899,57 @@ TEST_F(OrvplayTest, APictureIsReadNoFurtherThanItsRows) {
   EXPECT_EQ(got, want);
 }
 
+// A run works through the folder it opened: moved, or its name taken by a
+// link, while the run waits for its first picture on a pipe, the folder gets
+// the outputs and keeps nothing hidden; the link's folder is not touched.
+TEST_F(OrvplayTest, AFolderMovedDuringARunGetsItsOutputsAndNoLeftovers) {
+  const Picture from = Random(8, 6, 1);
+  WritePng("b.png", Random(8, 6, 2));
+  const std::vector<uint8_t> png = orvplay::EncodePng(from);
+  std::vector<std::string> frames{"e/final.png"};
+  for (int k = 0; k < 5; ++k) frames.push_back("e/" + FrameName(k));
+  const struct {
+    std::vector<std::string> output;
+    bool link;  // d becomes a link to another folder
+    std::vector<std::string> written;
+  } cases[] = {
+      {{"--frames", "d"}, false, frames},
+      {{"--frames", "d"}, true, frames},
+      {{"--out", "d/x.gif"}, false, {"e/x.gif"}},
+      {{"--out", "d/x.gif"}, true, {"e/x.gif"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output[1] + (c.link ? ", d then a link" : ", d moved"));
+    for (const char* name : {"d", "e", "other", "p"}) fs::remove_all(dir / name);
+    fs::create_directory(dir / "d");
+    ASSERT_EQ(::mkfifo((dir / "p").c_str(), 0644), 0);
+    std::vector<std::string> args{"OrvFade", "--from", "p", "--to", "b.png", "--duration", "100"};
+    args.insert(args.end(), c.output.begin(), c.output.end());
+    const pid_t pid = Start(ORVPLAY_PATH, args);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(WaitsIn(pid, "wait_for_partner"), "wait_for_partner");
+    fs::rename(dir / "d", dir / "e");
+    if (c.link) {
+      fs::create_directory(dir / "other");
+      fs::create_directory_symlink("other", dir / "d");
+    }
+    const int pipe = ::open((dir / "p").c_str(), O_WRONLY);
+    ASSERT_GE(pipe, 0);
+    EXPECT_EQ(::write(pipe, png.data(), png.size()), ssize_t(png.size()));
+    ::close(pipe);
+    const Result r = Wait(pid);
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> want{"b.png", "e", "p"};
+    if (c.link) want.insert(want.end(), {"d", "other"});
+    want.insert(want.end(), c.written.begin(), c.written.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(Files(), want);
+    if (c.written.size() > 1) {
+      EXPECT_TRUE(ReadPng(dir / "e" / FrameName(0)) == from);
+    }
+  }
+}
+
 // What a run says goes out before its outputs are in place: when it cannot
 // (standard output closed, full, or a pipe that takes nothing until a signal
 // stops the run), the exit code says so and every old file is as it was.
