@@ -48,7 +48,8 @@ Args::Args(const std::vector<std::string>& args, const std::vector<OptionSpec>& 
     if (!spec) {
       std::string known;
       for (const OptionSpec& s : specs) known += " " + s.names[0];
-      throw UsageError("unknown option " + name + "; the options are" + known);
+      throw UsageError("unknown option " + name +
+                       (known.empty() ? "; no option is taken here" : "; the options are" + known));
     }
     std::string value;
     if (!spec->takesValue) {

@@ -38,6 +38,8 @@ class Args {
   Args(int argc, char** argv, const std::vector<OptionSpec>& specs);
 
   bool Has(const std::string& name) const;
+  // How many options were given.
+  size_t OptionCount() const { return given_.size(); }
   std::optional<std::string> Value(const std::string& name) const;
   const std::vector<std::string>& positional() const { return positional_; }
   // Refuses positional arguments beyond the first `allowed`.

@@ -25,14 +25,12 @@ namespace {
 
 using orvtools::UsageError;
 
-// --out FILE, opened before any work. Any name will do (the file is a PNG
-// whatever its name) except one that is all extension.
+// --out FILE.png, opened before any work: the file is a PNG, so another
+// name would say what it is not. A pipe or device keeps its own name.
 std::unique_ptr<orvtools::OutputFile> OpenOut(const orvtools::Args& args) {
   const auto out = args.Value("--out");
   if (!out) return nullptr;
-  if (out->size() >= 4 &&
-      (out->substr(out->size() - 4) == ".png" || out->substr(out->size() - 4) == ".PNG"))
-    orvtools::CheckOutputName("--out", *out, {".png"});
+  if (!orvtools::IsStream(*out)) orvtools::CheckOutputName("--out", *out, {".png"});
   return std::make_unique<orvtools::OutputFile>(*out);
 }
 

@@ -36,6 +36,28 @@ struct ReadState {
   ~ReadState() { png_destroy_read_struct(&png, &info, nullptr); }
 };
 
+// The file as libpng reads it. Once every row is whole nothing more is read:
+// data past the rows (a deflate stream may go on for gigabytes) is not
+// inflated. A stop signal is seen at every read, inside the decoder too.
+struct Input {
+  FILE* file = nullptr;
+  uint32_t height = 0;
+  bool interlaced = false;
+  bool rowsStarted = false;
+  bool rowsWhole = false;
+};
+
+void ReadBytes(png_structp png, png_bytep data, size_t size) {
+  auto* in = static_cast<Input*>(png_get_io_ptr(png));
+  if (in->rowsStarted && (in->interlaced ? png_get_current_pass_number(png) >= 7
+                                         : png_get_current_row_number(png) >= in->height)) {
+    in->rowsWhole = true;
+    png_error(png, "the rows are whole");
+  }
+  if (orvtools::StopSignal()) png_error(png, "stopped");
+  if (std::fread(data, 1, size, in->file) != size) png_error(png, "Read Error");
+}
+
 struct WriteState {
   png_structp png = nullptr;
   png_infop info = nullptr;
@@ -116,9 +138,13 @@ Picture ReadPng(const std::string& path) {
   // Everything that must survive a longjmp lives outside this frame's locals
   // that change after setjmp.
   auto picture = std::make_unique<Picture>();
-  if (setjmp(png_jmpbuf(png)))
+  auto input = std::make_unique<Input>();
+  input->file = file.get();
+  if (setjmp(png_jmpbuf(png))) {
+    if (input->rowsWhole) return std::move(*picture);
     throw std::runtime_error("picture " + path + " is damaged: " + error.message);
-  png_init_io(png, file.get());
+  }
+  png_set_read_fn(png, input.get(), ReadBytes);
   png_set_sig_bytes(png, 8);
   // The limits are ours, told in our words (below), not libpng's.
   png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
@@ -142,14 +168,17 @@ Picture ReadPng(const std::string& path) {
   png_read_update_info(png, info);
   if (png_get_rowbytes(png, info) != size_t(width) * 3) png_error(png, "unexpected pixel format");
 
-  // Every pass of every row lands in it (interlaced or not).
+  // Every pass of every row lands in it (interlaced or not). What follows
+  // the rows is not read.
   *picture = Picture(int32_t(width), int32_t(height), Picture::Unset{});
+  input->height = height;
+  input->interlaced = passes > 1;
+  input->rowsStarted = true;
   for (int pass = 0; pass < passes; ++pass)
     for (int32_t y = 0; y < picture->height; ++y) {
       orvtools::CheckStop();
       png_read_row(png, picture->At(0, y), nullptr);
     }
-  png_read_end(png, nullptr);
   return std::move(*picture);
 }
 

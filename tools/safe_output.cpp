@@ -113,6 +113,32 @@ void RemoveDeadTemps(const std::string& dir) {
   }
 }
 
+}  // namespace
+
+std::string CleanUpTaking(const std::string& dir, bool setFolder, const struct stat& input) {
+  auto same = [&](const fs::path& p) {
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0 && st.st_dev == input.st_dev && st.st_ino == input.st_ino;
+  };
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!SuffixOf(name, kTempPrefix).empty()) {
+      if (same(entry.path())) return name;
+    } else if (setFolder &&
+               (!SuffixOf(name, kNewPrefix).empty() || !SuffixOf(name, kOutPrefix).empty() ||
+                !SuffixOf(name, kOldPrefix).empty())) {
+      std::error_code walk;
+      for (fs::recursive_directory_iterator it(entry.path(), walk), end; !walk && it != end;
+           it.increment(walk))
+        if (same(it->path())) return name;
+    }
+  }
+  return "";
+}
+
+namespace {
+
 // The names in a folder.
 std::vector<std::string> Names(const std::string& dir) {
   std::vector<std::string> names;
@@ -257,7 +283,17 @@ OutputFile::OutputFile(std::string path, std::string shown, bool staged)
       return;
     }
   }
-  const std::string dir = Folder(target_);
+  std::string dir = Folder(target_);
+  if (!staged) {
+    // Worked through the folder as it is now, so that the file and its
+    // clean-up stay together however the folder is moved meanwhile.
+    folder_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const std::string at = "/proc/self/fd/" + std::to_string(folder_);
+    if (folder_ >= 0 && ::access(at.c_str(), F_OK) == 0) {
+      target_ = Join(at, fs::path(target_).filename().string());
+      dir = at;
+    }
+  }
   const long nameMax = ::pathconf(dir.c_str(), _PC_NAME_MAX);
   if (nameMax > 0 && fs::path(target_).filename().string().size() > size_t(nameMax))
     throw std::runtime_error("cannot write " + Reason(path_, ENAMETOOLONG));
@@ -286,7 +322,10 @@ OutputFile::OutputFile(std::string path, std::string shown, bool staged)
   }
 }
 
-OutputFile::~OutputFile() { Abort(); }
+OutputFile::~OutputFile() {
+  Abort();
+  if (folder_ >= 0) ::close(folder_);
+}
 
 void OutputFile::Abort() {
   if (!temp_.empty()) ::unlink(temp_.c_str());
@@ -417,16 +456,21 @@ FolderOutput::FolderOutput(std::string dir, bool force, const std::string& optio
                                "has ended");
     throw std::runtime_error("cannot write into the folder " + Reason(dir_, error));
   }
+  // From here on the run works through the folder it locked, wherever it is
+  // moved or whatever its name comes to mean, so that its files and its
+  // clean-up stay together.
+  at_ = "/proc/self/fd/" + std::to_string(lock_);
+  if (::access(at_.c_str(), F_OK) != 0) at_ = dir_;
   // Checked before anything is recovered: a run that is refused changes
   // nothing. A dead run's hidden names count for the files that recovery
   // would bring back.
   std::vector<std::string> present;
-  for (const std::string& name : Names(dir_)) {
+  for (const std::string& name : Names(at_)) {
     const std::string back = SuffixOf(name, kOutPrefix), ahead = SuffixOf(name, kOldPrefix);
     std::error_code ec;
-    const bool moving = !back.empty() && fs::is_directory(fs::symlink_status(Join(dir_, name), ec));
-    if (moving || (!ahead.empty() && fs::is_directory(Join(dir_, kNewPrefix + ahead), ec))) {
-      for (const std::string& inner : Names(Join(dir_, back.empty() ? kNewPrefix + ahead : name)))
+    const bool moving = !back.empty() && fs::is_directory(fs::symlink_status(Join(at_, name), ec));
+    if (moving || (!ahead.empty() && fs::is_directory(Join(at_, kNewPrefix + ahead), ec))) {
+      for (const std::string& inner : Names(Join(at_, back.empty() ? kNewPrefix + ahead : name)))
         present.push_back(inner);
     } else if (!IsHidden(name)) {
       present.push_back(name);
@@ -442,7 +486,7 @@ FolderOutput::FolderOutput(std::string dir, bool force, const std::string& optio
                      "); --force replaces this tool's own files there and leaves the others");
   }
   Recover();
-  std::string staging = Join(dir_, std::string(kNewPrefix) + "XXXXXX");
+  std::string staging = Join(at_, std::string(kNewPrefix) + "XXXXXX");
   if (!::mkdtemp(staging.data())) {
     const int error = errno;
     Remove();
@@ -460,7 +504,7 @@ void FolderOutput::Recover() {
   // Only folders of exactly the tools' names are theirs (never through a link).
   auto ours = [&](const std::string& name, const char* prefix) {
     const std::string suffix = SuffixOf(name, prefix);
-    return !suffix.empty() && fs::is_directory(fs::symlink_status(Join(dir_, name), ec))
+    return !suffix.empty() && fs::is_directory(fs::symlink_status(Join(at_, name), ec))
                ? suffix
                : std::string();
   };
@@ -468,34 +512,35 @@ void FolderOutput::Recover() {
     throw std::runtime_error("cannot finish what an earlier, stopped run left in " +
                              Reason(Join(dir_, name), error));
   };
-  for (const std::string& name : Names(dir_)) {
+  for (const std::string& name : Names(at_)) {
     const std::string back = ours(name, kOutPrefix), ahead = ours(name, kOldPrefix);
     const std::string staged = kNewPrefix + (back.empty() ? ahead : back);
     std::string from;
     if (!back.empty())
-      from = Join(dir_, name);
+      from = Join(at_, name);
     else if (!ahead.empty() && !ours(staged, kNewPrefix).empty())
-      from = Join(dir_, staged);
+      from = Join(at_, staged);
     else
       continue;
-    const std::vector<std::string> kept = MoveBack(from, dir_, fail);
+    const std::vector<std::string> kept = MoveBack(from, at_, fail);
     if (!kept.empty()) {
       // Written after the kill: the user's. The dead run's copies stay
       // where the user sees them.
-      const std::string shown = Join(dir_, "orv-stopped-run-" + (back.empty() ? ahead : back));
-      if (::rename(from.c_str(), shown.c_str()) != 0)
+      const std::string stopped = "orv-stopped-run-" + (back.empty() ? ahead : back);
+      const std::string shown = Join(dir_, stopped);
+      if (::rename(from.c_str(), Join(at_, stopped).c_str()) != 0)
         fail(fs::path(from).filename().string(), errno);
       for (const std::string& k : kept)
         std::fprintf(stderr, "kept %s, written after a run was stopped; that run's copy is %s\n",
                      Join(dir_, k).c_str(), Join(shown, k).c_str());
     }
-    fs::remove_all(Join(dir_, staged), ec);
-    fs::remove_all(Join(dir_, name), ec);
+    fs::remove_all(Join(at_, staged), ec);
+    fs::remove_all(Join(at_, name), ec);
   }
-  for (const std::string& name : Names(dir_))
+  for (const std::string& name : Names(at_))
     if (!ours(name, kNewPrefix).empty() || !ours(name, kOldPrefix).empty())
-      fs::remove_all(Join(dir_, name), ec);
-  RemoveDeadTemps(dir_);
+      fs::remove_all(Join(at_, name), ec);
+  RemoveDeadTemps(at_);
 }
 
 FolderOutput::~FolderOutput() {
@@ -529,7 +574,7 @@ void FolderOutput::Ready() {
 void FolderOutput::Swap() {
   std::error_code ec;
   old_.clear();
-  for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+  for (const auto& entry : fs::directory_iterator(at_, ec)) {
     const std::string name = entry.path().filename().string();
     if (owned_(name) && !entry.is_directory(ec)) old_.push_back(name);
   }
@@ -539,16 +584,16 @@ void FolderOutput::Swap() {
   // The old set moves into ".orvout-", which becomes ".orvold-" once it is
   // all there: a run that finds one after a kill knows which way to go.
   const std::string suffix = fs::path(staging_).filename().string().substr(std::strlen(kNewPrefix));
-  const std::string moving = Join(dir_, kOutPrefix + suffix);
-  aside_ = Join(dir_, kOldPrefix + suffix);
+  const std::string moving = Join(at_, kOutPrefix + suffix);
+  aside_ = Join(at_, kOldPrefix + suffix);
   if (::mkdir(moving.c_str(), 0700) != 0)
     throw std::runtime_error("cannot write into the folder " + Reason(dir_, errno));
   std::string failed;
-  int error = Move(old_, dir_, moving, &failed);
+  int error = Move(old_, at_, moving, &failed);
   if (error == 0 && ::rename(moving.c_str(), aside_.c_str()) != 0) {
     error = errno;
     failed = fs::path(aside_).filename().string();
-    Move(old_, moving, dir_, &failed);
+    Move(old_, moving, at_, &failed);
   }
   if (error != 0) {
     ::rmdir(moving.c_str());
@@ -556,7 +601,7 @@ void FolderOutput::Swap() {
     throw std::runtime_error("cannot move " + failed + " aside in " + Reason(dir_, error) +
                              "; the folder is as it was");
   }
-  error = Move(new_, staging_, dir_, &failed);
+  error = Move(new_, staging_, at_, &failed);
   if (error != 0) {
     // The old set is deleted only once the new one is in place; a set that
     // could not be put back stays in its hidden folder.
@@ -568,20 +613,20 @@ void FolderOutput::Swap() {
 
 void FolderOutput::Restore() {
   std::string unused;
-  Move(new_, dir_, staging_, &unused);
+  Move(new_, at_, staging_, &unused);
   PutOldBack();
 }
 
 void FolderOutput::PutOldBack() {
   std::string unused;
   std::error_code ec;
-  if (Move(old_, aside_, dir_, &unused) == 0) {
+  if (Move(old_, aside_, at_, &unused) == 0) {
     fs::remove_all(aside_, ec);
   } else {
     // Named as a set on its way out again, so that the next run puts it back
     // rather than finishing the swap.
     const std::string suffix = fs::path(aside_).filename().string().substr(std::strlen(kOldPrefix));
-    ::rename(aside_.c_str(), Join(dir_, kOutPrefix + suffix).c_str());
+    ::rename(aside_.c_str(), Join(at_, kOutPrefix + suffix).c_str());
   }
   aside_.clear();
 }
@@ -592,7 +637,7 @@ void FolderOutput::Settle() {
   staging_.clear();
   fs::remove_all(aside_, ec);
   aside_.clear();
-  SyncFolder(dir_);
+  SyncFolder(at_);
   committed_ = true;
 }
 

@@ -5,6 +5,8 @@
 // into the same place cleans up.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdint>
 #include <functional>
@@ -81,6 +83,11 @@ void CommitAll(const std::vector<Staged*>& outputs, const std::function<void()>&
 // is, with nothing to stage or put back.
 bool IsStream(const std::string& path);
 
+// The name in dir of what a run's clean-up there would remove (a stopped
+// run's temporary files and, for a set's folder, its hidden folders) that is
+// or holds the file `input` (compared as files); "" when none.
+std::string CleanUpTaking(const std::string& dir, bool setFolder, const struct stat& input);
+
 // ---- one file ----
 
 // A file written beside its final name under a short temporary name (any
@@ -127,6 +134,7 @@ class OutputFile : public Staged {
   std::string target_;  // the file it lands in
   std::string temp_;
   int fd_ = -1;
+  int folder_ = -1;  // the folder it lands in, held open
   bool durable_;
   bool streamed_ = false;
   bool replaces_ = false;  // a file of that name was there when it got ready
@@ -173,7 +181,9 @@ class FolderOutput : public Staged {
   void Recover();
   void PutOldBack();
   void Remove();
-  std::string dir_, staging_, aside_;
+  std::string dir_;  // as the user named it, for messages
+  std::string at_;   // the locked folder itself, for every operation
+  std::string staging_, aside_;
   std::function<bool(const std::string&)> owned_;
   std::vector<std::string> made_;       // folders this run created, outermost first
   std::vector<std::string> old_, new_;  // the sets' names during a swap

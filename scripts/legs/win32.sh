@@ -154,10 +154,13 @@ sys.stdout.write("".join(f + "\0" for f in sys.stdin.read().split("\0") if os.pa
   (cd "$again/src" && SOURCE_DATE_EPOCH=$epoch JOBS=$jobs scripts/release >/dev/null)
   cmp build-win32/bin/ORVPACK1.x32 "$again/src/build-win32/bin/ORVPACK1.x32" ||
     { win32_fail "two builds of the same sources differ"; return; }
-  # With uncommitted changes here, this zip's name says so; the copy is no
-  # checkout, so its zip has the release's name. The bytes are the same.
+  # With uncommitted changes here, this zip's name says so; git cannot vouch
+  # for the copy, which has no .git, so its zip never has a release's name.
+  # The bytes are the same.
   name=$(cd "$again/dist" && echo orvpack1-*-win32.zip)
   copy=$(cd "$again/src/dist" && echo orvpack1-*-win32.zip)
+  [[ $copy == orvpack1-*-uncommitted-win32.zip ]] ||
+    { win32_fail "the copy without .git made $copy, a release's name"; return; }
   cmp "$again/dist/$name" "$again/src/dist/$copy" ||
     { win32_fail "two releases of the same sources differ"; return; }
   echo "   the same module ($(sha256sum build-win32/bin/ORVPACK1.x32 | cut -d' ' -f1))" \

@@ -69,8 +69,8 @@ class ReleaseTest(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.top)
 
-    def start(self, env):
-        return subprocess.Popen([os.path.join(self.top, "scripts", "release")], cwd=self.top,
+    def start(self, env, args=()):
+        return subprocess.Popen([os.path.join(self.top, "scripts", "release"), *args], cwd=self.top,
                                 env=dict(os.environ, **env), stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, text=True, preexec_fn=default_signals)
 
@@ -79,35 +79,82 @@ class ReleaseTest(unittest.TestCase):
         with open(os.path.join(self.dist, USERS)) as f:
             self.assertEqual(f.read(), "mine")
 
+    def tree(self):
+        """Every file and folder under the checkout but .git, with its bytes."""
+        found = {}
+        for folder, dirs, files in os.walk(self.top):
+            dirs[:] = [d for d in dirs if d != ".git"]
+            for d in dirs:
+                found[os.path.relpath(os.path.join(folder, d), self.top) + "/"] = None
+            for f in files:
+                with open(os.path.join(folder, f), "rb") as data:
+                    found[os.path.relpath(os.path.join(folder, f), self.top)] = data.read()
+        return found
+
     def test_runs_to_their_end(self):
+        uncommitted = "orvpack1-1.2.3-uncommitted-win32.zip"
         cases = [
-            # what is changed, SOURCE_DATE_EPOCH, exit code, zips, message, build runs
-            (None, None, 0, [RELEASE], RELEASE, True),
-            ("LICENSE", None, 0, ["orvpack1-1.2.3-uncommitted-win32.zip"], "is not a release",
+            # the sources, SOURCE_DATE_EPOCH, --out-dir, exit code, zip, message, build runs
+            ("committed", None, None, 0, "dist/" + RELEASE, RELEASE, True),
+            ("changed", None, None, 0, "dist/" + uncommitted, "M LICENSE", True),
+            # The build finds CMake fragments by pattern: a new one is a change.
+            ("untracked", None, None, 0, "dist/" + uncommitted, "?? kernels/zz/kernels.cmake",
              True),
-            (None, "315532799", 1, [], "SOURCE_DATE_EPOCH 315532799 is outside the times a zip "
-             "holds", False),
-            (None, "4354819200", 1, [], "SOURCE_DATE_EPOCH 4354819200 is outside", False),
-            (None, "1e9", 1, [], "must be whole seconds", False),
+            ("ignored", None, None, 0, "dist/" + RELEASE, RELEASE, True),
+            ("without .git", "1700000000", None, 0, "dist/" + uncommitted,
+             "git cannot tell what these sources hold", True),
+            ("committed", "315532799", None, 1, None, "SOURCE_DATE_EPOCH 315532799 is outside "
+             "the times a zip holds", False),
+            ("committed", "4354819200", None, 1, None, "SOURCE_DATE_EPOCH 4354819200 is outside",
+             False),
+            ("committed", "1e9", None, 1, None, "must be whole seconds", False),
+            # 1700000000 in Arabic-Indic digits.
+            ("committed", "\u0661\u0667\u0660\u0660\u0660\u0660\u0660\u0660\u0660\u0660",
+             None, 1, None, "must be whole seconds", False),
+            ("committed", "", None, 1, None, "must be whole seconds", False),
+            ("committed", None, "new/deeper", 0, "new/deeper/" + RELEASE, RELEASE, True),
+            ("committed", None, "dist/" + USERS, 1, None, "dist/%s is not a folder" % USERS,
+             False),
+            ("committed", None, "dist/%s/sub" % USERS, 1, None, "dist/%s is not a folder" % USERS,
+             False),
         ]
-        for changed, epoch, code, zips, message, built in cases:
-            with self.subTest(changed=changed, epoch=epoch):
+        built_files = {"build-ran": b"", "build-win32/": None,
+                       "build-win32/CMakeCache.txt": b"CMAKE_PROJECT_VERSION:STATIC=1.2.3\n",
+                       "build-win32/bin/": None, "build-win32/bin/ORVPACK1.x32": b"MZ module"}
+        for sources, epoch, out_dir, code, zip_name, message, built in cases:
+            with self.subTest(sources=sources, epoch=epoch, out_dir=out_dir):
                 self.tearDown()
                 self.setUp()
-                if changed:
-                    with open(os.path.join(self.top, changed), "a") as f:
+                if sources == "changed":
+                    with open(os.path.join(self.top, "LICENSE"), "a") as f:
                         f.write("changed\n")
-                env = {"SOURCE_DATE_EPOCH": epoch} if epoch else {}
-                run = self.start(env)
+                elif sources in ("untracked", "ignored"):
+                    name = "kernels/zz/kernels.cmake" if sources == "untracked" else "dist/old"
+                    os.makedirs(os.path.dirname(os.path.join(self.top, name)), exist_ok=True)
+                    with open(os.path.join(self.top, name), "w") as f:
+                        f.write("# mine\n")
+                elif sources == "without .git":
+                    shutil.rmtree(os.path.join(self.top, ".git"))
+                before = self.tree()
+                env = {"SOURCE_DATE_EPOCH": epoch} if epoch is not None else {}
+                args = ["--out-dir", os.path.join(self.top, out_dir)] if out_dir else []
+                run = self.start(env, args)
                 out, err = run.communicate()
                 self.assertEqual(run.returncode, code, err)
                 self.assertIn(message, out + err)
-                self.expect_dist(zips)
-                self.assertEqual(os.path.exists(os.path.join(self.top, "build-ran")), built)
-                for name in zips:
-                    with zipfile.ZipFile(os.path.join(self.dist, name)) as z:
+                after = self.tree()
+                if built:
+                    before.update(built_files)
+                if zip_name:
+                    with zipfile.ZipFile(os.path.join(self.top, zip_name)) as z:
                         self.assertEqual(z.namelist(), ["CHANGES", "INSTALL.txt", "LICENSE",
                                                         "ORVPACK1.x32", "SHA256SUMS"])
+                    folder = os.path.dirname(zip_name)
+                    while folder:
+                        before.setdefault(folder + "/", None)
+                        folder = os.path.dirname(folder)
+                    before[zip_name] = after.get(zip_name)
+                self.assertEqual(after, before)
 
     @unittest.skipUnless(os.geteuid() == 0, "mounting a read-only folder needs root")
     def test_a_zip_that_cannot_be_written_is_named(self):
@@ -122,8 +169,10 @@ class ReleaseTest(unittest.TestCase):
                                   folder], cwd=self.top, capture_output=True, text=True,
                                  preexec_fn=default_signals)
             self.assertEqual(run.returncode, 1)
-            self.assertIn("%s/%s: Read-only file system; no zip written" % (folder, RELEASE),
-                          run.stderr)
+            # Found before the build, not after it.
+            self.assertIn("--out-dir %s: %s: Read-only file system; no zip written" % (
+                folder, folder), run.stderr)
+            self.assertFalse(os.path.exists(os.path.join(self.top, "build-ran")))
         finally:
             subprocess.run(["umount", folder], check=True)
         self.expect_dist([])

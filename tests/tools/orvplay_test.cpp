@@ -26,6 +26,9 @@
 
 #include "tests/actors/stage.h"
 #include "tests/tools/gif_decoder.h"
+#ifdef ORVPLAY_VIDEO
+#include "tests/tools/video_decoder.h"
+#endif
 #include "tools/orvplay/builtin_pictures.h"
 #include "tools/orvplay/font.h"
 #include "tools/orvplay/output_kinds.h"
@@ -208,9 +211,10 @@ Picture Fade(const Picture& a, const Picture& b, int32_t elapsed, int32_t durati
   return out;
 }
 
-std::string FrameName(int k) {
+// Five digits, or six in a run of more than 99,999 steps.
+std::string FrameName(int k, int digits = 5) {
   char name[32];
-  std::snprintf(name, sizeof name, "frame-%05d.png", k);
+  std::snprintf(name, sizeof name, "frame-%0*d.png", digits, k);
   return name;
 }
 
@@ -307,6 +311,9 @@ TEST_F(OrvplayTest, CommandLineMistakesAreNamed) {
       {{"--all", "--out-dir", "d", "--out", "x.gif"}, "--out and --frames are for one transition"},
       {{"OrvFade", "--out-dir", "d"}, "--out-dir goes with --all"},
       {{"--list", "OrvFade"}, "--list takes no transition"},
+      {{"--version", "extra"}, "unexpected argument 'extra' after --version"},
+      {{"--help", "OrvFade"}, "unexpected argument 'OrvFade' after --help"},
+      {{"--version", "--list"}, "--version goes alone"},
       // Numbers are whole and in range; nothing wraps or trails.
       {{"OrvFade", "--duration", "4294967297", "--no-output"},
        "--duration must be from 1 to 600000, not 4294967297"},
@@ -341,7 +348,13 @@ TEST_F(OrvplayTest, CommandLineMistakesAreNamed) {
       {{"options", "--script", "click 1099; enter"},
        "--script: 'click 1099' matches no control of dialog 119"},
       {{"classes", "extra"}, "unexpected argument 'extra' after classes"},
-      {{"transitions", "--out", "x.png"}, "unknown option --out"},
+      {{"transitions", "--out", "x.png"}, "unknown option --out; no option is taken here"},
+      {{"classes", "--bogus"}, "unknown option --bogus; no option is taken here"},
+      {{"--version", "--version"}, "unknown option --version; no option is taken here"},
+      // Every output is a PNG, so its name says so.
+      {{"thumbnail", "--out", "t.mp4"}, "--out t.mp4: the name must end in .png"},
+      {{"about", "--out", "x.gif"}, "--out x.gif: the name must end in .png"},
+      {{"options", "--out", "o"}, "--out o: the name must end in .png"},
       {{"spin"}, "unknown command 'spin'"},
       {{"thumbnail", "--out", "t.png", "--zoom", "4294967297"},
        "--zoom must be from 1 to 16, not 4294967297"},
@@ -423,6 +436,46 @@ TEST_F(OrvplayTest, AnUnwritableOutputFailsCleanly) {
   EXPECT_EQ(Files(), std::vector<std::string>{});
 }
 
+// Every kind of --out takes the narrowest pictures, a column or a row of
+// pixels and slivers of two or three; the exact videos end on the --to
+// picture itself.
+TEST_F(OrvplayTest, EveryOutputKindTakesTheNarrowestPictures) {
+  const struct {
+    const char* name;
+    bool lossless, exact;
+  } kinds[] = {{"out.gif", false, false}, {"out.png", false, false},  {"out.mp4", false, false},
+               {"out.mp4", true, true},   {"out.webm", false, false}, {"out.mkv", false, true}};
+  for (const auto& [w, h] :
+       {std::pair{1, 40}, std::pair{40, 1}, std::pair{1, 1}, std::pair{2, 3}, std::pair{40, 2}}) {
+    const Picture a = Random(w, h, 5), b = Random(w, h, 6);
+    WritePng("a.png", a);
+    WritePng("b.png", b);
+    for (const auto& k : kinds) {
+      SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " " + k.name +
+                   (k.lossless ? " --lossless" : ""));
+      const bool video =
+          !std::string(k.name).ends_with(".gif") && !std::string(k.name).ends_with(".png");
+      if (video && !orvplay::kVideoBuilt) continue;
+      std::vector<std::string> args{"OrvWipeLeft", "--from", "a.png",      "--to", "b.png",
+                                    "--out",       k.name,   "--duration", "100"};
+      if (k.lossless) args.push_back("--lossless");
+      const Result r = Run(args);
+      EXPECT_EQ(r.code, 0) << r.err;
+      EXPECT_EQ(Files(), (std::vector<std::string>{"a.png", "b.png", k.name}));
+#ifdef ORVPLAY_VIDEO
+      if (video && r.code == 0) {
+        const videotest::Video v = videotest::DecodeVideo((dir / k.name).string());
+        EXPECT_EQ(v.frames.size(), 5u + 1) << "five steps and the frame after Finish";
+        if (k.exact && !v.frames.empty()) {
+          EXPECT_TRUE(v.frames.back() == b);
+        }
+      }
+#endif
+      fs::remove(dir / k.name);
+    }
+  }
+}
+
 #ifdef ORVPLAY_VIDEO
 // The encoders are a library orvplay loads beside itself, only for a video.
 TEST_F(OrvplayTest, OnlyAVideoNeedsTheVideoLibrary) {
@@ -467,7 +520,7 @@ TEST_F(OrvplayTest, ASignalStopsARunAndLeavesTheFilesAsTheyWere) {
       bool staged = false, framed = false;
       for (const std::string& name : Files()) {
         staged |= name.find(".orv") != std::string::npos;
-        framed |= name.find(FrameName(3)) != std::string::npos;
+        framed |= name.find(FrameName(3, 6)) != std::string::npos;  // 600,002 steps
       }
       return staged && (framed || !c.frames);
     };
@@ -711,11 +764,11 @@ TEST_F(OrvplayTest, ASignalEndsEveryWait) {
       {ORVPLAY_PATH, "", {"OrvFade", "--out", "r.gif"}, "pipe_write", {SIGTERM}, 143},
       {ORVPLAY_PATH,
        "",
-       {"OrvFade", "--from", "p.gif", "--to", "p.gif", "--frames", "f"},
+       {"OrvFade", "--from", "p.gif", "--to", "b.png", "--frames", "f"},
        "wait_for_partner",
        {SIGHUP},
        129},
-      {ORVHOST_PATH, "", {"about", "--out", "p.gif"}, "wait_for_partner", {SIGTERM}, 143},
+      {ORVHOST_PATH, "", {"about", "--out", "p.png"}, "wait_for_partner", {SIGTERM}, 143},
       // Ignored at the start (nohup), SIGHUP stays ignored; SIGINT then stops it.
       {ORVPLAY_PATH,
        "trap '' HUP;",
@@ -726,6 +779,8 @@ TEST_F(OrvplayTest, ASignalEndsEveryWait) {
   };
   ASSERT_EQ(::mkfifo((dir / "p.gif").c_str(), 0644), 0);
   ASSERT_EQ(::mkfifo((dir / "r.gif").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo((dir / "p.png").c_str(), 0644), 0);
+  WritePng("b.png", Random(4, 4, 1));
   const int reader = ::open((dir / "r.gif").c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
   const auto before = Snapshot();
@@ -746,6 +801,153 @@ TEST_F(OrvplayTest, ASignalEndsEveryWait) {
     EXPECT_EQ(Snapshot(), before);
   }
   ::close(reader);
+}
+
+// A picture that cannot be read is named before any output is opened, so a
+// pipe as --out never waits for its reader first; one pipe cannot be both
+// pictures. A run that waits on a pipe here has failed.
+TEST_F(OrvplayTest, InputsAreCheckedBeforeAnyOutputOpens) {
+  ASSERT_EQ(::mkfifo((dir / "p.gif").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo((dir / "q").c_str(), 0644), 0);
+  WritePng("a.png", Random(4, 4, 1));
+  std::ofstream(dir / "text.png") << "no picture";
+  std::ofstream(dir / "huge.png", std::ios::binary) << HeaderOnlyPng(8192, 8192);
+  const auto before = Snapshot();
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    const char* message;
+  } cases[] = {
+      {{"--from", "missing.png", "--to", "a.png", "--out", "p.gif"},
+       1,
+       "cannot open missing.png: No such file or directory"},
+      {{"--from", "a.png", "--to", "missing.png", "--out", "p.gif"},
+       1,
+       "cannot open missing.png: No such file or directory"},
+      {{"--from", "text.png", "--to", "a.png", "--out", "p.gif"},
+       1,
+       "picture text.png is not a PNG file"},
+      {{"--from", "huge.png", "--to", "a.png", "--out", "p.gif"},
+       1,
+       "huge.png: 57 bytes are too few"},
+      {{"--from", "q", "--to", "./q", "--out", "x.gif"},
+       2,
+       "--from q and --to ./q are the same pipe or device"},
+      {{"--from", "q", "--to", "q", "--no-output"}, 2, "are the same pipe or device"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"OrvFade"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(args[2] + " " + args[4] + " " + args[5]);
+    const pid_t pid = Start(ORVPLAY_PATH, args);
+    ASSERT_GT(pid, 0);
+    const bool waited = WaitsIn(pid, "wait_for_partner") != "";
+    if (waited) ::kill(pid, SIGKILL);
+    const Result r = Wait(pid);
+    EXPECT_FALSE(waited) << "it waited on a pipe";
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(Snapshot(), before);
+  }
+}
+
+// A picture is read no further than its rows: its deflate stream may go on
+// for gigabytes past them. Here it goes on from a pipe the test holds open,
+// so a run that reads past the rows waits there.
+TEST_F(OrvplayTest, APictureIsReadNoFurtherThanItsRows) {
+  const Picture from = Random(64, 48, 8);
+  std::string raw, more(32768, '\0');
+  for (int32_t y = 0; y < from.height; ++y)
+    raw += '\0' + std::string(reinterpret_cast<const char*>(from.At(0, y)), 64 * 3);
+  std::mt19937 rng(3);
+  for (char& c : more) c = char(rng());
+  std::string deflated(deflateBound(nullptr, uLong(raw.size() + more.size())) + 64, '\0');
+  z_stream z{};
+  ASSERT_EQ(deflateInit(&z, 6), Z_OK);
+  z.next_out = reinterpret_cast<Bytef*>(deflated.data());
+  z.avail_out = uInt(deflated.size());
+  z.next_in = reinterpret_cast<Bytef*>(raw.data());
+  z.avail_in = uInt(raw.size());
+  ASSERT_EQ(deflate(&z, Z_NO_FLUSH), Z_OK);
+  z.next_in = reinterpret_cast<Bytef*>(more.data());
+  z.avail_in = uInt(more.size());
+  ASSERT_EQ(deflate(&z, Z_SYNC_FLUSH), Z_OK);
+  deflated.resize(z.total_out);
+  deflateEnd(&z);
+  // The signature and IHDR, then an IDAT chunk as long as a chunk can be.
+  const std::string bytes = HeaderOnlyPng(64, 48).substr(0, 33) + "\x7f\xff\xff\xffIDAT" + deflated;
+  ASSERT_LT(bytes.size(), 65536u) << "the pipe holds it all";
+  ASSERT_EQ(::mkfifo((dir / "from.png").c_str(), 0644), 0);
+  const int pipe = ::open((dir / "from.png").c_str(), O_RDWR);
+  ASSERT_GE(pipe, 0);
+  ASSERT_EQ(::write(pipe, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  WritePng("to.png", Random(64, 48, 9));
+  auto want = Snapshot();
+  const pid_t pid = Start(ORVPLAY_PATH, {"OrvFade", "--from", "from.png", "--to", "to.png",
+                                         "--duration", "100", "--frames", "f"});
+  ASSERT_GT(pid, 0);
+  const bool waited = WaitsIn(pid, "pipe_read") != "";
+  if (waited) ::kill(pid, SIGKILL);
+  const Result r = Wait(pid);
+  ::close(pipe);
+  EXPECT_FALSE(waited) << "it read past the rows";
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(ReadPng(dir / "f" / FrameName(0)) == from);
+  auto got = Snapshot();
+  for (const char* name : {"f", "f/final.png"}) want[name] = got[name];
+  for (int k = 0; k < 5; ++k) want["f/" + FrameName(k)] = got["f/" + FrameName(k)];
+  EXPECT_EQ(got, want);
+}
+
+// A run works through the folder it opened: moved, or its name taken by a
+// link, while the run waits for its first picture on a pipe, the folder gets
+// the outputs and keeps nothing hidden; the link's folder is not touched.
+TEST_F(OrvplayTest, AFolderMovedDuringARunGetsItsOutputsAndNoLeftovers) {
+  const Picture from = Random(8, 6, 1);
+  WritePng("b.png", Random(8, 6, 2));
+  const std::vector<uint8_t> png = orvplay::EncodePng(from);
+  std::vector<std::string> frames{"e/final.png"};
+  for (int k = 0; k < 5; ++k) frames.push_back("e/" + FrameName(k));
+  const struct {
+    std::vector<std::string> output;
+    bool link;  // d becomes a link to another folder
+    std::vector<std::string> written;
+  } cases[] = {
+      {{"--frames", "d"}, false, frames},
+      {{"--frames", "d"}, true, frames},
+      {{"--out", "d/x.gif"}, false, {"e/x.gif"}},
+      {{"--out", "d/x.gif"}, true, {"e/x.gif"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output[1] + (c.link ? ", d then a link" : ", d moved"));
+    for (const char* name : {"d", "e", "other", "p"}) fs::remove_all(dir / name);
+    fs::create_directory(dir / "d");
+    ASSERT_EQ(::mkfifo((dir / "p").c_str(), 0644), 0);
+    std::vector<std::string> args{"OrvFade", "--from", "p", "--to", "b.png", "--duration", "100"};
+    args.insert(args.end(), c.output.begin(), c.output.end());
+    const pid_t pid = Start(ORVPLAY_PATH, args);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(WaitsIn(pid, "wait_for_partner"), "wait_for_partner");
+    fs::rename(dir / "d", dir / "e");
+    if (c.link) {
+      fs::create_directory(dir / "other");
+      fs::create_directory_symlink("other", dir / "d");
+    }
+    const int pipe = ::open((dir / "p").c_str(), O_WRONLY);
+    ASSERT_GE(pipe, 0);
+    EXPECT_EQ(::write(pipe, png.data(), png.size()), ssize_t(png.size()));
+    ::close(pipe);
+    const Result r = Wait(pid);
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> want{"b.png", "e", "p"};
+    if (c.link) want.insert(want.end(), {"d", "other"});
+    want.insert(want.end(), c.written.begin(), c.written.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(Files(), want);
+    if (c.written.size() > 1) {
+      EXPECT_TRUE(ReadPng(dir / "e" / FrameName(0)) == from);
+    }
+  }
 }
 
 // What a run says goes out before its outputs are in place: when it cannot
@@ -868,6 +1070,12 @@ TEST_F(OrvplayTest, AnOutputOverAnInputOrAnotherOutputIsRefused) {
   fs::create_directory(dir / "g");
   fs::create_symlink("../b.png", dir / "g" / "link.png");
   WritePng("g/OrvFade.png", Random(8, 6, 4));
+  // Pictures where the clean-up of a stopped run's leftovers would go.
+  fs::create_directories(dir / "h" / ".orvold-AAAAAA");
+  fs::create_directories(dir / "h" / ".orvnew-BBBBBB" / "sub");
+  WritePng("h/.orvold-AAAAAA/in.png", Random(8, 6, 5));
+  WritePng("h/.orvnew-BBBBBB/sub/in.png", Random(8, 6, 6));
+  WritePng(".orvtmp-CCCCCC", Random(8, 6, 7));
   const auto before = Snapshot();
   const struct {
     std::vector<std::string> args;
@@ -888,6 +1096,13 @@ TEST_F(OrvplayTest, AnOutputOverAnInputOrAnotherOutputIsRefused) {
        "--out new/final.png is a file of the set --frames new/ replaces"},
       {{"--frames", "v", "--force", "--out", "into.png"},
        "--out into.png is a file of the set --frames v replaces"},
+      // A picture the clean-up of a stopped run's leftovers would take.
+      {{"--from", "h/.orvold-AAAAAA/in.png", "--to", "b.png", "--frames", "h"},
+       "--from h/.orvold-AAAAAA/in.png is in h/.orvold-AAAAAA, which a stopped run left"},
+      {{"--from", "a.png", "--to", "h/.orvnew-BBBBBB/sub/in.png", "--frames", "h/"},
+       "--to h/.orvnew-BBBBBB/sub/in.png is in h/.orvnew-BBBBBB"},
+      {{"--from", ".orvtmp-CCCCCC", "--to", "b.png", "--out", "x.gif"},
+       "/.orvtmp-CCCCCC, which a stopped run left and this run would clean away"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
@@ -1273,6 +1488,44 @@ TEST_F(OrvplayTest, FadeFramesAt32BitsFollowTheFadesDefinition) {
   EXPECT_EQ(Slurp(dir / "frames" / "notes.txt"), "mine");
   std::vector<std::string> files = Files();
   EXPECT_EQ(files.size(), 1u + 8 + 1 + 1 + 2) << "no staging or temporary files";
+}
+
+TEST_F(OrvplayTest, FrameNamesSortInStepOrderAtEveryCount) {
+  // 1 x 1 pictures, black to white: each frame's grey grows with its step.
+  WritePng("a.png", Picture(1, 1));
+  Picture white(1, 1);
+  white.rgb.assign(3, 255);
+  WritePng("b.png", white);
+  const struct {
+    const char* duration;
+    const char* fps;
+    size_t steps;
+    size_t digits;
+  } cases[] = {{"100", "30", 5, 5}, {"99999", "1000", 100001, 6}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.duration) + " ms at " + c.fps);
+    fs::remove_all(dir / "f");
+    const Result r = Run({"OrvFade", "--from", "a.png", "--to", "b.png", "--duration", c.duration,
+                          "--fps", c.fps, "--frames", "f"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> names = Files();
+    ASSERT_EQ(names.size(), 2 + 1 + 1 + c.steps) << "a.png, b.png, f, final.png, the frames";
+    EXPECT_EQ(names[0], "a.png");
+    EXPECT_EQ(names[1], "b.png");
+    EXPECT_EQ(names[2], "f");
+    EXPECT_EQ(names[3], "f/final.png");
+    int previous = -1;
+    for (size_t k = 0; k < c.steps; ++k) {
+      const std::string& name = names[4 + k];
+      ASSERT_EQ(name.size(), 2 + 6 + c.digits + 4) << name;
+      ASSERT_EQ(name.substr(0, 8), "f/frame-") << name;
+      ASSERT_EQ(std::stoul(name.substr(8, c.digits)), k) << name << " sorts out of step order";
+      const int grey = ReadPng(dir / name).rgb[0];
+      ASSERT_GE(grey, previous) << name;
+      previous = grey;
+    }
+    EXPECT_EQ(previous, 255);
+  }
 }
 
 TEST_F(OrvplayTest, StepTimesRoundDown) {

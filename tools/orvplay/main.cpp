@@ -141,7 +141,7 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
         break;
     }
   }
-  if (d.frames) outputs.push_back(std::make_unique<FramesOutput>(*d.frames));
+  if (d.frames) outputs.push_back(std::make_unique<FramesOutput>(*d.frames, expected));
 
   std::vector<Output*> raw;
   for (auto& out : outputs) raw.push_back(out.get());
@@ -229,7 +229,8 @@ void CheckStreamOutput(const Options& o) {
 // No output may replace or delete a picture the run reads: --out the same
 // file as --from or --to (by any name or link), or an output folder holding
 // one under a name of the set the run replaces. Nor may --out be a file of
-// that set, which the set's swap would take away.
+// that set, which the set's swap would take away. Nor may one pipe be both
+// pictures.
 void CheckOutputsApart(const Stage& stage, const Options& o) {
   struct stat in[2]{};
   const std::string* names[2] = {&o.from, &o.to};
@@ -237,6 +238,12 @@ void CheckOutputsApart(const Stage& stage, const Options& o) {
   bool present[2] = {};
   for (int i = 0; i < 2; ++i)
     present[i] = !names[i]->empty() && ::stat(names[i]->c_str(), &in[i]) == 0;
+  // A pipe gives its bytes once: the second reader would wait forever.
+  if (present[0] && present[1] && in[0].st_dev == in[1].st_dev && in[0].st_ino == in[1].st_ino &&
+      !S_ISREG(in[0].st_mode) && !S_ISDIR(in[0].st_mode))
+    throw UsageError("--from " + o.from + " and --to " + o.to +
+                     " are the same pipe or device, which gives its bytes only once: give "
+                     "two pictures");
   auto check = [&](const struct stat& st, const std::string& what) {
     for (int i = 0; i < 2; ++i)
       if (present[i] && st.st_dev == in[i].st_dev && st.st_ino == in[i].st_ino)
@@ -248,6 +255,26 @@ void CheckOutputsApart(const Stage& stage, const Options& o) {
   const bool outPresent = !o.out.empty() && ::stat(o.out.c_str(), &out) == 0;
   if (outPresent) check(out, "--out " + o.out);
   const std::string& dir = o.framesDir.empty() ? o.outDir : o.framesDir;
+  // Nor may the clean-up of what a stopped run left take a picture.
+  for (int i = 0; i < 2; ++i) {
+    if (!present[i]) continue;
+    std::string where, taken;
+    if (!dir.empty() && fs::is_directory(dir)) {
+      where = dir;
+      taken = orvtools::CleanUpTaking(dir, true, in[i]);
+    }
+    if (taken.empty() && !o.out.empty() && !orvtools::IsStream(o.out)) {
+      std::error_code ec;
+      const fs::path parent = fs::weakly_canonical(fs::absolute(o.out), ec).parent_path();
+      where = parent.string();
+      taken = orvtools::CleanUpTaking(where, false, in[i]);
+    }
+    if (!taken.empty())
+      throw UsageError(std::string(options[i]) + " " + *names[i] + " is in " +
+                       (fs::path(where) / taken).string() +
+                       ", which a stopped run left and this run would clean away: move it "
+                       "out first");
+  }
   if (dir.empty()) return;
   const auto owned = o.framesDir.empty() ? GalleryNames(stage) : IsFrameSetName;
   auto inTheSet = [&] {
@@ -289,13 +316,21 @@ std::runtime_error DifferInSize(const Options& o, int64_t fromW, int64_t fromH, 
                             SizeText(fromW, fromH) + ", " + o.to + " is " + SizeText(toW, toH));
 }
 
+// A picture's declared size from its header. A file whose header cannot be
+// read is decoded at once, which stops at the header and says why, before
+// any output is opened (opening a pipe would wait for its reader first).
+std::optional<PictureSize> HeaderSize(const std::string& path) {
+  std::optional<PictureSize> size = ReadPngSize(path);
+  if (!size && !orvtools::IsStream(path)) ReadPng(path);
+  return size;
+}
+
 // The size the user's pictures declare in their headers, checked against the
 // limits, their files' sizes and each other before either is decoded; none
-// when a header cannot be read (decoding then says why) or for the built-in
-// pictures.
+// for a pipe or device, which is read as it comes, or the built-in pictures.
 std::optional<PictureSize> DeclaredSize(const Options& o) {
   if (o.from.empty()) return std::nullopt;
-  const std::optional<PictureSize> from = ReadPngSize(o.from), to = ReadPngSize(o.to);
+  const std::optional<PictureSize> from = HeaderSize(o.from), to = HeaderSize(o.to);
   if (!from || !to) return std::nullopt;
   if (from->width != to->width || from->height != to->height)
     throw DifferInSize(o, from->width, from->height, to->width, to->height);

@@ -133,7 +133,12 @@ Options ParseOptions(const std::vector<std::string>& argv) {
   Options o;
   o.help = args.Has("--help");
   o.version = args.Has("--version");
-  if (o.help || o.version) return o;
+  if (o.help || o.version) {
+    const std::string name = o.help ? "--help" : "--version";
+    args.AtMostPositional(0, name);
+    if (args.OptionCount() > 1) throw UsageError(name + " goes alone");
+    return o;
+  }
   o.list = args.Has("--list");
   o.all = args.Has("--all");
   o.noOutput = args.Has("--no-output");

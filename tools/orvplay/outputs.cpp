@@ -154,13 +154,26 @@ bool IsFrameSetName(const std::string& name) {
   return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+FramesOutput::FramesOutput(orvtools::FolderOutput& folder, int32_t expectedSteps)
+    : folder_(folder), expectedSteps_(expectedSteps) {
+  while (firstTooLong_ <= expectedSteps - 1) {
+    ++digits_;
+    firstTooLong_ *= 10;
+  }
+}
+
 void FramesOutput::Write(const std::string& name, const Picture& picture) {
   WriteAll(*folder_.Open(name), EncodePng(picture));
 }
 
 void FramesOutput::Step(int32_t step, int32_t, const Shown& window) {
+  // A longer name would sort before the shorter ones.
+  if (step >= firstTooLong_)
+    throw std::runtime_error(Where() + ": the transition played past the " +
+                             std::to_string(expectedSteps_) +
+                             " steps that its frames' names were counted for");
   char name[32];
-  std::snprintf(name, sizeof name, "frame-%05d.png", step);
+  std::snprintf(name, sizeof name, "frame-%0*d.png", digits_, step);
   Write(name, window.picture());
 }
 

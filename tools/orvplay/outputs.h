@@ -109,10 +109,12 @@ Picture ContactSheet(const SheetTitle& title,
                      const std::vector<std::pair<std::string, Picture>>& cells);
 
 // DIR/frame-NNNNN.png for every step and DIR/final.png, the folder's set of
-// orvplay's files: written as they come and swapped in whole by Commit.
+// orvplay's files: written as they come and swapped in whole by Commit. The
+// step numbers have five digits, or as many as the last of the expected
+// steps needs, so that the names sort in step order.
 class FramesOutput : public Output {
  public:
-  explicit FramesOutput(orvtools::FolderOutput& folder) : folder_(folder) {}
+  FramesOutput(orvtools::FolderOutput& folder, int32_t expectedSteps);
   void Step(int32_t step, int32_t elapsed, const Shown& window) override;
   void Final(const Shown& window) override;
   void Finish() override {}
@@ -122,6 +124,9 @@ class FramesOutput : public Output {
  private:
   void Write(const std::string& name, const Picture& picture);
   orvtools::FolderOutput& folder_;
+  int32_t expectedSteps_;
+  int digits_ = 5;
+  int64_t firstTooLong_ = 100000;  // the first step its digits cannot hold
 };
 
 // The names of a frame set: frame-NNNNN.png (five digits or more) and final.png.
