@@ -1520,6 +1520,9 @@ TEST_F(OrvplayTest, FrameNamesSortInStepOrderAtEveryCount) {
       ASSERT_EQ(name.size(), 2 + 6 + c.digits + 4) << name;
       ASSERT_EQ(name.substr(0, 8), "f/frame-") << name;
       ASSERT_EQ(std::stoul(name.substr(8, c.digits)), k) << name << " sorts out of step order";
+      // Every name is checked; of a long run's pictures a sample, which keeps
+      // the checkers' legs (valgrind) from decoding a hundred thousand.
+      if (c.steps > 1000 && k % 997 != 0 && k + 1 != c.steps) continue;
       const int grey = ReadPng(dir / name).rgb[0];
       ASSERT_GE(grey, previous) << name;
       previous = grey;
