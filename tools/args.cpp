@@ -147,12 +147,14 @@ void CheckOutputName(const std::string& option, const std::string& path,
 }
 
 void OpenStandardDescriptors() {
+#if !defined(_WIN32)
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
     // open gives the lowest free descriptor: this one.
     const int opened = ::open("/dev/null", fd == 2 ? O_WRONLY : O_RDONLY);
     if (opened != fd && opened >= 0) ::close(opened);
   }
+#endif  // Windows hands a program no closed slot that a file could take
 }
 
 void FinishStandardOutput() {

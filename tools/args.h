@@ -74,7 +74,7 @@ void CheckOutputName(const std::string& option, const std::string& path,
 // anything else is opened: a file the tool writes never takes one of them
 // and receives its messages. Standard output stays unwritable (a summary
 // that cannot go out is an error, as it is on a closed pipe); standard
-// error takes the messages away.
+// error takes the messages away. Nothing to do on Windows.
 void OpenStandardDescriptors();
 
 // Everything written to standard output reached it (a full disk or a closed
