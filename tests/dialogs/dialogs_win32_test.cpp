@@ -4,6 +4,7 @@
 // Pictures of both dialogs go to ORV_SCREENSHOT_DIR.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <vector>
@@ -143,6 +144,11 @@ TEST_F(DialogsWin32Test, AboutShowsTheBadgeExactlyWithMmxAndEndsWithOne) {
     ASSERT_NE(run.Control(kLogo), nullptr);
     EXPECT_EQ(run.Control(kBadge)->visible, ProcessorHasMmx());
     EXPECT_TRUE(run.Control(kLogo)->visible);
+    // The version line as the system's dialog holds it.
+    const std::string version = "Orv Transition Pack 1 v" ORV_VERSION_SHORT;
+    EXPECT_TRUE(std::any_of(run.afterInit.begin(), run.afterInit.end(),
+                            [&](const orvhost::ControlState& c) { return c.text == version; }))
+        << version;
   }
 }
 
