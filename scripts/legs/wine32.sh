@@ -99,11 +99,12 @@ wine32_wine() {
   need_i386_packages wine32:i386 && return 0
   echo "-- this machine's wine32:i386 cannot be had: $i386_why"
   wine32_root=$root/$dir
-  [ -x "$dir/usr/lib/wine/wine" ] && return 0
-  if [ "$(id -u)" != 0 ]; then
-    wine32_why="no Wine (i386): $i386_why; and a private i386 root needs root (debootstrap, chroot)"
+  if [ "$(id -u)" != 0 ] || ! unshare --mount --propagation private true 2>/dev/null; then
+    wine32_why="no Wine (i386): $i386_why; and a private i386 root needs root and mount"
+    wine32_why+=" namespaces (debootstrap, unshare, chroot), which this machine does not give"
     return 1
   fi
+  [ -x "$dir/usr/lib/wine/wine" ] && return 0
   need_packages debootstrap
   echo "-- making the private i386 root $dir (debootstrap, then Wine)"
   rm -rf "$dir.part"
@@ -116,8 +117,8 @@ wine32_wine() {
       chroot "$1" apt-get -qq update
       DEBIAN_FRONTEND=noninteractive chroot "$1" apt-get -qq install -y --no-install-recommends \
         wine32 wine' sh "$dir.part"; } >"$log" 2>&1; then
-    wine32_why="no Wine (i386): $i386_why; and the private i386 root could not be made (see $log:" \
-      "$(grep -m1 -iE '^E:|error|fail' "$log" || tail -n 1 "$log"))"
+    wine32_why="no Wine (i386): $i386_why; and the private i386 root could not be made (see $log:"
+    wine32_why+=" $(grep -m1 -iE '^E:|error|fail' "$log" || tail -n 1 "$log"))"
     return 1
   fi
   mv "$dir.part" "$dir"
