@@ -39,6 +39,23 @@ constexpr auto kClasses = [] {
   return classes;
 }();
 
+// Every class answers to an ID of its own: a pasted one would give two
+// classes one, and the host would create the first for both.
+static_assert(
+    [] {
+      auto same = [](const Guid& a, const Guid& b) {
+        if (a.data1 != b.data1 || a.data2 != b.data2 || a.data3 != b.data3) return false;
+        for (size_t k = 0; k < std::size(a.data4); ++k)
+          if (a.data4[k] != b.data4[k]) return false;
+        return true;
+      };
+      for (size_t i = 0; i < kClasses.size(); ++i)
+        for (size_t j = i + 1; j < kClasses.size(); ++j)
+          if (same(kClasses[i].classId, kClasses[j].classId)) return false;
+      return true;
+    }(),
+    "module/class_ids.h: two classes share one ID");
+
 // CMake counts the table's rows for the version resource.
 static_assert(kTransitionCount == ORV_TRANSITION_ROWS,
               "cmake/transitions.cmake counts a row of module/transitions.h by the line that "
