@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "tools/args.h"
 
@@ -239,26 +240,36 @@ bool IsStream(const std::string& path) {
 void CommitAll(const std::vector<Staged*>& outputs, const std::function<void()>& announce) {
   for (Staged* o : outputs) o->Ready();
   std::vector<Staged*> order;
-  for (Staged* o : outputs)
-    if (o->Restorable()) order.push_back(o);
-  for (Staged* o : outputs)
-    if (!o->Restorable()) order.push_back(o);
-  if (order.size() > 1 && !order[order.size() - 2]->Restorable())
-    throw std::logic_error("two outputs that cannot be put back");
+  Staged* last = nullptr;
+  for (Staged* o : outputs) {
+    if (o->Restorable() || (outputs.size() > 1 && o->KeepOld()))
+      order.push_back(o);
+    else if (last)
+      throw std::logic_error("two outputs that cannot be put back");
+    else
+      last = o;
+  }
   CheckStop();
   if (announce) {
     announce();
     CheckStop();
   }
   SignalHold hold;
-  for (size_t i = 0; i < order.size(); ++i) {
-    try {
-      order[i]->Swap();
-    } catch (...) {
-      while (i-- > 0) order[i]->Restore();
-      throw;
+  size_t begun = 0;
+  try {
+    for (; begun < order.size(); ++begun) order[begun]->Prepare();
+    for (Staged* o : order) o->Swap();
+    for (Staged* o : order) o->Complete();
+    if (last) {
+      last->Prepare();
+      last->Swap();
+      last->Complete();
     }
+  } catch (...) {
+    while (begun-- > 0) order[begun]->Restore();
+    throw;
   }
+  if (last) order.push_back(last);
   for (Staged* o : order) o->Settle();
 }
 
@@ -332,6 +343,15 @@ void OutputFile::Abort() {
   temp_.clear();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  DropKept();
+}
+
+void OutputFile::DropKept() {
+  // Unnamed before the lock goes, so that no clean-up sees it unlocked.
+  if (!kept_.empty()) ::unlink(kept_.c_str());
+  kept_.clear();
+  if (keptFd_ >= 0) ::close(keptFd_);
+  keptFd_ = -1;
 }
 
 void OutputFile::Fail(const char* what, int error) {
@@ -384,6 +404,39 @@ void OutputFile::Ready() {
   }
 }
 
+bool OutputFile::KeepOld() {
+  if (Restorable() || streamed_) return Restorable();
+  // A second name for the file about to be replaced, made through a
+  // descriptor already locked (the lock is the file's, seen through every
+  // name), so that no other run's clean-up takes it for a dead run's. Where
+  // the file system has no hard links, the file is replaced last instead.
+  const int fd = ::open(target_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  struct stat held {};
+  if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &held) != 0 ||
+      !S_ISREG(held.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  const std::string from = "/proc/self/fd/" + std::to_string(fd);
+  const std::string dir = Folder(target_);
+  std::random_device random;
+  for (int tries = 0; tries < 100; ++tries) {
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string name = std::string(kTempPrefix) + "XXXXXX";
+    for (char& c : name)
+      if (c == 'X') c = kLetters[random() % (sizeof kLetters - 1)];
+    const std::string kept = Join(dir, name);
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, kept.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      kept_ = kept;
+      keptFd_ = fd;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  ::close(fd);
+  return false;
+}
+
 void OutputFile::Swap() {
   if (streamed_) {
     const int rc = ::close(fd_);
@@ -397,8 +450,15 @@ void OutputFile::Swap() {
 }
 
 void OutputFile::Restore() {
-  // Only a file that replaced none is put back: by taking it away.
-  if (swapped_ && !replaces_) ::unlink(target_.c_str());
+  // A file that replaced none is put back by taking it away.
+  if (swapped_ && !kept_.empty()) {
+    // Should the old file not go back, it is left under its hidden name
+    // rather than deleted with the rest.
+    ::rename(kept_.c_str(), target_.c_str());
+    kept_.clear();
+  } else if (swapped_ && !replaces_) {
+    ::unlink(target_.c_str());
+  }
   swapped_ = false;
 }
 
@@ -406,6 +466,7 @@ void OutputFile::Settle() {
   // The data was synced before the rename; the lock goes with the close.
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  DropKept();
   if (durable_ && swapped_) SyncFolder(Folder(target_));
 }
 
@@ -571,7 +632,7 @@ void FolderOutput::Ready() {
   if (synced != 0) throw std::runtime_error("cannot write into the folder " + Reason(dir_, error));
 }
 
-void FolderOutput::Swap() {
+void FolderOutput::Prepare() {
   std::error_code ec;
   old_.clear();
   for (const auto& entry : fs::directory_iterator(at_, ec)) {
@@ -581,42 +642,50 @@ void FolderOutput::Swap() {
   // The new set is whatever the staging folder holds (listed only now, so
   // that nothing is kept per file during the run).
   new_ = Names(staging_);
-  // The old set moves into ".orvout-", which becomes ".orvold-" once it is
-  // all there: a run that finds one after a kill knows which way to go.
+  // The old set moves into ".orvout-", which Swap renames ".orvold-": a run
+  // that finds one after a kill knows which way to go.
   const std::string suffix = fs::path(staging_).filename().string().substr(std::strlen(kNewPrefix));
   const std::string moving = Join(at_, kOutPrefix + suffix);
-  aside_ = Join(at_, kOldPrefix + suffix);
   if (::mkdir(moving.c_str(), 0700) != 0)
     throw std::runtime_error("cannot write into the folder " + Reason(dir_, errno));
   std::string failed;
-  int error = Move(old_, at_, moving, &failed);
-  if (error == 0 && ::rename(moving.c_str(), aside_.c_str()) != 0) {
-    error = errno;
-    failed = fs::path(aside_).filename().string();
-    Move(old_, moving, at_, &failed);
-  }
-  if (error != 0) {
+  if (const int error = Move(old_, at_, moving, &failed); error != 0) {
     ::rmdir(moving.c_str());
-    aside_.clear();
     throw std::runtime_error("cannot move " + failed + " aside in " + Reason(dir_, error) +
                              "; the folder is as it was");
   }
-  error = Move(new_, staging_, at_, &failed);
-  if (error != 0) {
-    // The old set is deleted only once the new one is in place; a set that
-    // could not be put back stays in its hidden folder.
-    PutOldBack();
+  moving_ = moving;
+}
+
+void FolderOutput::Swap() {
+  const std::string suffix = fs::path(moving_).filename().string().substr(std::strlen(kOutPrefix));
+  const std::string aside = Join(at_, kOldPrefix + suffix);
+  if (::rename(moving_.c_str(), aside.c_str()) != 0)
+    throw std::runtime_error("cannot move " + fs::path(aside).filename().string() + " aside in " +
+                             Reason(dir_, errno) + "; the folder is as it was");
+  aside_ = aside;
+  moving_.clear();
+}
+
+void FolderOutput::Complete() {
+  std::string failed;
+  if (const int error = Move(new_, staging_, at_, &failed); error != 0)
     throw std::runtime_error("cannot move " + failed + " into " + Reason(dir_, error) +
                              "; the folder is as it was");
-  }
+  movedIn_ = true;
 }
 
 void FolderOutput::Restore() {
   std::string unused;
-  Move(new_, at_, staging_, &unused);
-  PutOldBack();
+  if (movedIn_) Move(new_, at_, staging_, &unused);
+  movedIn_ = false;
+  if (!aside_.empty()) PutOldBack();
+  if (!moving_.empty() && Move(old_, moving_, at_, &unused) == 0) ::rmdir(moving_.c_str());
+  moving_.clear();
 }
 
+// The old set is deleted only once the new one is in place; one that cannot
+// be put back stays in its hidden folder.
 void FolderOutput::PutOldBack() {
   std::string unused;
   std::error_code ec;

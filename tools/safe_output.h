@@ -60,23 +60,37 @@ class Staged {
   virtual ~Staged() = default;
   // Everything short of the swap: flushed and synced.
   virtual void Ready() = 0;
-  // Puts the new output in place; on a failure everything is as it was.
+  // Keeps what Swap will replace, so that Restore can put it back; whether it
+  // could (and so whether the output is now Restorable).
+  virtual bool KeepOld() { return Restorable(); }
+  // What the swap does before its point of no return (a set's old files
+  // move aside); on a failure everything is as it was.
+  virtual void Prepare() {}
+  // The point of no return, one rename: a run killed after it is finished by
+  // the next run, one killed before it undone. On a failure everything is as
+  // after Prepare.
   virtual void Swap() = 0;
+  // After every Swap: what is left of the move (a set's new files move in).
+  // On a failure it is as after Swap.
+  virtual void Complete() {}
   // Whether Restore can put back what Swap replaced.
   virtual bool Restorable() const = 0;
-  // After Swap: puts back what was there before.
+  // After Prepare, and whatever of Swap and Complete ran: puts back what was
+  // there before.
   virtual void Restore() = 0;
   // After every Swap: lets go of what was replaced.
   virtual void Settle() = 0;
 };
 
-// Puts every output in place, or none: each is made ready, then they are
-// swapped (those that can be put back first), and when one fails those
-// swapped before it are put back. At most one output may be one that cannot
-// be put back. `announce`, when given, runs once all are ready and before
-// the first swap: what a run tells its user (and any failure to tell it)
-// comes while every output is still as it was, so that the exit code is true
-// of the files.
+// Puts every output in place, or none: each is made ready, then prepared,
+// swapped and completed (those that can be put back first), and when one
+// fails those begun before it are put back. The swaps come one right after
+// another: a kill between two of them is the only one that leaves one output
+// new and another old. At most one output may be one that cannot be put
+// back; it goes last, once every other is complete. `announce`, when given,
+// runs once all are ready and before anything moves: what a run tells its
+// user (and any failure to tell it) comes while every output is still as it
+// was, so that the exit code is true of the files.
 void CommitAll(const std::vector<Staged*>& outputs, const std::function<void()>& announce = {});
 
 // Whether path (through links) is a pipe, device or socket: written as it
@@ -122,14 +136,16 @@ class OutputFile : public Staged {
   bool streamed() const { return streamed_; }
 
   void Ready() override;
+  bool KeepOld() override;
   void Swap() override;
-  bool Restorable() const override { return !streamed_ && !replaces_; }
+  bool Restorable() const override { return !streamed_ && (!replaces_ || keptFd_ >= 0); }
   void Restore() override;
   void Settle() override;
 
  private:
   OutputFile(std::string path, std::string shown, bool staged);
   [[noreturn]] void Fail(const char* what, int error);
+  void DropKept();
   std::string path_;    // as the user named it, for messages
   std::string target_;  // the file it lands in
   std::string temp_;
@@ -139,6 +155,10 @@ class OutputFile : public Staged {
   bool streamed_ = false;
   bool replaces_ = false;  // a file of that name was there when it got ready
   bool swapped_ = false;
+  // The replaced file under a second, hidden name, held open and locked,
+  // while Restore may need it.
+  std::string kept_;
+  int keptFd_ = -1;
 };
 
 // Writes bytes to path whole or not at all.
@@ -172,7 +192,9 @@ class FolderOutput : public Staged {
   const std::string& dir() const { return dir_; }
 
   void Ready() override;
+  void Prepare() override;
   void Swap() override;
+  void Complete() override;
   bool Restorable() const override { return true; }
   void Restore() override;
   void Settle() override;
@@ -183,11 +205,12 @@ class FolderOutput : public Staged {
   void Remove();
   std::string dir_;  // as the user named it, for messages
   std::string at_;   // the locked folder itself, for every operation
-  std::string staging_, aside_;
+  std::string staging_, moving_, aside_;
   std::function<bool(const std::string&)> owned_;
   std::vector<std::string> made_;       // folders this run created, outermost first
   std::vector<std::string> old_, new_;  // the sets' names during a swap
   int lock_ = -1;
+  bool movedIn_ = false;
   bool committed_ = false;
 };
 

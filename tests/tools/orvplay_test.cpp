@@ -735,6 +735,71 @@ TEST_F(OrvplayTest, AMoveThatFailsHalfwayPutsEveryOutputBack) {
   }
 }
 
+// A kill at every rename of a run that replaces a frame set and a file
+// together, the next run into the folder then cleaning up: each output ends
+// whole, and one new beside one old only at the single instant between the
+// two outputs' points of no return.
+TEST_F(OrvplayTest, AKillWhileOutputsMoveInMixesThemAtOneInstantOnly) {
+  if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "no /usr/bin/strace to kill at each rename";
+  const std::vector<std::string> timing{"--duration", "300", "--fps", "20"};
+  auto play = [&](std::vector<std::string> args, const std::vector<std::string>& extra = {}) {
+    args.insert(args.end(), timing.begin(), timing.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  auto state = [&] {
+    std::map<std::string, std::string> w;
+    for (const auto& [name, bytes] : Snapshot())
+      if (name.starts_with("w/")) w[name] = bytes;
+    return w;
+  };
+  auto part = [](const std::map<std::string, std::string>& s, const std::string& prefix) {
+    std::map<std::string, std::string> p;
+    for (const auto& [name, bytes] : s)
+      if (name.starts_with(prefix)) p[name] = bytes;
+    return p;
+  };
+  const std::vector<std::string> replace =
+      play({"OrvFade", "--frames", "w/v", "--force", "--out", "w/keep.gif"});
+  ASSERT_EQ(Run(play({"OrvWipeUp", "--frames", "w/v", "--out", "w/keep.gif"})).code, 0);
+  fs::copy(dir / "w", dir / "old", fs::copy_options::recursive);
+  const auto before = state();
+  ASSERT_EQ(Run(replace).code, 0);
+  const auto after = state();
+  ASSERT_NE(part(before, "w/v/"), part(after, "w/v/"));
+  ASSERT_NE(before.at("w/keep.gif"), after.at("w/keep.gif"));
+  std::ofstream(dir / "bad.png", std::ios::binary) << HeaderOnlyPng(1, 1, 64);
+
+  std::vector<std::string> strace{"-f",        "-qq", "-o",
+                                  "/dev/null", "-e",  "trace=rename,renameat,renameat2"};
+  int mixed = 0, killed = 0;
+  for (int n = 1;; ++n) {
+    SCOPED_TRACE("killed at rename " + std::to_string(n));
+    fs::remove_all(dir / "w");
+    fs::copy(dir / "old", dir / "w", fs::copy_options::recursive);
+    std::vector<std::string> args = strace;
+    args.insert(args.end(), {"-e",
+                             "inject=rename,renameat,renameat2:error=EINTR:signal=SIGKILL:when=" +
+                                 std::to_string(n),
+                             ORVPLAY_PATH});
+    args.insert(args.end(), replace.begin(), replace.end());
+    if (Exec("/usr/bin/strace", args).code != 128 + SIGKILL) break;  // past the last rename
+    ++killed;
+    const Result next = Run(play({"OrvFade", "--frames", "w/v", "--force", "--out", "w/keep.gif",
+                                  "--from", "bad.png", "--to", "bad.png"}));
+    EXPECT_EQ(next.code, 1) << next.err;
+    const auto s = state();
+    const bool framesNew = part(s, "w/v/") == part(after, "w/v/");
+    const bool fileNew = s.at("w/keep.gif") == after.at("w/keep.gif");
+    EXPECT_TRUE(framesNew || part(s, "w/v/") == part(before, "w/v/")) << "a frame set mixed";
+    EXPECT_TRUE(fileNew || s.at("w/keep.gif") == before.at("w/keep.gif"));
+    EXPECT_EQ(s.size(), before.size()) << "a hidden name left";
+    mixed += framesNew != fileNew;
+  }
+  EXPECT_GT(killed, 20);
+  EXPECT_EQ(mixed, 1);
+}
+
 // The kernel function the pid waits in once its name ends in `wchan`; "" if
 // the pid ends first.
 std::string WaitsIn(pid_t pid, const std::string& wchan) {
