@@ -25,13 +25,6 @@ using namespace orv::module;
 namespace actors_test {
 namespace {
 
-constexpr Kind kAllKinds[] = {Kind::kFade,     Kind::kWipeUp,    Kind::kWipeDown,
-                              Kind::kWipeLeft, Kind::kWipeRight, Kind::kColor};
-
-bool HasSecondBuffer(Kind kind) {
-  return kind == Kind::kColor || kind == Kind::kWipeLeft || kind == Kind::kWipeRight;
-}
-
 class Faults : public LeakChecked {
  protected:
   void SetUp() override {

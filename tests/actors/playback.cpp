@@ -48,7 +48,7 @@ bool SamePictures(const TransitionModel& model, const Stage& stage, const std::s
 }
 
 Span SpanAfterCue(Actor& actor, Kind kind) {
-  const FrameCapture& c = kind == Kind::kWipeLeft || kind == Kind::kWipeRight
+  const FrameCapture& c = ShapeOf(kind) == Shape::kHorizontal
                               ? actor.fields<HorizontalWipeFields>().savedCapture
                               : CaptureOf(actor, kind);
   return {c.alignedLeft, c.captureColumns};

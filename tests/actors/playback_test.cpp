@@ -46,7 +46,7 @@ std::vector<HostRect> RectsFor(int32_t w, int32_t h) {
   };
 }
 
-class PlaybackTest : public LeakChecked {
+class PlaybackTest : public LeakChecked, public ::testing::WithParamInterface<KindFacts> {
  protected:
   // Every image of a depth with its rectangles, both kernel families, the
   // chunk sizes, durations and colours taken in turn.
@@ -85,22 +85,17 @@ class PlaybackTest : public LeakChecked {
   }
 };
 
-#define ORV_PLAYBACK_TESTS(Name, kind)                                              \
-  TEST_F(PlaybackTest, Name##At16Bits) { PlayAll(kind, 16); }                       \
-  TEST_F(PlaybackTest, Name##At24Bits) { PlayAll(kind, 24); }                       \
-  TEST_F(PlaybackTest, Name##At32Bits) { PlayAll(kind, 32); }                       \
-  TEST_F(PlaybackTest, Name##At8BitsIsACut) {                                       \
-    for (const HostRect& r :                                                        \
-         {HostRect{5, 7, 40, 50}, HostRect{0, 0, 47, 61}, HostRect{-5, -7, 9, 12}}) \
-      PlayAndCompare(host, Play{kind, 8, 61, 47, r, true, 64, 1000, 2, 11});        \
-  }
+TEST_P(PlaybackTest, At16Bits) { PlayAll(GetParam().kind, 16); }
+TEST_P(PlaybackTest, At24Bits) { PlayAll(GetParam().kind, 24); }
+TEST_P(PlaybackTest, At32Bits) { PlayAll(GetParam().kind, 32); }
+TEST_P(PlaybackTest, At8BitsIsACut) {
+  for (const HostRect& r :
+       {HostRect{5, 7, 40, 50}, HostRect{0, 0, 47, 61}, HostRect{-5, -7, 9, 12}})
+    PlayAndCompare(host, Play{GetParam().kind, 8, 61, 47, r, true, 64, 1000, 2, 11});
+}
 
-ORV_PLAYBACK_TESTS(Fade, Kind::kFade)
-ORV_PLAYBACK_TESTS(WipeUp, Kind::kWipeUp)
-ORV_PLAYBACK_TESTS(WipeDown, Kind::kWipeDown)
-ORV_PLAYBACK_TESTS(WipeLeft, Kind::kWipeLeft)
-ORV_PLAYBACK_TESTS(WipeRight, Kind::kWipeRight)
-ORV_PLAYBACK_TESTS(Color, Kind::kColor)
+INSTANTIATE_TEST_SUITE_P(EveryKind, PlaybackTest, ::testing::ValuesIn(kKinds),
+                         [](const auto& info) { return std::string(info.param.id); });
 
 }  // namespace
 }  // namespace actors_test

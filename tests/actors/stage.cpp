@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 #include "module/class_ids.h"
@@ -98,29 +99,20 @@ void Actor::Release() {
   object = nullptr;
 }
 
-static_assert(static_cast<int>(Kind::kColor) + 1 == kTransitionsKnown,
-              "a Kind for every transition the tests know: the model plays each");
+static_assert(
+    [] {
+      for (size_t i = 0; i < std::size(kKinds); ++i)
+        if (static_cast<size_t>(kKinds[i].kind) != i) return false;
+      return std::size(kKinds) == static_cast<size_t>(kTransitionsKnown);
+    }(),
+    "kKinds: a row for every transition the tests know, in index order");
 
 const Guid& ClassOf(Kind kind) { return kActorClassOfIndex[static_cast<int>(kind)]; }
 
-std::string NameOf(Kind kind) {
-  static const char* const kNames[] = {"fade",      "wipe up",    "wipe down",
-                                       "wipe left", "wipe right", "colour"};
-  return kNames[static_cast<int>(kind)];
-}
+std::string NameOf(Kind kind) { return FactsOf(kind).name; }
 
 FrameCapture& CaptureOf(Actor& actor, Kind kind) {
-  switch (kind) {
-    case Kind::kFade:
-      return actor.fields<FadeFields>().capture;
-    case Kind::kWipeUp:
-    case Kind::kWipeDown:
-      return actor.fields<WipeFields>().capture;
-    case Kind::kColor:
-      return actor.fields<ColorFields>().capture;
-    default:
-      return actor.fields<HorizontalWipeFields>().capture;
-  }
+  return WithFields(actor, kind, [](auto& f) -> FrameCapture& { return f.capture; });
 }
 
 int64_t HeapInUse() {

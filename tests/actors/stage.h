@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -89,8 +92,62 @@ class Actor {
 
 // The actor classes, by TransitionIndex.
 enum class Kind { kFade = 0, kWipeUp, kWipeDown, kWipeLeft, kWipeRight, kColor };
+
+// How a kind plays, and so which fields its actor has.
+enum class Shape {
+  kFade,        // FadeFields
+  kVertical,    // WipeFields: a band over the rows
+  kHorizontal,  // HorizontalWipeFields: a band over the columns, a second buffer
+  kColor,       // ColorFields: a fade through a one-colour copy, a second buffer
+};
+
+// Every kind the tests play, one row each in index order: every suite that
+// goes over the transitions walks this list.
+struct KindFacts {
+  Kind kind;
+  const char* name;  // in messages
+  const char* id;    // in test names
+  Shape shape;
+};
+inline constexpr KindFacts kKinds[] = {
+    {Kind::kFade, "fade", "Fade", Shape::kFade},
+    {Kind::kWipeUp, "wipe up", "WipeUp", Shape::kVertical},
+    {Kind::kWipeDown, "wipe down", "WipeDown", Shape::kVertical},
+    {Kind::kWipeLeft, "wipe left", "WipeLeft", Shape::kHorizontal},
+    {Kind::kWipeRight, "wipe right", "WipeRight", Shape::kHorizontal},
+    {Kind::kColor, "colour", "Color", Shape::kColor},
+};
+// The kinds alone, for loops that need no more.
+inline constexpr auto kAllKinds = [] {
+  std::array<Kind, std::size(kKinds)> kinds{};
+  for (size_t i = 0; i < kinds.size(); ++i) kinds[i] = kKinds[i].kind;
+  return kinds;
+}();
+constexpr const KindFacts& FactsOf(Kind kind) { return kKinds[static_cast<int>(kind)]; }
+constexpr Shape ShapeOf(Kind kind) { return FactsOf(kind).shape; }
+// Whether the actor holds a buffer besides its capture from Cue to Finish.
+constexpr bool HasSecondBuffer(Kind kind) {
+  return ShapeOf(kind) == Shape::kHorizontal || ShapeOf(kind) == Shape::kColor;
+}
+
 const Guid& ClassOf(Kind kind);
 std::string NameOf(Kind kind);
+
+// Calls fn with the actor's fields, of the type its kind's actor has.
+template <class Fn>
+decltype(auto) WithFields(Actor& actor, Kind kind, Fn&& fn) {
+  switch (ShapeOf(kind)) {
+    case Shape::kFade:
+      return fn(actor.fields<FadeFields>());
+    case Shape::kVertical:
+      return fn(actor.fields<WipeFields>());
+    case Shape::kHorizontal:
+      return fn(actor.fields<HorizontalWipeFields>());
+    case Shape::kColor:
+      return fn(actor.fields<ColorFields>());
+  }
+  std::abort();
+}
 
 // The capture of any actor.
 FrameCapture& CaptureOf(Actor& actor, Kind kind);

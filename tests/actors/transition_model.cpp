@@ -131,13 +131,13 @@ int32_t TransitionModel::Continue(int32_t elapsed) {
   const int32_t done = elapsed > d ? 1 : 0;
   const int64_t t = done ? d : std::max(elapsed, 0);
   if (empty_) return done;
-  switch (setup_.kind) {
-    case Kind::kFade:
+  switch (ShapeOf(setup_.kind)) {
+    case Shape::kFade:
       weight = static_cast<int32_t>(t * 256 / d);
       for (size_t i = 0; i < current_.size(); ++i)
         current_[i] = FadeMix(start_[i], end_[i], weight, bpp_, setup_.mmx);
       break;
-    case Kind::kColor: {
+    case Shape::kColor: {
       const int64_t half = d >> 1;
       const bool first = t <= half;
       weight = static_cast<int32_t>(std::min<int64_t>((first ? t : t - half) * 256 / half, 256));
@@ -146,11 +146,10 @@ int32_t TransitionModel::Continue(int32_t elapsed) {
                             : FadeMix(tinted_[i], end_[i], weight, bpp_, setup_.mmx);
       break;
     }
-    case Kind::kWipeUp:
-    case Kind::kWipeDown:
+    case Shape::kVertical:
       VerticalStep(t, d);
       break;
-    default:
+    case Shape::kHorizontal:
       HorizontalStep(t, d);
       break;
   }

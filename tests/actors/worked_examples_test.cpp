@@ -152,18 +152,20 @@ TEST_F(WorkedExamples, BandFromTheChunkSize) {
       {-5, 0, 32},  {16, 0, 32},   {32, 0, 32},   {33, 1, 64},   {64, 1, 64},
       {65, 2, 128}, {127, 2, 128}, {128, 3, 256}, {5000, 3, 256}};
   Stage stage(host, 16, 8, 16);
-  for (Kind kind : {Kind::kWipeUp, Kind::kWipeDown, Kind::kWipeLeft, Kind::kWipeRight})
+  for (Kind kind : kAllKinds) {
+    const Shape shape = ShapeOf(kind);
+    if (shape != Shape::kVertical && shape != Shape::kHorizontal) continue;
     for (auto [chunk, selector, height] : chunks) {
       SCOPED_TRACE(NameOf(kind) + " chunk " + std::to_string(chunk));
       auto actor = Cued(kind, stage, HostRect{0, 0, 8, 16}, TransitionParams{chunk, 1000, 0, 0});
-      const bool vertical = kind == Kind::kWipeUp || kind == Kind::kWipeDown;
-      EXPECT_EQ(vertical ? actor->fields<WipeFields>().bandSelector
-                         : actor->fields<HorizontalWipeFields>().bandSelector,
-                selector);
-      EXPECT_EQ(vertical ? actor->fields<WipeFields>().bandHeight
-                         : actor->fields<HorizontalWipeFields>().bandHeight,
-                height);
+      WithFields(*actor, kind, [&](auto& f) {
+        if constexpr (requires { f.bandSelector; }) {
+          EXPECT_EQ(f.bandSelector, selector);
+          EXPECT_EQ(f.bandHeight, height);
+        }
+      });
     }
+  }
 }
 
 // Reads row r (0 = the rectangle's bottom row) or column j of the rectangle.
@@ -182,7 +184,7 @@ struct BandCheck {
 void CheckBandTable(
     orvhost::Host& host, Kind kind, std::vector<BandCheck> table,
     const std::function<void(const Memory&, const Memory&, const Memory&, int32_t elapsed)>& spot) {
-  const bool vertical = kind == Kind::kWipeUp || kind == Kind::kWipeDown;
+  const bool vertical = ShapeOf(kind) == Shape::kVertical;
   const int32_t width = vertical ? 24 : 200, height = vertical ? 210 : 30;
   const HostRect rect = vertical ? HostRect{5, 0, 205, 24} : HostRect{5, 0, 25, 200};
   Stage stage(host, width, height, 32);
@@ -371,8 +373,7 @@ TEST_F(WorkedExamples, TintOfKnownPixels) {
 }
 
 TEST_F(WorkedExamples, PropertiesOtherThanTheKnownOnesChangeNothing) {
-  for (Kind kind : {Kind::kFade, Kind::kWipeUp, Kind::kWipeDown, Kind::kWipeLeft, Kind::kWipeRight,
-                    Kind::kColor}) {
+  for (Kind kind : kAllKinds) {
     SCOPED_TRACE(NameOf(kind));
     Actor actor(host, ClassOf(kind));
     ClassInstance* owner = actor.object->owner;
@@ -380,7 +381,7 @@ TEST_F(WorkedExamples, PropertiesOtherThanTheKnownOnesChangeNothing) {
     const std::vector<uint8_t> before(reinterpret_cast<uint8_t*>(owner),
                                       reinterpret_cast<uint8_t*>(owner) + size);
     for (int32_t property : {0, 2, 10, 12, -1}) EXPECT_EQ(actor.SetProperty(property, 0x1234), 0);
-    if (kind != Kind::kColor) {
+    if (ShapeOf(kind) != Shape::kColor) {
       EXPECT_EQ(actor.SetProperty(1, 0x1234), 0);
     }
     EXPECT_EQ(std::memcmp(before.data(), owner, static_cast<size_t>(size)), 0);
@@ -388,12 +389,7 @@ TEST_F(WorkedExamples, PropertiesOtherThanTheKnownOnesChangeNothing) {
     CpuFeatures pair{1, 1};
     EXPECT_EQ(actor.SetProperty(PropertyCpuFeatures, reinterpret_cast<intptr_t>(&pair)), 0);
     EXPECT_NE(std::memcmp(before.data(), owner, static_cast<size_t>(size)), 0);
-    EXPECT_EQ(kind == Kind::kColor  ? actor.fields<ColorFields>().cpuFeatures
-              : kind == Kind::kFade ? actor.fields<FadeFields>().cpuFeatures
-              : kind == Kind::kWipeUp || kind == Kind::kWipeDown
-                  ? actor.fields<WipeFields>().cpuFeatures
-                  : actor.fields<HorizontalWipeFields>().cpuFeatures,
-              &pair);
+    EXPECT_EQ(WithFields(actor, kind, [](auto& f) { return f.cpuFeatures; }), &pair);
   }
   // The colour actor copies the value behind property 1.
   Actor actor(host, ClassOf(Kind::kColor));

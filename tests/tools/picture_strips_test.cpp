@@ -4,6 +4,7 @@
 // border outside the rectangle, and read back from its file unchanged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -42,7 +43,18 @@ bool SameInside(const orvplay::Picture& a, const orvplay::Picture& b, const Host
   return true;
 }
 
-void Strip(Kind kind, const std::string& file) {
+// Its file: the kind's name, with the colour the strip shows.
+std::string FileOf(const KindFacts& k) {
+  std::string file = k.name;
+  std::replace(file.begin(), file.end(), ' ', '_');
+  return file + (k.shape == Shape::kColor ? "_magenta" : "") + ".png";
+}
+
+class PictureStrips : public ::testing::TestWithParam<KindFacts> {};
+
+TEST_P(PictureStrips, StartsOldEndsNewKeepsTheBorder) {
+  const Kind kind = GetParam().kind;
+  const std::string file = FileOf(GetParam());
   orvhost::Host host;
   Stage stage(host, kWidth, kHeight, 24);
   const orvplay::Picture from = orvplay::Shrink(orvplay::BuiltinFromPicture(), kWidth, kHeight);
@@ -78,11 +90,7 @@ void Strip(Kind kind, const std::string& file) {
   EXPECT_TRUE(orvplay::ReadPng(path) == strip) << path;
 }
 
-TEST(PictureStrips, Fade) { Strip(Kind::kFade, "fade.png"); }
-TEST(PictureStrips, WipeUp) { Strip(Kind::kWipeUp, "wipe_up.png"); }
-TEST(PictureStrips, WipeDown) { Strip(Kind::kWipeDown, "wipe_down.png"); }
-TEST(PictureStrips, WipeLeft) { Strip(Kind::kWipeLeft, "wipe_left.png"); }
-TEST(PictureStrips, WipeRight) { Strip(Kind::kWipeRight, "wipe_right.png"); }
-TEST(PictureStrips, Color) { Strip(Kind::kColor, "colour_magenta.png"); }
+INSTANTIATE_TEST_SUITE_P(EveryKind, PictureStrips, ::testing::ValuesIn(kKinds),
+                         [](const auto& info) { return std::string(info.param.id); });
 
 }  // namespace
