@@ -1,6 +1,7 @@
 // The transition actors: their instance fields and operations tables.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "actors/cpu_features.h"
@@ -15,13 +16,16 @@ using module::ActorOps;
 using module::ClassInstance;
 using module::HResult;
 
-// Each actor's fields end with the asset that made it (KeepAssetAlive), or null.
+// Each actor's fields end with the asset that made it (KeepAssetAlive), or
+// null, and name in kOwnedPixels the pixel buffers they own besides the
+// capture (FreeOwnedPixels frees those).
 struct FadeFields {
   FrameCapture capture;
   int32_t weight;  // follows the capture: the kernel's 23rd argument
   CpuFeatures* cpuFeatures;
   BlendKernel kernel;
   ClassInstance* asset;
+  static constexpr std::array<uint8_t * FadeFields::*, 0> kOwnedPixels{};
 };
 ORV_LAYOUT32(offsetof(FadeFields, weight) == 88, "FadeFields: weight follows the capture");
 ORV_LAYOUT32(offsetof(FadeFields, kernel) == 96, "FadeFields: kernel");
@@ -35,6 +39,7 @@ struct WipeFields {
   BlendKernel kernel;
   int32_t revealEdge;
   ClassInstance* asset;
+  static constexpr std::array<uint8_t * WipeFields::*, 0> kOwnedPixels{};
 };
 ORV_LAYOUT32(offsetof(WipeFields, cpuFeatures) == 88, "WipeFields: cpuFeatures");
 ORV_LAYOUT32(offsetof(WipeFields, revealEdge) == 104, "WipeFields: revealEdge");
@@ -47,6 +52,7 @@ struct ColorFields {
   BlendKernel kernel;
   uint8_t* tintedPixels;  // the end frame in one colour, from Cue to Finish
   ClassInstance* asset;
+  static constexpr std::array kOwnedPixels{&ColorFields::tintedPixels};
 };
 ORV_LAYOUT32(offsetof(ColorFields, capture) == 4, "ColorFields: capture");
 ORV_LAYOUT32(offsetof(ColorFields, tintedPixels) == 100, "ColorFields: tintedPixels");
@@ -62,6 +68,7 @@ struct HorizontalWipeFields {
   uint8_t* columnPixels;  // the working image in column order
   int32_t revealEdge;
   ClassInstance* asset;
+  static constexpr std::array kOwnedPixels{&HorizontalWipeFields::columnPixels};
 };
 ORV_LAYOUT32(offsetof(HorizontalWipeFields, savedCapture) == 92, "savedCapture");
 ORV_LAYOUT32(offsetof(HorizontalWipeFields, revealEdge) == 196, "revealEdge");
@@ -81,20 +88,22 @@ HResult ORV_CALL InitializeActor(ClassInstance* instance) {
   return module::kOk;
 }
 
+// Frees the pixel buffers the fields own besides the capture.
+template <class Fields>
+void FreeOwnedPixels(Fields& f) {
+  for (uint8_t* Fields::*buffer : Fields::kOwnedPixels) {
+    FreePixels(f.*buffer);
+    f.*buffer = nullptr;
+  }
+}
+
 // The actor classes' terminate operation: frees the pixel buffers an actor
 // released without Finish still holds, and gives back its asset.
 template <class Fields>
 void ORV_CALL TerminateActor(ClassInstance* instance) {
   Fields& f = static_cast<module::Instance<Fields>*>(instance)->f;
   FreeFrames(f.capture);
-  if constexpr (requires { f.tintedPixels; }) {
-    FreePixels(f.tintedPixels);
-    f.tintedPixels = nullptr;
-  }
-  if constexpr (requires { f.columnPixels; }) {
-    FreePixels(f.columnPixels);
-    f.columnPixels = nullptr;
-  }
+  FreeOwnedPixels(f);
   if (ClassInstance* asset = f.asset) {
     f.asset = nullptr;
     asset->ops->Release(asset);
@@ -114,12 +123,5 @@ ClassInstance** AssetSlotOf(module::InterfaceObject* actor) {
 // 4-byte pixel is copied unchanged.
 void TintCopy(const uint8_t* source, uint8_t* destination, int32_t colorChoice, int32_t columns,
               int32_t rows, int32_t bytesPerPixel);
-
-extern const ActorOps kFadeActorOps;
-extern const ActorOps kWipeUpActorOps;
-extern const ActorOps kWipeDownActorOps;
-extern const ActorOps kColorActorOps;
-extern const ActorOps kWipeLeftActorOps;
-extern const ActorOps kWipeRightActorOps;
 
 }  // namespace orv::actors

@@ -63,8 +63,7 @@ void TakeTinted(const FrameCapture& c, uint8_t* to, bool endFrame, void* context
 
 // The end frame back into the offscreen image, every buffer freed.
 void Settle(Color& f) {
-  FreePixels(f.tintedPixels);
-  f.tintedPixels = nullptr;
+  FreeOwnedPixels(f);
   DropFrames(f.capture);
 }
 
@@ -128,7 +127,7 @@ void TintCopy(const uint8_t* source, uint8_t* destination, int32_t colorChoice, 
                       MasksOf(colorChoice, bytesPerPixel));
 }
 
-const ActorOps kColorActorOps{
+extern const ActorOps kColorActorOps{
     .SetProperty = SetProperty, .Cue = Cue, .Continue = Continue, .Finish = Finish};
 
 }  // namespace orv::actors

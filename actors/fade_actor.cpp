@@ -38,7 +38,7 @@ HResult ORV_CALL Finish(InterfaceObject* self, HostGC* window, HostGC* offscreen
 
 }  // namespace
 
-const ActorOps kFadeActorOps{
+extern const ActorOps kFadeActorOps{
     .SetProperty = SetCpuFeatures<Fade>, .Cue = Cue, .Continue = Continue, .Finish = Finish};
 
 }  // namespace orv::actors

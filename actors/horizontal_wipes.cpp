@@ -52,8 +52,7 @@ void Settle(Wipe& f) {
       CopyRows(c, f.columnPixels, 0, c.captureRows, RoomOf(c));
     }
   }
-  FreePixels(f.columnPixels);
-  f.columnPixels = nullptr;
+  FreeOwnedPixels(f);
   FreeFrames(c);
 }
 
@@ -167,13 +166,13 @@ HResult ORV_CALL Finish(InterfaceObject* self, HostGC* window, HostGC* offscreen
 
 }  // namespace
 
-const ActorOps kWipeLeftActorOps{.SetProperty = SetCpuFeatures<Wipe>,
-                                 .Cue = Cue<true>,
-                                 .Continue = Continue<true>,
-                                 .Finish = Finish<true>};
-const ActorOps kWipeRightActorOps{.SetProperty = SetCpuFeatures<Wipe>,
-                                  .Cue = Cue<false>,
-                                  .Continue = Continue<false>,
-                                  .Finish = Finish<false>};
+extern const ActorOps kWipeLeftActorOps{.SetProperty = SetCpuFeatures<Wipe>,
+                                        .Cue = Cue<true>,
+                                        .Continue = Continue<true>,
+                                        .Finish = Finish<true>};
+extern const ActorOps kWipeRightActorOps{.SetProperty = SetCpuFeatures<Wipe>,
+                                         .Cue = Cue<false>,
+                                         .Continue = Continue<false>,
+                                         .Finish = Finish<false>};
 
 }  // namespace orv::actors

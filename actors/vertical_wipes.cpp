@@ -78,13 +78,13 @@ HResult ORV_CALL Finish(InterfaceObject* self, HostGC* window, HostGC* offscreen
 
 }  // namespace
 
-const ActorOps kWipeUpActorOps{.SetProperty = SetCpuFeatures<Wipe>,
-                               .Cue = CueUp,
-                               .Continue = Continue<true>,
-                               .Finish = Finish<true>};
-const ActorOps kWipeDownActorOps{.SetProperty = SetCpuFeatures<Wipe>,
-                                 .Cue = CueDown,
-                                 .Continue = Continue<false>,
-                                 .Finish = Finish<false>};
+extern const ActorOps kWipeUpActorOps{.SetProperty = SetCpuFeatures<Wipe>,
+                                      .Cue = CueUp,
+                                      .Continue = Continue<true>,
+                                      .Finish = Finish<true>};
+extern const ActorOps kWipeDownActorOps{.SetProperty = SetCpuFeatures<Wipe>,
+                                        .Cue = CueDown,
+                                        .Continue = Continue<false>,
+                                        .Finish = Finish<false>};
 
 }  // namespace orv::actors

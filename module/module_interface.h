@@ -64,6 +64,15 @@ uint32_t ORV_CALL ReleaseInterfaceObject(InterfaceObject* self);
   uint32_t(ORV_CALL* Release)(::orv::module::InterfaceObject*) =                             \
       ::orv::module::ReleaseInterfaceObject
 
+// An operation's slot in a module table: it has no default, so a table that
+// leaves an operation out does not compile. It calls as the pointer it holds.
+template <class Fn>
+struct Slot {
+  constexpr Slot(Fn f) : fn(f) {}
+  constexpr operator Fn() const { return fn; }
+  Fn fn;
+};
+
 // The part every operations table shares.
 struct BaseOps {
   ORV_OBJECT_BASE_SLOTS;
@@ -82,16 +91,18 @@ inline const BaseOps& BaseOpsOf(const void* object) { return OpsOf<BaseOps>(obje
 struct RegistrationOps {
   ORV_OBJECT_BASE_SLOTS;
   // 3: called by the host.
-  HResult(ORV_CALL* Register)(InterfaceObject* self, HostCache* cache, void* registrationDict);
+  Slot<HResult(ORV_CALL*)(InterfaceObject* self, HostCache* cache, void* registrationDict)>
+      Register;
   // 4: length-prefixed copy of a zero-terminated text (no operation calls it).
-  HResult(ORV_CALL* CopyLengthPrefixed)(InterfaceObject* self, const char* source,
-                                        uint8_t* destination);
+  Slot<HResult(ORV_CALL*)(InterfaceObject* self, const char* source, uint8_t* destination)>
+      CopyLengthPrefixed;
   // 5: stores one icon bitmap into an entry under "colorIcon" or "BWIcon".
-  HResult(ORV_CALL* LoadIcon)(InterfaceObject* self, HostDict* entry, const char* resourceName,
-                              int32_t color);
+  Slot<HResult(ORV_CALL*)(InterfaceObject* self, HostDict* entry, const char* resourceName,
+                          int32_t color)>
+      LoadIcon;
   // 6: writes one entry per transition.
-  HResult(ORV_CALL* RegisterTransitions)(InterfaceObject* self, HostCache* cache,
-                                         void* registrationDict);
+  Slot<HResult(ORV_CALL*)(InterfaceObject* self, HostCache* cache, void* registrationDict)>
+      RegisterTransitions;
 };
 static_assert(sizeof(RegistrationOps) == 7 * sizeof(void*));
 
@@ -101,41 +112,42 @@ static_assert(sizeof(RegistrationOps) == 7 * sizeof(void*));
 // byte-order helpers, called through the table by the media operations.
 struct AssetOps {
   ORV_OBJECT_BASE_SLOTS;
-  HResult(ORV_CALL* Unsupported3)(InterfaceObject*, intptr_t, intptr_t);
-  HResult(ORV_CALL* Unsupported4)(InterfaceObject*, intptr_t, intptr_t);
-  HResult(ORV_CALL* Unsupported5)(InterfaceObject*, intptr_t, intptr_t, intptr_t, intptr_t);
-  HResult(ORV_CALL* Accept6)(InterfaceObject*, intptr_t);
-  HResult(ORV_CALL* Accept7)(InterfaceObject*, intptr_t, intptr_t);
-  HResult(ORV_CALL* Accept8)(InterfaceObject*, intptr_t);
-  HResult(ORV_CALL* Accept9)(InterfaceObject*, intptr_t);
-  HResult(ORV_CALL* Accept10)(InterfaceObject*, intptr_t);
-  HResult(ORV_CALL* Accept11)(InterfaceObject*, intptr_t);
-  HResult(ORV_CALL* Accept12)(InterfaceObject*);
-  HResult(ORV_CALL* ReportZero13)(InterfaceObject*, int32_t* out);
-  HResult(ORV_CALL* ReportZero14)(InterfaceObject*, int32_t* out);
-  HResult(ORV_CALL* SaveMedia)(InterfaceObject*, HostStream* stream);  // 15
-  HResult(ORV_CALL* LoadMedia)(InterfaceObject*, HostStream* stream);  // 16
-  HResult(ORV_CALL* Accept17)(InterfaceObject*);
-  HResult(ORV_CALL* ReportZero18)(InterfaceObject*, int32_t* out);
-  HResult(ORV_CALL* QueryMediaSize)(InterfaceObject*, int32_t* bytes);  // 19
-  HResult(ORV_CALL* MakeActor)(InterfaceObject*, void** actor);         // 20
-  HResult(ORV_CALL* Accept21)(InterfaceObject*, intptr_t);
-  HResult(ORV_CALL* RunOptions)(InterfaceObject*);  // 22
-  HResult(ORV_CALL* Accept23)(InterfaceObject*, intptr_t, intptr_t);
-  HResult(ORV_CALL* RunAbout)(InterfaceObject*);                                          // 24
-  HResult(ORV_CALL* PaintThumbnail)(InterfaceObject*, HostGC* gc, const HostRect* rect);  // 25
-  HResult(ORV_CALL* Accept26)(InterfaceObject*, intptr_t, intptr_t);
-  HResult(ORV_CALL* Accept27)(InterfaceObject*, intptr_t, intptr_t);
-  HResult(ORV_CALL* Accept28)(InterfaceObject*, intptr_t, intptr_t);
-  uint16_t(ORV_CALL* SwapBytes16)(InterfaceObject*, uint16_t value);  // 29
-  uint32_t(ORV_CALL* SwapBytes32)(InterfaceObject*, uint32_t value);  // 30
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t, intptr_t)> Unsupported3;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t, intptr_t)> Unsupported4;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t, intptr_t, intptr_t, intptr_t)> Unsupported5;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t)> Accept6;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t, intptr_t)> Accept7;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t)> Accept8;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t)> Accept9;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t)> Accept10;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t)> Accept11;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*)> Accept12;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, int32_t* out)> ReportZero13;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, int32_t* out)> ReportZero14;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, HostStream* stream)> SaveMedia;  // 15
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, HostStream* stream)> LoadMedia;  // 16
+  Slot<HResult(ORV_CALL*)(InterfaceObject*)> Accept17;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, int32_t* out)> ReportZero18;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, int32_t* bytes)> QueryMediaSize;  // 19
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, void** actor)> MakeActor;         // 20
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t)> Accept21;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*)> RunOptions;  // 22
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t, intptr_t)> Accept23;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*)> RunAbout;  // 24
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, HostGC* gc, const HostRect* rect)>
+      PaintThumbnail;  // 25
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t, intptr_t)> Accept26;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t, intptr_t)> Accept27;
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, intptr_t, intptr_t)> Accept28;
+  Slot<uint16_t(ORV_CALL*)(InterfaceObject*, uint16_t value)> SwapBytes16;  // 29
+  Slot<uint32_t(ORV_CALL*)(InterfaceObject*, uint32_t value)> SwapBytes32;  // 30
 };
 static_assert(offsetof(AssetOps, MakeActor) == 20 * sizeof(void*));
 static_assert(sizeof(AssetOps) == 31 * sizeof(void*));
 
 struct InitFromDictOps {
   ORV_OBJECT_BASE_SLOTS;
-  HResult(ORV_CALL* InitFromDict)(InterfaceObject*, HostDict* entry);  // 3: always 0
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, HostDict* entry)> InitFromDict;  // 3: always 0
 };
 static_assert(sizeof(InitFromDictOps) == 4 * sizeof(void*));
 
@@ -157,14 +169,16 @@ enum ActorProperty : int32_t {
 
 struct ActorOps {
   ORV_OBJECT_BASE_SLOTS;
-  HResult(ORV_CALL* SetProperty)(InterfaceObject*, int32_t property, intptr_t value);  // 3
-  HResult(ORV_CALL* Cue)(InterfaceObject*, HostGC* window, HostGC* offscreen, const HostRect* rect,
-                         const TransitionParams* params);  // 4
-  HResult(ORV_CALL* Continue)(InterfaceObject*, HostGC* window, HostGC* offscreen,
-                              const HostRect* rect, const TransitionParams* params,
-                              int32_t* done);  // 5
-  HResult(ORV_CALL* Finish)(InterfaceObject*, HostGC* window, HostGC* offscreen,
-                            const HostRect* rect, const TransitionParams* params);  // 6
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, int32_t property, intptr_t value)> SetProperty;  // 3
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, HostGC* window, HostGC* offscreen, const HostRect* rect,
+                          const TransitionParams* params)>
+      Cue;  // 4
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, HostGC* window, HostGC* offscreen, const HostRect* rect,
+                          const TransitionParams* params, int32_t* done)>
+      Continue;  // 5
+  Slot<HResult(ORV_CALL*)(InterfaceObject*, HostGC* window, HostGC* offscreen, const HostRect* rect,
+                          const TransitionParams* params)>
+      Finish;  // 6
 };
 static_assert(sizeof(ActorOps) == 7 * sizeof(void*));
 

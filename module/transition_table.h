@@ -12,8 +12,8 @@
 #include "module/class_table.h"
 #include "module/transitions.h"
 
-// Each row's operations table, defined in its actor's file, which declares it
-// too (actors/actor.h) or defines it as extern const.
+// Each row's operations table, defined as extern const in its actor's file.
+// Every slot has to be given there: ActorOps's slots have no defaults.
 namespace orv::actors {
 #define ORV_ACTOR_OPS(index, symbol, displayName, className, classId, Fields, ops, ...) \
   extern const ActorOps ops;

@@ -99,7 +99,7 @@ EMSCRIPTEN_KEEPALIVE const char* orv_start() {
                   ",\"name\":" + Quoted(t.displayName) +
                   ",\"duration\":" + std::to_string(t.defaultDuration) +
                   ",\"chunk\":" + std::to_string(t.defaultChunkSize) +
-                  ",\"color\":" + (orvplay::TakesColor(t) ? "true" : "false") + "}";
+                  ",\"color\":" + (t.takesColor ? "true" : "false") + "}";
           first = false;
         }
         p.about = json + "]}";
@@ -171,7 +171,7 @@ EMSCRIPTEN_KEEPALIVE int orv_cue(int index, int depth, int duration, int chunk, 
         s.duration = duration;
         s.chunkSize = chunk;
         s.rect = {top, left, bottom, right};
-        if (colour >= 0 && orvplay::TakesColor(t)) s.colorChoice = colour;
+        if (colour >= 0 && t.takesColor) s.colorChoice = colour;
         p.playback = std::make_unique<orvplay::Playback>(stage, t, s, p.pictures[0], p.pictures[1]);
         return 0;
       },

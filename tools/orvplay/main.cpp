@@ -107,7 +107,7 @@ PlaySettings SettingsFor(const Options& o, const Transition& t, const HostRect& 
   s.chunkSize = o.chunk;
   s.fps = o.fps;
   s.rect = rect;
-  if (TakesColor(t)) s.colorChoice = o.color;
+  if (t.takesColor) s.colorChoice = o.color;
   return s;
 }
 
@@ -132,7 +132,7 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
       case Writer::kSheet:
         outputs.push_back(std::make_unique<SheetOutput>(
             std::move(file),
-            SheetTitle{t.displayName + " (" + t.symbol + ")", SettingsText(o, s, TakesColor(t))},
+            SheetTitle{t.displayName + " (" + t.symbol + ")", SettingsText(o, s, t.takesColor)},
             expected));
         break;
       case Writer::kVideo:
@@ -197,8 +197,12 @@ std::vector<const Transition*> ChooseTransitions(const Stage& stage, const Optio
     return chosen;
   }
   chosen.push_back(&FindTransition(stage, o.transition));
-  if (o.color && !TakesColor(*chosen[0]))
-    throw UsageError("--color is for OrvColor only, not " + chosen[0]->symbol);
+  if (o.color && !chosen[0]->takesColor) {
+    std::string takers;
+    for (const Transition& t : stage.transitions())
+      if (t.takesColor) takers += (takers.empty() ? "" : ", ") + t.symbol;
+    throw UsageError("--color is for " + takers + " only, not " + chosen[0]->symbol);
+  }
   if (const OutputKind* kind = OutputKindFor(o.out);
       kind && kind->writer == Writer::kVideo && !kVideoBuilt)
     throw std::runtime_error(o.out + ": " + NoVideoReason());
@@ -405,7 +409,7 @@ Played PlayGallery(Stage& stage, const std::vector<const Transition*>& chosen, c
     const Played p = PlayOne(stage, *t, o, from, to, rect, std::move(d), {});
     played.steps += p.steps;
     gallery.push_back({t->displayName, t->symbol, t->category,
-                       SettingsText(o, SettingsFor(o, *t, rect), TakesColor(*t)),
+                       SettingsText(o, SettingsFor(o, *t, rect), t->takesColor),
                        GalleryFile(*t, GalleryPlace::kAnimation),
                        GalleryFile(*t, GalleryPlace::kSheet), GalleryFile(*t, GalleryPlace::kVideo),
                        from.width, from.height, p.steps});

@@ -96,8 +96,6 @@ std::string SettingsProblem(const PlaySettings& s, int32_t width, int32_t height
   return "";
 }
 
-bool TakesColor(const Transition& t) { return t.symbol == "OrvColor"; }
-
 struct Playback::State {
   State(orvhost::Host& h, const PlaySettings& s) : host(h), settings(s) {}
   orvhost::Host& host;
@@ -187,6 +185,9 @@ Stage::Stage(std::function<void()> poll)
     t.defaultDuration = number("transitionDefaultDuration");
     t.defaultChunkSize = number("transitionDefaultChunkSize");
     t.entry = entry.get();
+    orvhost::Member member;
+    Check(member.Place(*host_, *t.entry), "placing a " + t.symbol + " member");
+    t.takesColor = member.MediaSize() == 4;
     transitions_.push_back(t);
   }
   if (transitions_.empty()) throw std::runtime_error("the module registered no transitions");

@@ -29,15 +29,17 @@ using orv::module::HostRect;
 struct Transition {
   std::string symbol, displayName, category;
   int32_t defaultDuration = 0, defaultChunkSize = 0;
+  // Whether its member's media holds a colour (the four bytes of a
+  // ColorChoice), as the module answers for a member placed from the entry.
+  bool takesColor = false;
   const orvhost::Dict* entry = nullptr;
 };
 
-// OrvColor's colours, by ColorChoice (0 .. 6); it shows bw when none is loaded.
+// The colours a transition that takes one shows, by ColorChoice (0 .. 6); bw
+// when none is loaded.
 inline constexpr std::array<const char*, 7> kColorNames = {"red",     "green",  "blue", "cyan",
                                                            "magenta", "yellow", "bw"};
 inline constexpr int32_t kDefaultColorChoice = 6;
-// The one transition that takes a colour.
-bool TakesColor(const Transition& t);
 
 struct PlaySettings {
   int32_t depth = 32;
