@@ -3,7 +3,7 @@
 # and a screenshot of it stay in build/browser/.
 leg_browser() {
   need_packages cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev \
-    "${video_packages[@]}" chromium python3
+    libgif-dev "${video_packages[@]}" chromium python3
   configure_and_build build "${native_cmake_args[@]}"
   rm -rf build/browser
   mkdir -p build/browser

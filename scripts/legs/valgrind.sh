@@ -3,7 +3,7 @@
 # start-up code uses an instruction valgrind cannot run (SIGILL before main).
 # The video encoders run under the sanitizers instead.
 leg_valgrind() {
-  need_packages cmake ninja-build g++ libgtest-dev libgmock-dev libpng-dev valgrind
+  need_packages cmake ninja-build g++ libgtest-dev libgmock-dev libpng-dev libgif-dev valgrind
   configure_and_build build-valgrind -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_BENCH=OFF \
     -DORV_VIDEO=OFF
   local failed=0 t

@@ -8,11 +8,13 @@
 # msvcrt. msvcrt.dll is the C runtime that ships in the system folder of every
 # Windows version the host runs on, so it needs no redistributable; libgcc,
 # libstdc++ and winpthread are linked in statically and must not appear.
+#
+# tools/peres.py reads the file through Debian's pefile, which is in the
+# packages of /usr/bin/python3 (the python3 first on PATH may be another).
 leg_win32() {
-  need_packages cmake ninja-build python3 g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  echo "-- peres: resource reader on known modules"
-  python3 tools/peres_test.py
+  need_packages cmake ninja-build python3 python3-pefile g++-mingw-w64-i686 binutils-mingw-w64-i686
+  echo "-- peres: its dialog reader and commands on a known module"
+  /usr/bin/python3 tools/peres_test.py
   JOBS=$jobs scripts/build-windows
   check_win32_module build-win32/bin/ORVPACK1.x32
   check_win32_release
@@ -24,7 +26,7 @@ win32_fail() {
 }
 
 check_win32_module() {
-  local dll=$1 objdump=i686-w64-mingw32-objdump peres="python3 tools/peres.py"
+  local dll=$1 objdump=i686-w64-mingw32-objdump peres="/usr/bin/python3 tools/peres.py"
   local headers failed=0
   headers=$($objdump -p "$dll")
 
@@ -101,7 +103,7 @@ check_win32_module() {
   win32_version "$dll" || failed=1
 
   echo "-- checksum"
-  python3 tools/peres.py checksum "$dll" || win32_fail "the PE checksum is not the file's" ||
+  $peres checksum "$dll" || win32_fail "the PE checksum is not the file's" ||
     failed=1
   [ "$failed" = 0 ] && echo "win32 module checks passed: $dll"
 }
@@ -125,10 +127,11 @@ string 040904B0 OriginalFilename=\"ORVPACK1.x32\"
 string 040904B0 ProductName=\"Orv Transition Pack 1\"
 string 040904B0 ProductVersion=\"$version.0\"
 translation 0x0409 1200"
-  got=$(python3 tools/peres.py version "$dll") || { win32_fail "no version resource"; return; }
+  got=$(/usr/bin/python3 tools/peres.py version "$dll") ||
+    { win32_fail "no version resource"; return; }
   sed 's/^/   /' <<<"$got"
   [ "$got" = "$want" ] || { win32_fail "version resource; wanted:"$'\n'"$want"; return; }
-  about=$(python3 tools/peres.py dialog "$dll" 130)
+  about=$(/usr/bin/python3 tools/peres.py dialog "$dll" 130)
   grep -qF "text=\"Orv Transition Pack 1 v${version%.*}\" x=105 y=3 " <<<"$about" ||
     { win32_fail "the about box's first line does not say v${version%.*}"; return; }
   grep -q "text=\"[^\"]*$holder[^\"]*\" x=105 y=15 " <<<"$about" ||
@@ -189,33 +192,37 @@ EOF
     win32_fail "$again/dist/$name"
 }
 
-# A bitmap resource's header and size; a named bitmap whose file is in
-# resources/ must hold the file's bytes without its 14-byte file header.
+# A bitmap resource's header and size; it must hold the bytes of the file
+# resources/ORVPACK1.rc names for it, without their 14-byte file header.
 win32_bitmap() {
-  local dll=$1 name=$2 want=$3 optional=${4:-} got file
-  if ! got=$(python3 tools/peres.py bitmap "$dll" "$name" 2>/dev/null); then
-    [ -n "$optional" ] && { echo "   bitmap $name: not there yet"; return 0; }
-    win32_fail "bitmap $name missing"
-    return
+  local dll=$1 name=$2 want=$3 optional=${4:-} got file rc=0
+  got=$(/usr/bin/python3 tools/peres.py bitmap "$dll" "$name" 2>/dev/null) || rc=$?
+  # Exit 1 is a missing resource; 2, a file the reader cannot read.
+  if [ "$rc" = 1 ] && [ -n "$optional" ]; then
+    echo "   bitmap $name: not there yet"
+    return 0
   fi
+  [ "$rc" = 0 ] || { win32_fail "bitmap $name missing or unreadable (exit $rc)"; return; }
   local pattern="bitmap $name $want"
   # shellcheck disable=SC2053  # a pattern: size=* where the size may vary
   [[ $got == $pattern ]] || { win32_fail "$got; wanted $want"; return; }
-  file=resources/${name,,}.bmp
-  if [ -f "$file" ]; then
-    cmp -s <(python3 tools/peres.py get "$dll" BITMAP "$name") <(tail -c +15 "$file") ||
-      { win32_fail "bitmap $name differs from $file"; return; }
-  fi
+  file=resources/$(awk -v n="$name" '$1 == n && $2 == "BITMAP" {gsub(/"/, "", $3); print $3}' \
+    resources/ORVPACK1.rc)
+  [ -f "$file" ] || { win32_fail "resources/ORVPACK1.rc names no file for bitmap $name"; return; }
+  cmp -s <(/usr/bin/python3 tools/peres.py get "$dll" BITMAP "$name") <(tail -c +15 "$file") ||
+    { win32_fail "bitmap $name differs from $file"; return; }
   echo "   bitmap $name OK"
 }
 
 win32_dialog() {
-  local dll=$1 id=$2 caption=$3 out got
+  local dll=$1 id=$2 caption=$3 out got rc=0
   shift 3
-  if ! out=$(python3 tools/peres.py dialog "$dll" "$id" 2>/dev/null); then
+  out=$(/usr/bin/python3 tools/peres.py dialog "$dll" "$id" 2>/dev/null) || rc=$?
+  if [ "$rc" = 1 ]; then
     echo "   dialog $id: not there yet"
     return 0
   fi
+  [ "$rc" = 0 ] || { win32_fail "dialog $id unreadable (exit $rc)"; return; }
   grep -q "^dialog $id caption=\"$caption\" " <<<"$out" ||
     { win32_fail "dialog $id: $(head -1 <<<"$out")"; return; }
   got=$(sed -n 's/^control id=\([0-9]*\) class=\([^ ]*\) .* x=\(-\?[0-9]*\) y=\(-\?[0-9]*\) w=\([0-9]*\) h=\([0-9]*\) .*/\1 \2 \3 \4 \5 \6/p' <<<"$out")
