@@ -84,6 +84,8 @@ const KernelLadder& ActiveKernelLadder() {
 
 std::span<const KernelSet* const> RunnableKernelSets() { return ActiveKernelLadder().Runnable(); }
 
+const KernelSet& SetBelow(const KernelSet& own) { return ActiveKernelLadder().Below(own); }
+
 const KernelSet& ActiveKernelSet() {
   if (forcedSet != nullptr) return *forcedSet;
   static const KernelSet* const chosen = RunnableKernelSets().back();

@@ -163,9 +163,10 @@ TEST(KernelLadder, SimdChoicesByTheSetsNames) {
 
 // Each SIMD set left out in turn: the ladder holds every other compiled set
 // in order, each slot its own set's or else the set's below it in this
-// ladder, so the set above the one left out takes its empty slots from the
-// next one still in; the sets that run are the first of these within the
-// processor's.
+// ladder, so the set above the one left out takes what it hands down (its
+// empty slots, the AVX2 2-byte turn's edges) from the next one still in
+// (under -ssse3, AVX2's from SSE2); the sets that run are the first of these
+// within the processor's.
 TEST(KernelLadder, LeavingASetOutFillsFromTheNextOneIn) {
   const auto compiled = CompiledKernelSets();
   const std::span<const KernelRung> rungs = ArchitectureRungs();
