@@ -20,16 +20,24 @@
 
 namespace orv::kernels {
 
+// A processor test, built without SIMD flags.
+using ProcessorTest = bool (*)();
+
 // One rung of an architecture's ladder: a set as its file defines it, and
-// the processor test for it (built without SIMD flags).
+// the processor test for it.
 struct KernelRung {
   const KernelSet* set;
-  bool (*runs)();
+  ProcessorTest runs;
 };
 
 // This architecture's SIMD rungs, lowest first; none where there are no SIMD
 // sets. Each architecture defines it in its own folder.
 std::span<const KernelRung> ArchitectureRungs();
+
+// This architecture's test for MMX; null where its processors have no MMX.
+// Each architecture defines it in its own folder; pixel_kernels.h says what
+// each answer gives.
+ProcessorTest ArchitectureMmxTest();
 
 // Every slot of a kernel set, written once here: FillFrom and the tests walk
 // these lists, and the pixel-size slots are picked by index (bytes per pixel
