@@ -9,12 +9,12 @@
 namespace orv::actors {
 
 struct CpuFeatures {
-  int32_t mmx;     // 1 when the processor has MMX
+  int32_t mmx;     // 1: the row walks take their MMX forms
   int32_t tested;  // always 1
 };
 static_assert(sizeof(CpuFeatures) == 8);
 
-// The processor's own answer, never capped by ORV_SIMD.
-inline CpuFeatures ReadCpuFeatures() { return {kernels::ProcessorHasMmx() ? 1 : 0, 1}; }
+// On x86 the processor's own answer; never capped by ORV_SIMD.
+inline CpuFeatures ReadCpuFeatures() { return {kernels::RowWalksTakeMmx() ? 1 : 0, 1}; }
 
 }  // namespace orv::actors

@@ -2,43 +2,26 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace orv::kernels {
 
 namespace {
 
-// The portable set and every rung, each rung resolved against the one below.
-struct Ladder {
-  std::vector<KernelSet> resolved;
-  std::vector<const KernelSet*> sets;
-  std::vector<bool (*)()> runs;  // null for the portable set, which runs everywhere
-};
-
-Ladder BuildLadder() {
-  Ladder ladder;
-  const std::span<const KernelRung> rungs = ArchitectureRungs();
-  ladder.resolved.reserve(rungs.size() + 1);  // no reallocation: `sets` points into it
-  ladder.resolved.push_back(kKernelSetC);
-  ladder.runs.push_back(nullptr);
-  for (const KernelRung& rung : rungs) {
-    ladder.resolved.push_back(FillFrom(*rung.set, ladder.resolved.back()));
-    ladder.runs.push_back(rung.runs);
-  }
-  for (const KernelSet& set : ladder.resolved) ladder.sets.push_back(&set);
-  return ladder;
-}
-
-const Ladder& TheLadder() {
-  static const Ladder ladder = BuildLadder();
-  return ladder;
-}
-
 size_t CountRunnable() {
-  const Ladder& ladder = TheLadder();
+  const std::span<const KernelRung> rungs = ArchitectureRungs();
   size_t count = 1;
-  while (count < ladder.sets.size() && ladder.runs[count]()) ++count;
+  while (count <= rungs.size() && rungs[count - 1].runs()) ++count;
   return count;
+}
+
+// A set's position among the compiled sets by its name; kNone for no set's.
+size_t PositionOf(const char* name) {
+  if (std::strcmp(name, kKernelSetC.name) == 0) return 0;
+  const std::span<const KernelRung> rungs = ArchitectureRungs();
+  for (size_t i = 0; i < rungs.size(); ++i) {
+    if (std::strcmp(name, rungs[i].set->name) == 0) return i + 1;
+  }
+  return kNone;
 }
 
 const KernelSet* forcedSet = nullptr;
@@ -53,15 +36,11 @@ KernelSet FillFrom(const KernelSet& own, const KernelSet& below) {
   return set;
 }
 
-std::span<const KernelSet* const> CompiledKernelSets() { return TheLadder().sets; }
-
-size_t SimdCapFromText(const char* text) {
-  if (text == nullptr) return kNoCap;
-  const std::span<const KernelSet* const> sets = CompiledKernelSets();
-  for (size_t i = 0; i < sets.size(); ++i) {
-    if (std::strcmp(text, sets[i]->name) == 0) return i;
-  }
-  return kNoCap;
+SimdChoice SimdChoiceFromText(const char* text) {
+  if (text == nullptr) return {};
+  if (text[0] != '-') return {.cap = PositionOf(text)};
+  const size_t position = PositionOf(text + 1);
+  return position != kNone && position > 0 ? SimdChoice{.leftOut = position} : SimdChoice{};
 }
 
 size_t SetsTheProcessorRuns() {
@@ -69,14 +48,43 @@ size_t SetsTheProcessorRuns() {
   return count;
 }
 
-std::span<const KernelSet* const> RunnableKernelSets() {
-  static const size_t count = [] {
-    const size_t cap = SimdCapFromText(std::getenv("ORV_SIMD"));
-    const size_t runs = SetsTheProcessorRuns();
-    return cap < runs ? cap + 1 : runs;
-  }();
-  return CompiledKernelSets().first(count);
+KernelLadder::KernelLadder(SimdChoice choice) {
+  const std::span<const KernelRung> rungs = ArchitectureRungs();
+  const size_t runs = SetsTheProcessorRuns();
+  const size_t end = choice.cap < runs ? choice.cap + 1 : runs;  // the positions that run
+  resolved_.reserve(rungs.size() + 1);  // no reallocation: sets_ points into it
+  resolved_.push_back(kKernelSetC);
+  own_.push_back(&kKernelSetC);
+  for (size_t position = 1; position <= rungs.size(); ++position) {
+    if (position == choice.leftOut) continue;
+    const KernelSet& own = *rungs[position - 1].set;
+    resolved_.push_back(FillFrom(own, resolved_.back()));
+    own_.push_back(&own);
+    if (position < end) ++runnable_;
+  }
+  for (const KernelSet& set : resolved_) sets_.push_back(&set);
 }
+
+const KernelSet& KernelLadder::Below(const KernelSet& own) const {
+  for (size_t i = 1; i < own_.size(); ++i) {
+    if (own_[i] == &own) return *sets_[i - 1];
+  }
+  return kKernelSetC;
+}
+
+std::span<const KernelSet* const> CompiledKernelSets() {
+  static const KernelLadder whole(SimdChoice{});
+  return whole.Sets();
+}
+
+const KernelLadder& ActiveKernelLadder() {
+  static const KernelLadder ladder(SimdChoiceFromText(std::getenv("ORV_SIMD")));
+  return ladder;
+}
+
+std::span<const KernelSet* const> RunnableKernelSets() { return ActiveKernelLadder().Runnable(); }
+
+const KernelSet& SetBelow(const KernelSet& own) { return ActiveKernelLadder().Below(own); }
 
 const KernelSet& ActiveKernelSet() {
   if (forcedSet != nullptr) return *forcedSet;

@@ -64,4 +64,10 @@ void TransposeInOrder(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptr
 
 extern const KernelSet kKernelSetC;
 
+// The set below `own` (a set as its file defines it) in the ladder the
+// kernels run with, resolved: the one that fills own's empty slots, the next
+// still in under ORV_SIMD. For work a set hands down, as the AVX2 2-byte turn
+// hands down its edges; the portable set for a set not in that ladder.
+const KernelSet& SetBelow(const KernelSet& own);
+
 }  // namespace orv::kernels

@@ -1,11 +1,11 @@
-// Processors without SIMD sets here: the portable set alone.
+// Processors without SIMD sets here: the portable set alone, and no MMX
+// (what such a build draws anyway: RowWalksTakeMmx in pixel_kernels.h).
 #include "kernels/kernel_dispatch.h"
-#include "kernels/pixel_kernels.h"
 
 namespace orv::kernels {
 
 std::span<const KernelRung> ArchitectureRungs() { return {}; }
 
-bool ProcessorHasMmx() { return false; }
+ProcessorTest ArchitectureMmxTest() { return nullptr; }
 
 }  // namespace orv::kernels

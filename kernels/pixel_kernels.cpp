@@ -1,5 +1,6 @@
 // The row mixes, transpositions and tint over plain pointers: the stride
 // rules; the arithmetic itself is the active kernel set's (kernel_dispatch.h).
+// And the answers about MMX, for every architecture.
 #include "kernels/pixel_kernels.h"
 
 #include "kernels/kernel_dispatch.h"
@@ -49,6 +50,18 @@ void TransposeFromColumns(const uint8_t* source, uint8_t* destination, int32_t c
     return;
   }
   transpose(source, sourceRow, destination, stride, count, n);
+}
+
+bool ProcessorHasMmx() {
+  const ProcessorTest test = ArchitectureMmxTest();
+  return test != nullptr && test();
+}
+
+// The one place that decides what a build for a processor other than x86
+// draws: one whose architecture has no MMX test.
+bool RowWalksTakeMmx() {
+  const ProcessorTest test = ArchitectureMmxTest();
+  return test == nullptr || test();
 }
 
 void TintPixels(const uint8_t* source, uint8_t* destination, ptrdiff_t count, int32_t bytesPerPixel,

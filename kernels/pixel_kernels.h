@@ -1,6 +1,6 @@
 // Pixel kernels over plain pointers: one row's mix, the transpositions of the
-// horizontal wipes, the colour transition's tint, and the processor's answer
-// about MMX. Each runs in whichever kernel set is active (kernel_dispatch.h).
+// horizontal wipes and the colour transition's tint, each run in whichever
+// kernel set is active (kernel_dispatch.h); and the answers about MMX.
 #pragma once
 
 #include <cstddef>
@@ -31,11 +31,18 @@ void TransposeFromColumns(const uint8_t* source, uint8_t* destination, int32_t c
 void TintPixels(const uint8_t* source, uint8_t* destination, ptrdiff_t count, int32_t bytesPerPixel,
                 uint32_t keep);
 
-// Whether the processor has MMX, as the processor itself answers: each
-// architecture's folder says (false where it has no such notion). Built
+// Whether the processor has MMX, as the processor itself answers: the
+// architecture's MMX test (kernel_dispatch.h), no where it has none. Built
 // without SIMD flags, it runs on every processor; the ladder's MMX rung asks
-// the same question. It never follows ORV_SIMD: what the asset records from
-// it picks the actors' row walks, whose output must not change with the cap.
+// the same question, and the about box shows the answer.
 bool ProcessorHasMmx();
+
+// Whether the actors' row walks take their MMX forms (at 16 bits, the fade's
+// 8-bit weights instead of its 5-bit ones). Where the architecture has an MMX
+// test, the processor's answer. Any other build (WebAssembly, a portable one)
+// previews the DLL as it plays on a processor with MMX, and so draws its
+// frames: yes. It never follows ORV_SIMD: what the asset records from it
+// picks the row walks, whose output must not change with the cap.
+bool RowWalksTakeMmx();
 
 }  // namespace orv::kernels

@@ -1,6 +1,7 @@
 // The tile walk shared by the SIMD transpositions: tiles of kTile x kTile
-// pixels moved in register blocks of kBlock x kBlock; the edges that do not
-// fill a block go to the portable form.
+// pixels moved in register blocks of kBlockRows source rows by kBlock
+// columns (square unless told); the edges that fill no block go to `edges`,
+// the portable form or the set below (SetBelow).
 //
 // Included only by the SIMD files. It sits in an unnamed namespace on
 // purpose: each file gets its own copy, built with that file's flags, and no
@@ -18,10 +19,11 @@ namespace {
 using BlockFn = void (*)(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
                          ptrdiff_t dstStride);
 
-template <int kBytes, int kBlock, int kTile, BlockFn block>
+template <int kBytes, int kBlock, int kTile, BlockFn block, int kBlockRows = kBlock>
 void TransposeBlocks(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
                      ptrdiff_t columns, ptrdiff_t rows, TransposeFn edges) {
-  const ptrdiff_t fullRows = rows - rows % kBlock;
+  static_assert(kTile % kBlock == 0 && kTile % kBlockRows == 0, "tiles of whole blocks");
+  const ptrdiff_t fullRows = rows - rows % kBlockRows;
   const ptrdiff_t fullColumns = columns - columns % kBlock;
   for (ptrdiff_t i0 = 0; i0 < fullRows; i0 += kTile) {
     const ptrdiff_t i1 = i0 + kTile < fullRows ? i0 + kTile : fullRows;
@@ -38,7 +40,7 @@ void TransposeBlocks(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrd
           for (ptrdiff_t b = 0; b < bytes; b += 64) __builtin_prefetch(row + b);
         }
       }
-      for (ptrdiff_t i = i0; i < i1; i += kBlock) {
+      for (ptrdiff_t i = i0; i < i1; i += kBlockRows) {
         for (ptrdiff_t j = j0; j < j1; j += kBlock) {
           block(src + i * srcStride + j * kBytes, srcStride, dst + j * dstStride + i * kBytes,
                 dstStride);

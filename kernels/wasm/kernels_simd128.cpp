@@ -9,6 +9,7 @@
 
 #include "kernels/kernel_set.h"
 #include "kernels/row_any.h"
+#include "kernels/tint_third.h"
 #include "kernels/transpose_tiles.h"
 
 namespace orv::kernels {
@@ -67,11 +68,6 @@ void Mix555Simd128(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n
                           MixField(A, B, weight, 10)));
   }
 }
-
-// Exact division by 3 of sums up to 765 in 32-bit lanes: sum * 21846 / 65536
-// exceeds sum / 3 by sum / 98304 < 1 / 3, less than any sum / 3 lacks of the
-// next whole number.
-constexpr int32_t kThird = 21846;
 
 // Per dword, the grey of bytes 0-2 (the fourth ignored) in bytes 0-2, the
 // fourth byte 0.

@@ -1,14 +1,12 @@
 // The WebAssembly ladder: the SIMD128 set where the build has it. An engine
 // that loaded the program runs every instruction in it, so the rung needs no
-// test.
-// A page in a browser stands where the module runs on Windows, whose every
-// processor has MMX: answering yes gives the 16-bit fade its users see there.
+// test. WebAssembly has no MMX (what a page draws anyway: RowWalksTakeMmx in
+// pixel_kernels.h).
 #include "kernels/kernel_dispatch.h"
-#include "kernels/pixel_kernels.h"
 
 namespace orv::kernels {
 
-bool ProcessorHasMmx() { return true; }
+ProcessorTest ArchitectureMmxTest() { return nullptr; }
 
 #if defined(ORV_WASM_SIMD128)
 extern const KernelSet kKernelSetSimd128;

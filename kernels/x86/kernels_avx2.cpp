@@ -6,11 +6,12 @@
 
 #include "kernels/kernel_set.h"
 #include "kernels/row_any.h"
+#include "kernels/tint_third.h"
 #include "kernels/transpose_tiles.h"
 
 namespace orv::kernels {
 
-extern const KernelSet kKernelSetSse2;
+extern const KernelSet kKernelSetAvx2;
 
 namespace {
 
@@ -101,10 +102,6 @@ void Mix555Avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, u
              Mix555x16(Load256(a + 2 * i), Load256(b + 2 * i), weightLow, weightHigh, weight8));
   }
 }
-
-// Exact division by 3 of sums up to 765: sum * 21846 / 65536 exceeds sum / 3
-// by sum / 98304 < 1 / 3, less than any sum / 3 lacks of the next whole number.
-constexpr short kThird = 21846;
 
 // Per dword, the grey of bytes 0-2 (the fourth ignored) in byte 2: one
 // multiply-add sums the bytes in pairs, the next weighs the pairs by kThird.
@@ -289,34 +286,13 @@ void Tint2Avx2(const uint8_t* source, uint8_t* destination, ptrdiff_t n, uint32_
   }
 }
 
-// Blocks of 16 source rows by 8 columns; what fills none goes to the SSE2
-// set's 8 x 8 blocks.
+// Blocks of 16 source rows by 8 columns. An edge up to 15 rows deep goes to
+// the set below rather than to the portable form: its smaller blocks (SSE2's
+// 8 x 8, where it is in) still take most of it.
 void Transpose2Avx2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,
                     ptrdiff_t columns, ptrdiff_t rows) {
-  const ptrdiff_t fullRows = rows - rows % 16;
-  const ptrdiff_t fullColumns = columns - columns % 8;
-  constexpr ptrdiff_t kTile = 64;
-  for (ptrdiff_t i0 = 0; i0 < fullRows; i0 += kTile) {
-    const ptrdiff_t i1 = i0 + kTile < fullRows ? i0 + kTile : fullRows;
-    for (ptrdiff_t j0 = 0; j0 < fullColumns; j0 += kTile) {
-      const ptrdiff_t j1 = j0 + kTile < fullColumns ? j0 + kTile : fullColumns;
-      for (ptrdiff_t i = i0; i < i1; i += 16) {
-        for (ptrdiff_t j = j0; j < j1; j += 8) {
-          Block16x8Of2(src + i * srcStride + j * 2, srcStride, dst + j * dstStride + i * 2,
-                       dstStride);
-        }
-      }
-    }
-  }
-  const TransposeFn edges = kKernelSetSse2.transpose2;
-  if (fullColumns < columns) {
-    edges(src + fullColumns * 2, srcStride, dst + fullColumns * dstStride, dstStride,
-          columns - fullColumns, rows);
-  }
-  if (fullRows < rows) {
-    edges(src + fullRows * srcStride, srcStride, dst + fullRows * 2, dstStride, fullColumns,
-          rows - fullRows);
-  }
+  TransposeBlocks<2, 8, 64, Block16x8Of2, 16>(src, srcStride, dst, dstStride, columns, rows,
+                                              SetBelow(kKernelSetAvx2).transpose2);
 }
 
 void Transpose3Avx2(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t dstStride,

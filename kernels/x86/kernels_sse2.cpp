@@ -8,6 +8,7 @@
 
 #include "kernels/kernel_set.h"
 #include "kernels/row_any.h"
+#include "kernels/tint_third.h"
 #include "kernels/transpose_tiles.h"
 
 namespace orv::kernels {
@@ -73,11 +74,6 @@ void Mix555Sse2(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, u
     Store128(out + 2 * i, Mix555x8(Load128(a + 2 * i), Load128(b + 2 * i), weight, weight8));
   }
 }
-
-// Exact division by 3 of sums up to 765 in 16 or 32 bits: sum * 21846 / 65536
-// exceeds sum / 3 by sum / 98304 < 1 / 3, less than any sum / 3 lacks of the
-// next whole number.
-constexpr short kThird = 21846;
 
 // Whole steps of 4 pixels. Bytes b and r of each pixel in one lane pair, g
 // and the fourth byte in another: one multiply-add each weighs in the

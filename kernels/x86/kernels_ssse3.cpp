@@ -10,6 +10,7 @@
 
 #include "kernels/kernel_set.h"
 #include "kernels/row_any.h"
+#include "kernels/tint_third.h"
 #include "kernels/transpose_tiles.h"
 
 namespace orv::kernels {
@@ -122,10 +123,6 @@ void Mix555Ssse3(const uint8_t* a, const uint8_t* b, uint8_t* out, ptrdiff_t n, 
              Mix555x8(Load128(a + 2 * i), Load128(b + 2 * i), weightLow, weightHigh, weight8));
   }
 }
-
-// Exact division by 3 of sums up to 765: sum * 21846 / 65536 exceeds sum / 3
-// by sum / 98304 < 1 / 3, less than any sum / 3 lacks of the next whole number.
-constexpr short kThird = 21846;
 
 // Per dword, the grey of bytes 0-2 (the fourth ignored) in byte 2: one
 // multiply-add sums the bytes in pairs, the next weighs the pairs by kThird.

@@ -2,9 +2,8 @@
 // processor. A new set is its file x86/kernels_<name>.cpp, one line in
 // x86/kernels.cmake with its flags and one line here, above the set it falls
 // back to by position.
-// The MMX rung's test is the processor's answer about MMX the asset records.
+// The MMX rung's test is the architecture's MMX test (pixel_kernels.h).
 #include "kernels/kernel_dispatch.h"
-#include "kernels/pixel_kernels.h"
 #include "kernels/x86/cpuid.h"
 
 namespace orv::kernels {
@@ -51,14 +50,10 @@ bool Runs() {
   return Meets(kNeeds);
 }
 
-}  // namespace
-
-bool ProcessorHasMmx() { return Meets(Needs{.leaf1Edx = 1u << 23}); }
-
-namespace {
+bool HasMmx() { return Meets(Needs{.leaf1Edx = 1u << 23}); }
 
 constexpr KernelRung kRungs[] = {
-    {&kKernelSetMmx, ProcessorHasMmx},
+    {&kKernelSetMmx, HasMmx},
     {&kKernelSetSse2, Runs<Needs{.leaf1Edx = 1u << 26}>},
     {&kKernelSetSsse3, Runs<Needs{.leaf1Edx = 1u << 26, .leaf1Ecx = 1u << 9}>},
     {&kKernelSetAvx2,  // AVX (leaf 1 ecx bit 28) and AVX2 (leaf 7 ebx bit 5)
@@ -68,5 +63,7 @@ constexpr KernelRung kRungs[] = {
 }  // namespace
 
 std::span<const KernelRung> ArchitectureRungs() { return kRungs; }
+
+ProcessorTest ArchitectureMmxTest() { return HasMmx; }
 
 }  // namespace orv::kernels

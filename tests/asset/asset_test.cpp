@@ -118,13 +118,13 @@ TEST_F(AssetTest, PlacingFailsCleanlyWithoutMemory) {
 
 // ---- the shared processor description ----
 
-// The processor test gives mmx 0 or 1, the processor's own answer (never
-// the ORV_SIMD cap); a pair with any other mmx value was copied from the
-// asset the test writes it into.
+// The processor test gives mmx 0 or 1, the row walks' answer (on x86 the
+// processor's own, never the ORV_SIMD cap); a pair with any other mmx value
+// was copied from the asset the test writes it into.
 TEST_F(AssetTest, ProcessorIsMeasuredOnceWhileTheMeasuringAssetLives) {
   Member& first = Place(0);
   const CpuFeatures measured = AssetFieldsOf(first).cpuFeatures;
-  EXPECT_EQ(measured.mmx, orv::kernels::ProcessorHasMmx() ? 1 : 0);
+  EXPECT_EQ(measured.mmx, orv::kernels::RowWalksTakeMmx() ? 1 : 0);
   EXPECT_EQ(measured.tested, 1);
 
   AssetFieldsOf(first).cpuFeatures.mmx = 7;  // marks the pair the next asset copies

@@ -42,34 +42,44 @@ void Rng::Fill(uint8_t* bytes, size_t count) {
   for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(engine_() >> 56);
 }
 
-GuardedBytes::GuardedBytes(size_t size) : size_(size) {
+const char* NameOf(Fence fence) { return fence == Fence::kEnd ? "end fenced" : "start fenced"; }
+
+// The mapping: a fence page, the pages that hold the bytes, a fence page.
+GuardedBytes::GuardedBytes(size_t size, Fence touching) : size_(size) {
 #if defined(_WIN32)
   SYSTEM_INFO info;
   GetSystemInfo(&info);
   const size_t page = info.dwPageSize;
   const size_t usable = (size + page - 1) / page * page;
-  mappingSize_ = usable + page;
+  mappingSize_ = usable + 2 * page;
   mapping_ = VirtualAlloc(nullptr, mappingSize_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
   if (mapping_ != nullptr) {
+    uint8_t* const first = static_cast<uint8_t*>(mapping_) + page;
     DWORD old;
-    VirtualProtect(static_cast<uint8_t*>(mapping_) + usable, page, PAGE_NOACCESS, &old);
-    data_ = static_cast<uint8_t*>(mapping_) + usable - size;
+    VirtualProtect(mapping_, page, PAGE_NOACCESS, &old);
+    VirtualProtect(first + usable, page, PAGE_NOACCESS, &old);
+    data_ = touching == Fence::kStart ? first : first + usable - size;
     return;
   }
 #elif (defined(__unix__) || defined(__APPLE__)) && !defined(__EMSCRIPTEN__)
   // (WebAssembly's memory has no pages to protect: mprotect there does
-  // nothing, so a read past the end goes unseen and the plain buffer serves.)
+  // nothing, so a read past either end goes unseen and the plain buffer
+  // serves.)
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   const size_t usable = (size + page - 1) / page * page;
-  mappingSize_ = usable + page;
+  mappingSize_ = usable + 2 * page;
   void* mapping =
       mmap(nullptr, mappingSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapping != MAP_FAILED) {
     mapping_ = mapping;
-    mprotect(static_cast<uint8_t*>(mapping_) + usable, page, PROT_NONE);
-    data_ = static_cast<uint8_t*>(mapping_) + usable - size;
+    uint8_t* const first = static_cast<uint8_t*>(mapping_) + page;
+    mprotect(mapping_, page, PROT_NONE);
+    mprotect(first + usable, page, PROT_NONE);
+    data_ = touching == Fence::kStart ? first : first + usable - size;
     return;
   }
+#else
+  (void)touching;
 #endif
   fallback_.resize(size + 1);
   data_ = fallback_.data();

@@ -35,11 +35,18 @@ class Rng {
   std::mt19937_64 engine_;
 };
 
-// Bytes whose end touches an inaccessible page where the system allows it,
-// so that a kernel reading past the end of a buffer faults at once.
+// Bytes between two inaccessible pages where the system allows it, so that
+// a kernel reading past the end of a buffer, or before its start, faults at
+// once. Pages fence whole pages only: the bytes touch one of the two, the
+// one after them (kEnd) or the one before them (kStart, which starts them on
+// a page boundary), and a test that wants both runs its case against each.
+enum class Fence { kEnd, kStart };
+inline constexpr Fence kFences[] = {Fence::kEnd, Fence::kStart};
+const char* NameOf(Fence fence);
+
 class GuardedBytes {
  public:
-  explicit GuardedBytes(size_t size);
+  explicit GuardedBytes(size_t size, Fence touching = Fence::kEnd);
   ~GuardedBytes();
   GuardedBytes(const GuardedBytes&) = delete;
   GuardedBytes& operator=(const GuardedBytes&) = delete;

@@ -1,7 +1,8 @@
 // The tint of every kernel set the processor runs against the grey written
 // from its formula: every channel sum 0..765 and every 5-5-5 pixel, random
 // pixels, every set of kept channels, lengths around each set's step, the
-// destination's surroundings and the source checked.
+// source against either fence, the destination's surroundings and the source
+// checked.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -69,14 +70,20 @@ TEST(Tint, EverySetMatchesTheFormula) {
       }
     }
     const std::vector<uint8_t> sourceCopy(source.data(), source.data() + source.size());
+    // The same pixels against the fence before them.
+    GuardedBytes sourceAtStart(source.size(), Fence::kStart);
+    std::copy(sourceCopy.begin(), sourceCopy.end(), sourceAtStart.data());
     std::vector<ptrdiff_t> lengths = {total, 0,  1,  2,  3,  7,  8,  9, 15,
                                       16,    17, 23, 24, 25, 31, 32, 33};
     for (int k = 0; k < Cases(16); ++k) lengths.push_back(rng.Between(34, 200));
     for (const ptrdiff_t n : lengths) {
-      // The last n pixels, so that reading past them faults.
-      const uint8_t* from = source.data() + (total - n) * bpp;
       const ptrdiff_t misalign = rng.Between(0, 3);
       for (int channels = 0; channels < 8; ++channels) {
+        // The last n pixels, so that reading past them faults, or for every
+        // other set of channels the first n, so that reading before them does.
+        const bool atStart = channels % 2 != 0;
+        const GuardedBytes& read = atStart ? sourceAtStart : source;
+        const uint8_t* from = atStart ? read.data() : read.data() + (total - n) * bpp;
         std::vector<uint8_t> target(static_cast<size_t>(n * bpp + 2 * kGuard + misalign));
         rng.Fill(target.data(), target.size());
         std::vector<uint8_t> expected = target;
@@ -85,10 +92,11 @@ TEST(Tint, EverySetMatchesTheFormula) {
           std::vector<uint8_t> actual = target;
           TintOf(set, bpp)(from, actual.data() + kGuard + misalign, n, KeepPattern(channels, bpp));
           const std::string what = std::string(set.name) + " bpp " + std::to_string(bpp) + " n " +
-                                   std::to_string(n) + " channels " + std::to_string(channels);
+                                   std::to_string(n) + " channels " + std::to_string(channels) +
+                                   (atStart ? ", first pixels" : ", last pixels");
           ASSERT_TRUE(SameBytes("destination", expected, actual.data(), kGuard + misalign, 0))
               << what;
-          ASSERT_TRUE(SameBytes("source", sourceCopy, source.data(), 0, 0)) << what;
+          ASSERT_TRUE(SameBytes("source", sourceCopy, read.data(), 0, 0)) << what;
         });
       }
     }

@@ -103,7 +103,8 @@ TEST(Transpositions, RoundTripsGiveTheBufferBack) {
 }
 
 // Packed source rows, and (TransposeRowsToColumns) rows further apart, as an
-// image's are, with the last row ending at the end of the source memory.
+// image's are, the source against the fence after its last row or before its
+// first.
 TEST(Transpositions, ToColumnsMatchesTheReference) {
   Rng rng(22);
   ForEachKernelSet([&](const KernelSet& set) {
@@ -115,7 +116,7 @@ TEST(Transpositions, ToColumnsMatchesTheReference) {
       const ptrdiff_t sourceRowBytes = columns * bpp + gap;
       const auto bytes = static_cast<size_t>(columns * rows * bpp);
       const auto sourceBytes = static_cast<size_t>((rows - 1) * sourceRowBytes + columns * bpp);
-      GuardedBytes source(sourceBytes);
+      GuardedBytes source(sourceBytes, round / 2 % 2 != 0 ? Fence::kStart : Fence::kEnd);
       rng.Fill(source.data(), sourceBytes);
       const std::vector<uint8_t> sourceCopy(source.data(), source.data() + sourceBytes);
       std::vector<uint8_t> target = RandomBytes(rng, bytes + 2 * kGuard);
@@ -146,13 +147,13 @@ struct FromCase {
 
 // Runs TransposeFromColumns into a random area big enough for every row the
 // stride can reach, the destination placed so that negative strides fit.
-testing::AssertionResult FromColumnsMatches(Rng& rng, const FromCase& c) {
+testing::AssertionResult FromColumnsMatches(Rng& rng, const FromCase& c, Fence fence) {
   const ptrdiff_t stride = c.stride;
   const ptrdiff_t reach = (c.count > 0 ? c.count - 1 : 0) * (stride < 0 ? -stride : stride);
   const ptrdiff_t span = static_cast<ptrdiff_t>(c.n > 0 ? c.n : 0) * c.bpp;
   const ptrdiff_t origin = kGuard + (stride < 0 ? reach : 0);
   const auto sourceBytes = static_cast<size_t>(c.count > 0 && c.n > 0 ? c.count * c.n * c.bpp : 0);
-  GuardedBytes source(sourceBytes);
+  GuardedBytes source(sourceBytes, fence);
   rng.Fill(source.data(), sourceBytes);
   const std::vector<uint8_t> sourceCopy(source.data(), source.data() + sourceBytes);
   std::vector<uint8_t> target = RandomBytes(rng, static_cast<size_t>(reach + span + 2 * kGuard));
@@ -163,6 +164,15 @@ testing::AssertionResult FromColumnsMatches(Rng& rng, const FromCase& c) {
                                               static_cast<int32_t>(stride > 0 ? stride : 0));
   if (result) result = SameBytes("source", sourceCopy, source.data(), 0, 0);
   return result << "; count " << c.count << " n " << c.n << " bpp " << c.bpp << " step " << c.step;
+}
+
+// The same with the source against each fence in turn.
+testing::AssertionResult FromColumnsMatches(Rng& rng, const FromCase& c) {
+  for (const Fence fence : kFences) {
+    testing::AssertionResult result = FromColumnsMatches(rng, c, fence);
+    if (!result) return result << ", source " << NameOf(fence);
+  }
+  return testing::AssertionSuccess();
 }
 
 // Target rows at least a column span apart (the offscreen image) and closer
