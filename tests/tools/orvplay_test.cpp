@@ -1372,20 +1372,19 @@ TEST_F(OrvplayTest, EachOutputKindStaysWithinItsMemoryBudget) {
   std::ofstream(dir / "big.png", std::ios::binary) << HeaderOnlyPng(8192, 8192, 200000);
   const std::vector<std::string> pictures{"OrvFade",    "--from", "a.png", "--to", "b.png",
                                           "--duration", "100",    "--fps", "20"};
-  using orvplay::VideoCodec;
   const struct {
     std::vector<std::string> output;
-    std::optional<VideoCodec> codec;
+    const orvplay::VideoCodecFacts* codec;
     int64_t bytesPerPixel;  // README's budget for the kind, beyond 30 MiB
   } cases[] = {
-      {{"--no-output"}, std::nullopt, 25},
-      {{"--frames", "f"}, std::nullopt, 25},
-      {{"--out", "x.png"}, std::nullopt, 30},
-      {{"--out", "x.gif"}, std::nullopt, 35},
-      {{"--out", "x.mp4"}, VideoCodec::kH264, 50},
-      {{"--out", "x.mp4", "--lossless"}, VideoCodec::kH264Rgb, 75},
-      {{"--out", "x.webm"}, VideoCodec::kVp9, 110},
-      {{"--out", "x.mkv"}, VideoCodec::kFfv1, 60 + 148},
+      {{"--no-output"}, nullptr, 25},
+      {{"--frames", "f"}, nullptr, 25},
+      {{"--out", "x.png"}, nullptr, 30},
+      {{"--out", "x.gif"}, nullptr, 35},
+      {{"--out", "x.mp4"}, &orvplay::kH264, 50},
+      {{"--out", "x.mp4", "--lossless"}, &orvplay::kH264Rgb, 75},
+      {{"--out", "x.webm"}, &orvplay::kVp9, 110},
+      {{"--out", "x.mkv"}, &orvplay::kFfv1, 60 + 148},
   };
   for (const auto& c : cases) {
     if (c.codec && !orvplay::kVideoBuilt) continue;

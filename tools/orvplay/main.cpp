@@ -338,13 +338,13 @@ std::optional<PictureSize> DeclaredSize(const Options& o) {
 }
 
 // The encoders a run uses: --out's, or the gallery's.
-std::vector<VideoCodec> VideoCodecsOf(const Options& o) {
-  std::vector<VideoCodec> codecs;
+std::vector<const VideoCodecFacts*> VideoCodecsOf(const Options& o) {
+  std::vector<const VideoCodecFacts*> codecs;
   if (const OutputKind* kind = OutputKindFor(o.out); kind && kind->writer == Writer::kVideo)
-    codecs.push_back(CodecFor(*kind, o.lossless));
+    codecs.push_back(&CodecFor(*kind, o.lossless));
   if (o.all && !o.outDir.empty())
     for (const OutputKind& k : kOutputKinds)
-      if (k.writer == Writer::kVideo && GalleryWrites(k)) codecs.push_back(CodecFor(k, false));
+      if (k.writer == Writer::kVideo && GalleryWrites(k)) codecs.push_back(&CodecFor(k, false));
   return codecs;
 }
 
@@ -358,9 +358,9 @@ void CheckMemoryLimit(const Options& o, int64_t width, int64_t height) {
   const int64_t pixels = width * height;
   int64_t need = pixels * kRunBytesPerPixel;
   std::string what;
-  for (const VideoCodec codec : VideoCodecsOf(o)) {
-    need += VideoBytes(codec, pixels);
-    what += std::string(what.empty() ? " with " : " and ") + FactsOf(codec).name;
+  for (const VideoCodecFacts* codec : VideoCodecsOf(o)) {
+    need += VideoBytes(*codec, pixels);
+    what += std::string(what.empty() ? " with " : " and ") + codec->name;
   }
   need = need / 10 * 9;
   constexpr int64_t kMiB = 1 << 20;

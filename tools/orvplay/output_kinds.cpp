@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 
 #include "tools/args.h"
 
@@ -26,14 +27,14 @@ std::vector<std::string> OutputExtensions() {
   return extensions;
 }
 
-int64_t VideoBytes(VideoCodec codec, int64_t pixels) {
-  const VideoCodecFacts& facts = FactsOf(codec);
+int64_t VideoBytes(const VideoCodecFacts& codec, int64_t pixels) {
   constexpr int64_t kPacketCap = int64_t(1) << 31;
-  return pixels * facts.bytesPerPixel + std::min(pixels * facts.packetBytesPerPixel, kPacketCap);
+  return pixels * codec.bytesPerPixel + std::min(pixels * codec.packetBytesPerPixel, kPacketCap);
 }
 
-VideoCodec CodecFor(const OutputKind& kind, bool lossless) {
-  return lossless && kind.lossless ? *kind.lossless : kind.codec.value();
+const VideoCodecFacts& CodecFor(const OutputKind& kind, bool lossless) {
+  if (!kind.codec) throw std::logic_error(std::string(kind.extension) + " is not a video kind");
+  return lossless && kind.lossless ? *kind.lossless : *kind.codec;
 }
 
 }  // namespace orvplay
