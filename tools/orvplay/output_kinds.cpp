@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "tools/args.h"
+#include "tools/orvplay/outputs.h"
 
 namespace orvplay {
 
@@ -35,6 +36,23 @@ int64_t VideoBytes(const VideoCodecFacts& codec, int64_t pixels) {
 const VideoCodecFacts& CodecFor(const OutputKind& kind, bool lossless) {
   if (!kind.codec) throw std::logic_error(std::string(kind.extension) + " is not a video kind");
   return lossless && kind.lossless ? *kind.lossless : *kind.codec;
+}
+
+std::unique_ptr<Output> OpenGifOutput(std::unique_ptr<orvtools::OutputFile> file,
+                                      const OutputRun& run) {
+  return std::make_unique<GifOutput>(std::move(file), run.width, run.height, run.duration);
+}
+
+std::unique_ptr<Output> OpenSheetOutput(std::unique_ptr<orvtools::OutputFile> file,
+                                        const OutputRun& run) {
+  return std::make_unique<SheetOutput>(std::move(file), SheetTitle{run.heading, run.settings},
+                                       run.expectedSteps);
+}
+
+std::unique_ptr<Output> OpenVideoOutput(std::unique_ptr<orvtools::OutputFile> file,
+                                        const OutputRun& run) {
+  return std::make_unique<VideoOutput>(std::move(file), run.width, run.height, run.fps,
+                                       run.lossless);
 }
 
 }  // namespace orvplay

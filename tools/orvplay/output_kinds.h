@@ -1,16 +1,41 @@
-// What orvplay can write with --out, one entry per kind of file. Option
-// parsing, the usage text, the choice of writer, the gallery and the video
-// encoder all read this table; a kind is added here and nowhere else.
+// What orvplay can write with --out, one row per kind of file. Option
+// parsing, the usage text, the writers, the gallery, the check of pipes and
+// of memory and the video encoder all read this table; a kind is added here
+// and nowhere else.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+namespace orvtools {
+class OutputFile;
+}
+
 namespace orvplay {
 
-// What writes a kind of file.
-enum class Writer { kGif, kSheet, kVideo };
+class Output;
+
+// What a writer is told of the run it records.
+struct OutputRun {
+  int32_t width = 0, height = 0;  // the pictures'
+  int32_t duration = 0, fps = 0;
+  int32_t expectedSteps = 0;
+  bool lossless = false;
+  std::string heading, settings;  // a contact sheet's title
+};
+
+// A kind's writer: its output on a file opened before the playback.
+using OpenOutput = std::unique_ptr<Output> (*)(std::unique_ptr<orvtools::OutputFile> file,
+                                               const OutputRun& run);
+std::unique_ptr<Output> OpenGifOutput(std::unique_ptr<orvtools::OutputFile> file,
+                                      const OutputRun& run);
+std::unique_ptr<Output> OpenSheetOutput(std::unique_ptr<orvtools::OutputFile> file,
+                                        const OutputRun& run);
+// Through FFmpeg's libraries, with the row's container and encoder.
+std::unique_ptr<Output> OpenVideoOutput(std::unique_ptr<orvtools::OutputFile> file,
+                                        const OutputRun& run);
 
 // How a video's pixels come from the pictures' RGB.
 enum class ColourMatrix {
@@ -99,9 +124,11 @@ inline constexpr GalleryPlace kGalleryPlaces[] = {GalleryPlace::kVideo, GalleryP
 
 struct OutputKind {
   const char* extension;  // lower case, with the dot
-  Writer writer;
+  OpenOutput open;
   const char* help;  // its line in the usage text
   GalleryPlace gallery = GalleryPlace::kNone;
+  // Written front to back, so that a pipe or device as --out can take it.
+  bool streams = false;
   // For video: the container (FFmpeg's name), the encoder, and the one
   // --lossless picks (none: --lossless is refused for this kind).
   const char* container = nullptr;
@@ -110,6 +137,8 @@ struct OutputKind {
   // What --lossless changes, for the usage text; none when it changes nothing.
   const char* losslessHelp = nullptr;
 
+  // Written through the video library, which needs FFmpeg.
+  constexpr bool IsVideo() const { return codec != nullptr; }
   constexpr bool TakesLossless() const { return lossless != nullptr; }
 };
 
@@ -118,15 +147,17 @@ struct OutputKind {
 // contact sheet's few bytes a pixel are left out.
 inline constexpr OutputKind kOutputKinds[] = {
     {.extension = ".gif",
-     .writer = Writer::kGif,
+     .open = OpenGifOutput,
      .help = "an animated GIF, timed as the steps (duration + 1 s hold)",
-     .gallery = GalleryPlace::kAnimation},
+     .gallery = GalleryPlace::kAnimation,
+     .streams = true},
     {.extension = ".png",
-     .writer = Writer::kSheet,
+     .open = OpenSheetOutput,
      .help = "a contact sheet: frames at evenly spaced times",
-     .gallery = GalleryPlace::kSheet},
+     .gallery = GalleryPlace::kSheet,
+     .streams = true},
     {.extension = ".mp4",
-     .writer = Writer::kVideo,
+     .open = OpenVideoOutput,
      .help = "H.264 video, yuv420p, one frame per step at --fps",
      .gallery = GalleryPlace::kVideo,
      .container = "mp4",
@@ -134,23 +165,25 @@ inline constexpr OutputKind kOutputKinds[] = {
      .lossless = &kH264Rgb,
      .losslessHelp = "H.264 RGB at qp 0, the pixels exactly"},
     {.extension = ".webm",
-     .writer = Writer::kVideo,
+     .open = OpenVideoOutput,
      .help = "VP9 video, yuv420p (odd sides padded to even in both)",
      .container = "webm",
      .codec = &kVp9},
     {.extension = ".mkv",
-     .writer = Writer::kVideo,
+     .open = OpenVideoOutput,
      .help = "FFV1 video, lossless RGB",
      .container = "matroska",
      .codec = &kFfv1,
      .lossless = &kFfv1},
 };
 
-// Each entry says what its writer needs, and each gallery place has one kind.
+// Each row has a writer and what that writer needs, and each gallery place
+// has one kind.
 constexpr bool OutputKindsAreWhole() {
   int places[4] = {};
   for (const OutputKind& k : kOutputKinds) {
-    const bool video = k.writer == Writer::kVideo;
+    if (!k.open || !k.extension || !k.help) return false;
+    const bool video = k.open == OpenVideoOutput;
     if (video != (k.container && k.codec)) return false;
     if (!video && k.lossless) return false;
     ++places[int(k.gallery)];

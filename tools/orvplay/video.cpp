@@ -77,8 +77,7 @@ VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t he
                            bool lossless)
     : state_(std::make_unique<State>(file)) {
   const OutputKind* kind = OutputKindFor(file.path());
-  if (!kind || kind->writer != Writer::kVideo)
-    throw std::logic_error(file.path() + ": not a video name");
+  if (!kind || !kind->IsVideo()) throw std::logic_error(file.path() + ": not a video name");
   state_->writer.reset(OpenVideoFunction(file.path())(
       *state_, kind->container, CodecFor(*kind, lossless), width, height, fps));
 }
