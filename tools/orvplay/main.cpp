@@ -121,25 +121,18 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
 
   std::vector<std::unique_ptr<Output>> outputs;
   if (o.noOutput) outputs.push_back(std::make_unique<MemoryOutput>());
+  const OutputRun run{.width = from.width,
+                      .height = from.height,
+                      .duration = o.duration,
+                      .fps = o.fps,
+                      .expectedSteps = expected,
+                      .lossless = o.lossless,
+                      .heading = t.displayName + " (" + t.symbol + ")",
+                      .settings = SettingsText(o, s, t.takesColor)};
   for (auto& file : d.files) {
     // Each file was checked against the table of kinds when it was named.
     const OutputKind& kind = *OutputKindFor(file->path());
-    switch (kind.writer) {
-      case Writer::kGif:
-        outputs.push_back(
-            std::make_unique<GifOutput>(std::move(file), from.width, from.height, o.duration));
-        break;
-      case Writer::kSheet:
-        outputs.push_back(std::make_unique<SheetOutput>(
-            std::move(file),
-            SheetTitle{t.displayName + " (" + t.symbol + ")", SettingsText(o, s, t.takesColor)},
-            expected));
-        break;
-      case Writer::kVideo:
-        outputs.push_back(std::make_unique<VideoOutput>(std::move(file), from.width, from.height,
-                                                        o.fps, o.lossless));
-        break;
-    }
+    outputs.push_back(kind.open(std::move(file), run));
   }
   if (d.frames) outputs.push_back(std::make_unique<FramesOutput>(*d.frames, expected));
 
@@ -165,7 +158,7 @@ Played PlayOne(Stage& stage, const Transition& t, const Options& o, const Pictur
 
 // The gallery's kinds that this orvplay writes.
 bool GalleryWrites(const OutputKind& kind) {
-  return kind.gallery != GalleryPlace::kNone && (kind.writer != Writer::kVideo || kVideoBuilt);
+  return kind.gallery != GalleryPlace::kNone && (!kind.IsVideo() || kVideoBuilt);
 }
 
 // A transition's file of the kind at a place in the gallery; none when this
@@ -203,8 +196,7 @@ std::vector<const Transition*> ChooseTransitions(const Stage& stage, const Optio
       if (t.takesColor) takers += (takers.empty() ? "" : ", ") + t.symbol;
     throw UsageError("--color is for " + takers + " only, not " + chosen[0]->symbol);
   }
-  if (const OutputKind* kind = OutputKindFor(o.out);
-      kind && kind->writer == Writer::kVideo && !kVideoBuilt)
+  if (const OutputKind* kind = OutputKindFor(o.out); kind && kind->IsVideo() && !kVideoBuilt)
     throw std::runtime_error(o.out + ": " + NoVideoReason());
   return chosen;
 }
@@ -221,7 +213,7 @@ struct Opened {
 void CheckStreamOutput(const Options& o) {
   if (o.out.empty() || !orvtools::IsStream(o.out)) return;
   const OutputKind& kind = *OutputKindFor(o.out);
-  if (kind.writer == Writer::kVideo)
+  if (!kind.streams)
     throw UsageError("--out " + o.out + " is a pipe or device, and " + kind.extension +
                      " video goes back to finish its header: name a file");
   if (!o.framesDir.empty())
@@ -342,13 +334,13 @@ std::optional<PictureSize> DeclaredSize(const Options& o) {
 }
 
 // The encoders a run uses: --out's, or the gallery's.
-std::vector<VideoCodec> VideoCodecsOf(const Options& o) {
-  std::vector<VideoCodec> codecs;
-  if (const OutputKind* kind = OutputKindFor(o.out); kind && kind->writer == Writer::kVideo)
-    codecs.push_back(CodecFor(*kind, o.lossless));
+std::vector<const VideoCodecFacts*> VideoCodecsOf(const Options& o) {
+  std::vector<const VideoCodecFacts*> codecs;
+  if (const OutputKind* kind = OutputKindFor(o.out); kind && kind->IsVideo())
+    codecs.push_back(&CodecFor(*kind, o.lossless));
   if (o.all && !o.outDir.empty())
     for (const OutputKind& k : kOutputKinds)
-      if (k.writer == Writer::kVideo && GalleryWrites(k)) codecs.push_back(CodecFor(k, false));
+      if (k.IsVideo() && GalleryWrites(k)) codecs.push_back(&CodecFor(k, false));
   return codecs;
 }
 
@@ -362,9 +354,9 @@ void CheckMemoryLimit(const Options& o, int64_t width, int64_t height) {
   const int64_t pixels = width * height;
   int64_t need = pixels * kRunBytesPerPixel;
   std::string what;
-  for (const VideoCodec codec : VideoCodecsOf(o)) {
-    need += VideoBytes(codec, pixels);
-    what += std::string(what.empty() ? " with " : " and ") + FactsOf(codec).name;
+  for (const VideoCodecFacts* codec : VideoCodecsOf(o)) {
+    need += VideoBytes(*codec, pixels);
+    what += std::string(what.empty() ? " with " : " and ") + codec->name;
   }
   need = need / 10 * 9;
   constexpr int64_t kMiB = 1 << 20;

@@ -25,7 +25,7 @@ std::string LosslessNames(const char* between, bool withCodec) {
   for (const OutputKind& k : kOutputKinds) {
     if (!k.TakesLossless()) continue;
     names += (names.empty() ? "FILE" : between + std::string("FILE")) + k.extension;
-    if (withCodec) names += std::string(" (") + FactsOf(*k.lossless).name + ")";
+    if (withCodec) names += std::string(" (") + k.lossless->name + ")";
   }
   return names;
 }

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 
 #include "tools/args.h"
+#include "tools/orvplay/outputs.h"
 
 namespace orvplay {
 
@@ -26,14 +28,31 @@ std::vector<std::string> OutputExtensions() {
   return extensions;
 }
 
-int64_t VideoBytes(VideoCodec codec, int64_t pixels) {
-  const VideoCodecFacts& facts = FactsOf(codec);
+int64_t VideoBytes(const VideoCodecFacts& codec, int64_t pixels) {
   constexpr int64_t kPacketCap = int64_t(1) << 31;
-  return pixels * facts.bytesPerPixel + std::min(pixels * facts.packetBytesPerPixel, kPacketCap);
+  return pixels * codec.bytesPerPixel + std::min(pixels * codec.packetBytesPerPixel, kPacketCap);
 }
 
-VideoCodec CodecFor(const OutputKind& kind, bool lossless) {
-  return lossless && kind.lossless ? *kind.lossless : kind.codec.value();
+const VideoCodecFacts& CodecFor(const OutputKind& kind, bool lossless) {
+  if (!kind.codec) throw std::logic_error(std::string(kind.extension) + " is not a video kind");
+  return lossless && kind.lossless ? *kind.lossless : *kind.codec;
+}
+
+std::unique_ptr<Output> OpenGifOutput(std::unique_ptr<orvtools::OutputFile> file,
+                                      const OutputRun& run) {
+  return std::make_unique<GifOutput>(std::move(file), run.width, run.height, run.duration);
+}
+
+std::unique_ptr<Output> OpenSheetOutput(std::unique_ptr<orvtools::OutputFile> file,
+                                        const OutputRun& run) {
+  return std::make_unique<SheetOutput>(std::move(file), SheetTitle{run.heading, run.settings},
+                                       run.expectedSteps);
+}
+
+std::unique_ptr<Output> OpenVideoOutput(std::unique_ptr<orvtools::OutputFile> file,
+                                        const OutputRun& run) {
+  return std::make_unique<VideoOutput>(std::move(file), run.width, run.height, run.fps,
+                                       run.lossless);
 }
 
 }  // namespace orvplay

@@ -76,7 +76,10 @@ struct VideoEncoder::State final : VideoSink {
 VideoEncoder::VideoEncoder(orvtools::OutputFile& file, int32_t width, int32_t height, int32_t fps,
                            bool lossless)
     : state_(std::make_unique<State>(file)) {
-  state_->writer.reset(OpenVideoFunction(file.path())(*state_, width, height, fps, lossless));
+  const OutputKind* kind = OutputKindFor(file.path());
+  if (!kind || !kind->IsVideo()) throw std::logic_error(file.path() + ": not a video name");
+  state_->writer.reset(OpenVideoFunction(file.path())(
+      *state_, kind->container, CodecFor(*kind, lossless), width, height, fps));
 }
 
 VideoEncoder::~VideoEncoder() = default;

@@ -1,11 +1,6 @@
 // Video files, written through FFmpeg's libraries one frame at a time. What
-// each name is written as (container, encoder, what --lossless picks) is its
-// entry in output_kinds.h; every encoder is set up so:
-//   H.264      yuv420p, BT.709 (plays everywhere); an odd width or height is
-//              padded to even by repeating the last column or row
-//   H.264 RGB  at qp 0 (exact, but few players show it)
-//   VP9        yuv420p, realtime mode at a high speed setting, padded the same
-//   FFV1       bgr0 (always lossless)
+// each name is written as (container, encoder and its settings, what
+// --lossless picks) is its row in output_kinds.h.
 // Frame k is shown from k / fps to (k + 1) / fps: a constant frame rate.
 #pragma once
 

@@ -14,6 +14,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -49,56 +50,6 @@ std::string AvError(int code, size_t frameBytes, bool external) {
 // not grow with the machine. Each encoder splits a frame among its threads
 // (slices or rows) rather than holding one frame per thread.
 int ThreadCount() { return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
-
-// The encoder's pixels and settings for each codec.
-void SetUp(AVCodecContext* c, VideoCodec codec) {
-  switch (codec) {
-    case VideoCodec::kH264:
-    case VideoCodec::kVp9:
-      c->pix_fmt = AV_PIX_FMT_YUV420P;
-      // BT.709 in the limited range, said in the stream, so that players
-      // turn it back into the same colours.
-      c->color_range = AVCOL_RANGE_MPEG;
-      c->colorspace = AVCOL_SPC_BT709;
-      c->color_primaries = AVCOL_PRI_BT709;
-      c->color_trc = AVCOL_TRC_BT709;
-      // Neither encoder looks ahead or holds frames back: each frame is
-      // encoded as it comes, so memory stays that of a few frames (a 4096 x
-      // 4096 picture is 25 MB a frame) however long the video. x264's
-      // zerolatency also splits each frame among the threads in slices.
-      if (codec == VideoCodec::kH264) {
-        av_opt_set(c->priv_data, "preset", "veryfast", 0);
-        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
-        av_opt_set(c->priv_data, "crf", "18", 0);
-      } else {
-        // The default (good) mode takes about seven times as long.
-        av_opt_set(c->priv_data, "deadline", "realtime", 0);
-        av_opt_set(c->priv_data, "cpu-used", "8", 0);
-        av_opt_set(c->priv_data, "row-mt", "1", 0);
-        av_opt_set(c->priv_data, "lag-in-frames", "0", 0);
-        av_opt_set(c->priv_data, "crf", "24", 0);
-        c->bit_rate = 0;
-      }
-      break;
-    case VideoCodec::kH264Rgb:
-      c->pix_fmt = AV_PIX_FMT_RGB24;
-      av_opt_set(c->priv_data, "preset", "veryfast", 0);
-      // Without it x264 keeps a lookahead and a frame per thread in flight.
-      av_opt_set(c->priv_data, "tune", "zerolatency", 0);
-      av_opt_set(c->priv_data, "qp", "0", 0);
-      break;
-    case VideoCodec::kFfv1:
-      c->pix_fmt = AV_PIX_FMT_BGR0;
-      // Slices, so that the threads share a frame. Level 3 cuts a frame into
-      // at least two slices each way: FFmpeg refuses that for a column of
-      // pixels and gets the pixels wrong in slices a pixel or two across,
-      // so a picture under 4 on a side takes level 1, which has no slices
-      // and is as exact.
-      c->level = c->width < 4 || c->height < 4 ? 1 : 3;
-      c->thread_type = FF_THREAD_SLICE;
-      break;
-  }
-}
 
 struct State {
   VideoSink& file;
@@ -164,10 +115,12 @@ struct State {
 
   // The steps of starting a video, in order.
   void StartContainer(const char* container);
-  void OpenEncoder(VideoCodec kind, int32_t codedW, int32_t codedH, int32_t fps);
+  void OpenEncoder(const VideoCodecFacts& facts, AVPixelFormat pixels, int32_t codedW,
+                   int32_t codedH, int32_t fps);
+  void SetOptions(const char* options);
   void StartFile();  // the stream, the file's writer, the header
-  // The frame the encoder takes, the conversion into it (BT.709 for yuv420p)
-  // and, for a padded video, the picture padded to even sides.
+  // The frame the encoder takes, the conversion into it (BT.709 where the
+  // encoder's record says so) and, for a padded video, the padded picture.
   void PrepareFrames(bool bt709);
 
   // Sends a frame (or, with none, the end) and writes every packet ready.
@@ -191,11 +144,12 @@ void State::StartContainer(const char* container) {
         "starting the container");
 }
 
-void State::OpenEncoder(VideoCodec kind, int32_t codedW, int32_t codedH, int32_t fps) {
-  const char* name = FactsOf(kind).ffmpegName;
+void State::OpenEncoder(const VideoCodecFacts& facts, AVPixelFormat pixels, int32_t codedW,
+                        int32_t codedH, int32_t fps) {
+  const char* name = facts.ffmpegName;
   const AVCodec* encoder = avcodec_find_encoder_by_name(name);
   if (!encoder) throw std::runtime_error(what + ": this FFmpeg has no " + name + " encoder");
-  external = kind != VideoCodec::kFfv1;
+  external = facts.external;
   codec = avcodec_alloc_context3(encoder);
   frame = av_frame_alloc();
   packet = av_packet_alloc();
@@ -207,9 +161,32 @@ void State::OpenEncoder(VideoCodec kind, int32_t codedW, int32_t codedH, int32_t
   c->framerate = AVRational{fps, 1};
   c->sample_aspect_ratio = AVRational{1, 1};
   c->thread_count = ThreadCount();
-  SetUp(c, kind);
+  c->pix_fmt = pixels;
+  if (facts.matrix == ColourMatrix::kBt709) {
+    c->color_range = AVCOL_RANGE_MPEG;
+    c->colorspace = AVCOL_SPC_BT709;
+    c->color_primaries = AVCOL_PRI_BT709;
+    c->color_trc = AVCOL_TRC_BT709;
+  }
+  SetOptions(facts.options);
+  if (codedW < 4 || codedH < 4) SetOptions(facts.narrowOptions);
   if (format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   Check(avcodec_open2(c, encoder, nullptr), "opening the encoder");
+}
+
+// Options go to the encoder's own settings first, then to the common ones; an
+// option the encoder has neither of is an error, not a setting left out.
+void State::SetOptions(const char* options) {
+  AVDictionary* dict = nullptr;
+  int code = av_dict_parse_string(&dict, options, "=", ":", 0);
+  if (code >= 0) code = av_opt_set_dict2(codec, &dict, AV_OPT_SEARCH_CHILDREN);
+  const AVDictionaryEntry* left = av_dict_get(dict, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+  const std::string unknown = left ? left->key : "";
+  av_dict_free(&dict);
+  Check(code, "setting the encoder's options");
+  if (!unknown.empty())
+    throw std::runtime_error(what + ": this FFmpeg's " + codec->codec->name + " has no option " +
+                             unknown);
 }
 
 void State::StartFile() {
@@ -263,7 +240,8 @@ void State::PrepareFrames(bool bt709) {
 // The writer orvplay gets: the steps above in order, then a frame at a time.
 class FfmpegWriter final : public VideoWriter {
  public:
-  FfmpegWriter(VideoSink& file, int32_t width, int32_t height, int32_t fps, bool lossless);
+  FfmpegWriter(VideoSink& file, const char* container, const VideoCodecFacts& codec, int32_t width,
+               int32_t height, int32_t fps);
   void Add(const Picture& picture) override;
   void Finish() override;
 
@@ -271,27 +249,30 @@ class FfmpegWriter final : public VideoWriter {
   State s;
 };
 
-FfmpegWriter::FfmpegWriter(VideoSink& file, int32_t width, int32_t height, int32_t fps,
-                           bool lossless)
+FfmpegWriter::FfmpegWriter(VideoSink& file, const char* container, const VideoCodecFacts& codec,
+                           int32_t width, int32_t height, int32_t fps)
     : s(file) {
   // The encoders' own reports (settings, statistics) are not for the user;
   // what goes wrong comes back as an error code and is reported by us.
   av_log_set_level(AV_LOG_ERROR);
-  const OutputKind* kind = OutputKindFor(file.path());
-  if (!kind || kind->writer != Writer::kVideo)
-    throw std::logic_error(file.path() + ": not a video name");
-  const VideoCodec codec = CodecFor(*kind, lossless);
-  s.what = file.path() + " (" + FactsOf(codec).name + ")";
+  s.what = file.path() + " (" + codec.name + ")";
   s.width = width;
   s.height = height;
   s.frameBytes = size_t(width) * size_t(height) * 3;
-  const bool even = FactsOf(codec).subsampled;
-  const int32_t codedW = width + (even ? width & 1 : 0), codedH = height + (even ? height & 1 : 0);
+  const AVPixelFormat pixels = av_get_pix_fmt(codec.pixels);
+  const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(pixels);
+  if (!layout)
+    throw std::runtime_error(s.what + ": this FFmpeg has no " + codec.pixels + " pixels");
+  // Colour planes at a fraction of the picture's size (yuv420p: half each
+  // way) need sides that fraction divides: the picture is padded to them.
+  const int32_t stepW = 1 << layout->log2_chroma_w, stepH = 1 << layout->log2_chroma_h;
+  const int32_t codedW = (width + stepW - 1) / stepW * stepW,
+                codedH = (height + stepH - 1) / stepH * stepH;
   s.padded = codedW != width || codedH != height;
-  s.StartContainer(kind->container);
-  s.OpenEncoder(codec, codedW, codedH, fps);
+  s.StartContainer(container);
+  s.OpenEncoder(codec, pixels, codedW, codedH, fps);
   s.StartFile();
-  s.PrepareFrames(even);
+  s.PrepareFrames(codec.matrix == ColourMatrix::kBt709);
 }
 
 void FfmpegWriter::Add(const Picture& picture) {
@@ -335,6 +316,7 @@ void FfmpegWriter::Finish() {
 }  // namespace orvplay
 
 extern "C" [[gnu::visibility("default")]] orvplay::VideoWriter* OrvplayOpenVideo(
-    orvplay::VideoSink& file, int32_t width, int32_t height, int32_t fps, bool lossless) {
-  return new orvplay::FfmpegWriter(file, width, height, fps, lossless);
+    orvplay::VideoSink& file, const char* container, const orvplay::VideoCodecFacts& codec,
+    int32_t width, int32_t height, int32_t fps) {
+  return new orvplay::FfmpegWriter(file, container, codec, width, height, fps);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/orvplay/output_kinds.h"
 #include "tools/picture.h"
 
 namespace orvplay {
@@ -33,8 +34,9 @@ class VideoWriter {
 
 }  // namespace orvplay
 
-// The library's one export: a new writer of a video of the sink's kind, or
-// an exception naming the file and the reason.
-extern "C" orvplay::VideoWriter* OrvplayOpenVideo(orvplay::VideoSink& file, int32_t width,
-                                                  int32_t height, int32_t fps, bool lossless);
+// The library's one export: a new writer of a video in the container (FFmpeg's
+// name) through the encoder, or an exception naming the file and the reason.
+extern "C" orvplay::VideoWriter* OrvplayOpenVideo(orvplay::VideoSink& file, const char* container,
+                                                  const orvplay::VideoCodecFacts& codec,
+                                                  int32_t width, int32_t height, int32_t fps);
 using OrvplayOpenVideoFn = decltype(&OrvplayOpenVideo);
