@@ -15,8 +15,7 @@
 // Each row's operations table, defined as extern const in its actor's file.
 // Every slot has to be given there: ActorOps's slots have no defaults.
 namespace orv::actors {
-#define ORV_ACTOR_OPS(index, symbol, displayName, className, classId, Fields, ops, ...) \
-  extern const ActorOps ops;
+#define ORV_ACTOR_OPS(Fields, ops, ...) extern const ActorOps ops;
 ORV_TRANSITIONS(ORV_ACTOR_OPS)
 #undef ORV_ACTOR_OPS
 }  // namespace orv::actors
@@ -45,21 +44,27 @@ struct Transition {
   TransitionMedia media;
 };
 
-#define ORV_TRANSITION_DESCRIPTOR(index, symbol, displayName, className, classId, Fields, ops, \
-                                  assetCaps, transitionCaps, media)                            \
-  Transition{TransitionIndex{index},                                                           \
-             symbol,                                                                           \
-             displayName,                                                                      \
-             classId,                                                                          \
-             static_cast<int32_t>(sizeof(Instance<actors::Fields>)),                           \
-             actors::InitializeActor<actors::Fields>,                                          \
-             actors::TerminateActor<actors::Fields>,                                           \
-             &actors::ops,                                                                     \
-             kActorInterfaces<actors::ops>,                                                    \
-             actors::AssetSlotOf<actors::Fields>,                                              \
-             assetCaps,                                                                        \
-             transitionCaps,                                                                   \
-             media},
+// The module's descriptor of a row.
+template <class Fields, const ActorOps& Ops>
+consteval Transition Describe(const TransitionRow& given) {
+  const TransitionRow row = Given(given);
+  return Transition{TransitionIndex{row.index},
+                    row.symbol,
+                    row.displayName,
+                    row.classId,
+                    static_cast<int32_t>(sizeof(Instance<Fields>)),
+                    actors::InitializeActor<Fields>,
+                    actors::TerminateActor<Fields>,
+                    &Ops,
+                    kActorInterfaces<Ops>,
+                    actors::AssetSlotOf<Fields>,
+                    row.assetCaps,
+                    row.transitionCaps,
+                    row.media};
+}
+
+#define ORV_TRANSITION_DESCRIPTOR(Fields, ops, ...) \
+  Describe<actors::Fields, actors::ops>(TransitionRow __VA_ARGS__),
 inline constexpr Transition kTransitions[] = {ORV_TRANSITIONS(ORV_TRANSITION_DESCRIPTOR)};
 #undef ORV_TRANSITION_DESCRIPTOR
 

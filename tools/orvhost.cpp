@@ -25,7 +25,8 @@ struct NamedId {
   Guid id;
   const char* name;
 };
-#define ORV_ACTOR_CLASS(index, symbol, displayName, className, classId, ...) {classId, className},
+#define ORV_ACTOR_CLASS(Fields, ops, ...) \
+  {TransitionRow __VA_ARGS__.classId, TransitionRow __VA_ARGS__.className},
 const NamedId kActorClasses[] = {ORV_TRANSITIONS(ORV_ACTOR_CLASS)};
 #undef ORV_ACTOR_CLASS
 const NamedId kOtherIds[] = {
