@@ -198,7 +198,7 @@ TEST_F(Faults, BuffersTheHeapCannotGivePlayACut) {
 
 TEST_F(Faults, DurationsBelowWhatTheActorDividesByEndAtTheFirstStep) {
   for (Kind kind : kAllKinds)
-    for (int32_t duration : {0, -5, INT_MIN, kind == Kind::kColor ? 1 : 0}) {
+    for (int32_t duration : {0, -5, INT_MIN, ShapeOf(kind) == Shape::kColor ? 1 : 0}) {
       SCOPED_TRACE(NameOf(kind) + " duration " + std::to_string(duration));
       Stage stage(host, 37, 23, 24);
       stage.Fill(static_cast<uint32_t>(duration) + 7);

@@ -71,7 +71,7 @@ void PlayAndCompare(orvhost::Host& host, const Play& p) {
   ASSERT_NE(actor.object, nullptr);
   CpuFeatures cpu{p.mmx ? 1 : 0, 1};
   int32_t colour = p.colorChoice;
-  if (p.kind == Kind::kColor) {
+  if (ShapeOf(p.kind) == Shape::kColor) {
     EXPECT_EQ(actor.SetProperty(PropertyColorChoice, reinterpret_cast<intptr_t>(&colour)), 0);
   }
   EXPECT_EQ(actor.SetProperty(PropertyCpuFeatures, reinterpret_cast<intptr_t>(&cpu)), 0);

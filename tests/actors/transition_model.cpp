@@ -121,7 +121,7 @@ void TransitionModel::Cue(const Span& span) {
 
 int32_t TransitionModel::Continue(int32_t elapsed) {
   if (setup_.cut || ended_ || (empty_ && !emptyPlays_)) return 1;
-  const int32_t shortest = setup_.kind == Kind::kColor ? 2 : 1;
+  const int32_t shortest = ShapeOf(setup_.kind) == Shape::kColor ? 2 : 1;
   if (setup_.duration < shortest) {
     ended_ = true;
     Show(end_);
