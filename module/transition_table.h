@@ -46,7 +46,7 @@ struct Transition {
 
 // The module's descriptor of a row.
 template <class Fields, const ActorOps& Ops>
-consteval Transition Describe(const TransitionRow& given) {
+constexpr Transition Describe(const TransitionRow& given) {
   const TransitionRow row = Given(given);
   return Transition{TransitionIndex{row.index},
                     row.symbol,

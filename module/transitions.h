@@ -38,7 +38,7 @@ struct TransitionRow {
 
 // The row itself, once every field is given; a row that leaves one out is no
 // constant expression, and its table does not compile.
-consteval TransitionRow Given(TransitionRow row) {
+constexpr TransitionRow Given(TransitionRow row) {
   bool idGiven = row.classId.data1 || row.classId.data2 || row.classId.data3;
   for (uint8_t byte : row.classId.data4) idGiven = idGiven || byte;
   if (row.index < 0 || !row.symbol || !row.displayName || !row.className || !idGiven ||
