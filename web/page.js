@@ -10,7 +10,6 @@ const kSimdProbe = new Uint8Array([
   3, 2,  1,   0,   10, 8, 1, 6, 0, 65, 0, 253, 15, 11
 ]);
 // How far the Step button moves: one step of orvplay's default 30 a second.
-const kStepMs = 33;
 // How long a finished playback holds its last frame before a loop starts again.
 const kLoopHoldMs = 700;
 
@@ -70,11 +69,23 @@ class Player {
     }
   }
 
-  // s: {index, depth, duration, chunk, color (-1: none), rect: [top, left, bottom, right]}
+  // s: {index, depth, duration, chunk, fps, color (-1: none), rect: [top, left, bottom, right]}
   cue(s) {
-    if (this.m._orv_cue(s.index, s.depth, s.duration, s.chunk, s.color, ...s.rect))
+    if (this.m._orv_cue(s.index, s.depth, s.duration, s.chunk, s.fps, s.color, ...s.rect))
       this.fail('Cue');
     this.duration = s.duration;
+    this.fps = s.fps;
+  }
+
+  // orvplay's step times: step k at k * 1000 / fps ms, rounded down, up to
+  // and including the first past the duration.
+  stepTime(k) {
+    return Math.floor(k * 1000 / this.fps);
+  }
+  steps() {
+    let k = Math.floor(this.duration * this.fps / 1000);
+    while (this.stepTime(k) <= this.duration) ++k;
+    return k + 1;
   }
 
   // True once the actor reports done.
@@ -130,6 +141,7 @@ class Page {
     this.finished = false;
     this.elapsed = 0;  // the elapsed time of the frame shown
     this.step = -1;    // Continue calls since Cue (-1: none yet)
+    this.onSchedule = true;  // every step so far at its step time, as orvplay plays it
     this.playing = false;
     this.clock = 0;    // performance.now() at elapsed 0 of this play
     this.recent = [];  // the steps of the last second: when each ended, how long it took
@@ -167,8 +179,8 @@ class Page {
       this.changed();
     };
     for (const id
-             of ['duration', 'chunk', 'color', 'depth', 'useRect', 'top', 'left', 'bottom',
-                 'right'])
+             of ['duration', 'chunk', 'fps', 'color', 'depth', 'useRect', 'top', 'left',
+                 'bottom', 'right'])
       $(id).onchange = () => this.changed();
     $('builtin').onclick = () => this.run(() => {
       this.player.useBuiltin();
@@ -190,19 +202,22 @@ class Page {
       this.choose([...e.dataTransfer.files]);
     };
     $('play').onclick = () => (this.playing ? this.pause() : this.play());
+    // Step and the slider go by orvplay's steps: a frame depends on the steps
+    // before it, so going to step k plays steps 0 to k from Cue. After the end,
+    // Step starts over.
     $('step').onclick = () => this.run(() => {
       this.pause();
-      this.stepTo(this.elapsed + kStepMs);
+      this.toStep(this.cued && !this.finished && this.onSchedule ? this.step + 1 : 0);
     });
     $('restart').onclick = () => this.run(() => {
       this.pause();
       this.cue();
     });
     $('scrub').oninput = () => {
-      const t = +$('scrub').value;  // before pausing shows the current time there
+      const k = +$('scrub').value;  // before pausing shows the current step there
       this.run(() => {
         this.pause();
-        this.stepTo(t);
+        this.toStep(k);
       });
     };
   }
@@ -272,6 +287,7 @@ class Page {
       depth: +$('depth').value,
       duration: number('duration', 'The duration'),
       chunk: number('chunk', 'The chunk'),
+      fps: number('fps', 'Steps per second'),
       color: t.color ? +$('color').value : -1,
       rect: [0, 0, height, width],
     };
@@ -294,23 +310,40 @@ class Page {
     this.player.cue(s);
     this.cued = true;
     this.finished = false;
+    this.onSchedule = true;
     this.step = -1;
     this.elapsed = 0;
-    $('scrub').max = s.duration + kStepMs;
+    $('scrub').max = this.player.steps() - 1;
     this.draw();
   }
 
-  // Shows the frame at elapsed time t; back in time cues the actor again.
-  // A late frame past the end steps at most one step past it, within the
-  // times the module checked the duration for.
-  stepTo(t) {
-    if (!this.cued || this.finished || t < this.elapsed) this.cue();
-    this.elapsed = Math.max(0, Math.min(Math.round(t), this.player.duration + kStepMs));
+  // One step at elapsed time t.
+  advance(t) {
+    this.elapsed = t;
     this.step += 1;
-    if (this.player.continue(this.elapsed)) {
+    if (this.player.continue(t)) {
       this.player.finish();
       this.finished = true;
     }
+  }
+
+  // Shows orvplay's step k (frame-k, or final after Finish for the last):
+  // cued again unless the steps so far lead there.
+  toStep(k) {
+    if (!this.cued || this.finished || !this.onSchedule || k <= this.step) this.cue();
+    while (this.step < k && !this.finished) this.advance(this.player.stepTime(this.step + 1));
+    this.draw();
+  }
+
+  // Plays on to elapsed time t (Play, in real time); back in time cues the
+  // actor again. A late frame past the end steps no later than orvplay's last
+  // step, within the times the module checked the duration for.
+  stepTo(t) {
+    if (!this.cued || this.finished || t < this.elapsed) this.cue();
+    const last = this.player.stepTime(this.player.steps() - 1);
+    t = Math.max(0, Math.min(Math.round(t), last));
+    if (t !== this.player.stepTime(this.step + 1)) this.onSchedule = false;
+    this.advance(t);
     this.draw();
   }
 
@@ -361,9 +394,10 @@ class Page {
 
   show() {
     $('play').textContent = this.playing ? 'Pause' : 'Play';
-    $('scrub').value = this.elapsed;
+    $('scrub').value = Math.max(this.step, 0);
     const parts = [this.step < 0 ? 'cued' : 'step ' + this.step, this.elapsed + ' ms'];
     if (this.finished) parts.push('finished');
+    $('scrub').setAttribute('aria-valuetext', parts.join(', '));
     if (this.playing && this.recent.length > 1)
       parts.push(this.fps.toFixed(1) + ' frames/s', this.workMs.toFixed(1) + ' ms a step');
     $('readout').textContent = parts.join(' · ');
