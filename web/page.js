@@ -9,7 +9,6 @@ const kSimdProbe = new Uint8Array([
   0, 97, 115, 109, 1,  0, 0, 0, 1, 5,  1, 96,  0,  1, 123,
   3, 2,  1,   0,   10, 8, 1, 6, 0, 65, 0, 253, 15, 11
 ]);
-// How far the Step button moves: one step of orvplay's default 30 a second.
 // How long a finished playback holds its last frame before a loop starts again.
 const kLoopHoldMs = 700;
 
@@ -43,8 +42,10 @@ class Player {
     this.m = m;
   }
 
+  // The module's reason, after what failed when the reason does not say it.
   fail(what) {
-    throw new Error(what + ': ' + this.m.UTF8ToString(this.m._orv_error()));
+    const reason = this.m.UTF8ToString(this.m._orv_error());
+    throw new Error(what ? what + ': ' + reason : reason);
   }
 
   size() {
@@ -62,8 +63,8 @@ class Player {
     if (!at) throw new Error('out of memory: the page\'s module grows to 4 GB at most');
     try {
       this.m.HEAPU8.set(image.data, at);
-      if (this.m._orv_set_picture(which, at, image.width, image.height))
-        this.fail(which ? 'the second picture' : 'the first picture');
+      // Its reason names the picture.
+      if (this.m._orv_set_picture(which, at, image.width, image.height)) this.fail('');
     } finally {
       this.m._free(at);
     }
@@ -72,7 +73,7 @@ class Player {
   // s: {index, depth, duration, chunk, fps, color (-1: none), rect: [top, left, bottom, right]}
   cue(s) {
     if (this.m._orv_cue(s.index, s.depth, s.duration, s.chunk, s.fps, s.color, ...s.rect))
-      this.fail('Cue');
+      this.fail('');
     this.duration = s.duration;
     this.fps = s.fps;
   }
@@ -228,8 +229,13 @@ class Page {
       action();
       $('error').textContent = '';
     } catch (e) {
+      // Nothing stays on show that no longer holds.
       this.pause();
       this.cued = false;
+      this.finished = false;
+      this.step = -1;
+      this.elapsed = 0;
+      this.context.clearRect(0, 0, this.canvas.width, this.canvas.height);
       $('error').textContent = e.message;
     }
     this.show();
@@ -238,10 +244,12 @@ class Page {
   async choose(files) {
     if (files.length !== 2) {
       if (files.length > 0)
-        $('error').textContent =
-            'Choose two pictures, the first and the second (' + files.length + ' given).';
+        $('error').textContent = files.length === 1
+            ? 'Choose two pictures: ' + files[0].name + ' is the first, the second is missing.'
+            : 'Choose two pictures, the first and the second (' + files.length + ' given).';
       return;
     }
+    let changed = false;
     try {
       const [a, b] = await Promise.all(files.map(decodePicture));
       if (a.width !== b.width || a.height !== b.height)
@@ -249,12 +257,13 @@ class Page {
             'The two pictures differ in size: ' + files[0].name + ' is ' + a.width + ' × ' +
             a.height + ', ' + files[1].name + ' is ' + b.width + ' × ' + b.height + '.');
       this.run(() => {
+        changed = true;
         this.player.setPicture(0, a);
         this.player.setPicture(1, b);
         this.resized();
       });
     } catch (e) {
-      $('error').textContent = e.message;
+      $('error').textContent = e.message + (changed ? '' : ' The previous pictures are kept.');
     }
   }
 
@@ -277,17 +286,23 @@ class Page {
   settings() {
     const {width, height} = this.player.size();
     const t = this.transition();
-    const number = (id, what) => {
-      const v = Number($(id).value);
-      if (!Number.isInteger(v)) throw new Error(what + ' must be a whole number');
+    // A field's number, or why not in the field's own words.
+    const number = (id, what, least) => {
+      const field = $(id);
+      if (field.validity.badInput) throw new Error(what + ' must be a number.');
+      if (field.value.trim() === '') throw new Error(what + ' is empty.');
+      const v = Number(field.value);
+      if (!Number.isInteger(v)) throw new Error(what + ' must be a whole number.');
+      if (least !== undefined && v < least)
+        throw new Error(what + ' must be at least ' + least + '.');
       return v;
     };
     const s = {
       index: $('transition').selectedIndex,
       depth: +$('depth').value,
-      duration: number('duration', 'The duration'),
-      chunk: number('chunk', 'The chunk'),
-      fps: number('fps', 'Steps per second'),
+      duration: number('duration', 'The duration', 1),
+      chunk: number('chunk', 'The chunk size', 1),
+      fps: number('fps', 'Steps per second', 1),
       color: t.color ? +$('color').value : -1,
       rect: [0, 0, height, width],
     };
@@ -395,7 +410,8 @@ class Page {
   show() {
     $('play').textContent = this.playing ? 'Pause' : 'Play';
     $('scrub').value = Math.max(this.step, 0);
-    const parts = [this.step < 0 ? 'cued' : 'step ' + this.step, this.elapsed + ' ms'];
+    const parts = !this.cued ? ['nothing cued']
+        : [this.step < 0 ? 'cued' : 'step ' + this.step, this.elapsed + ' ms'];
     if (this.finished) parts.push('finished');
     $('scrub').setAttribute('aria-valuetext', parts.join(', '));
     if (this.playing && this.recent.length > 1)
