@@ -9,8 +9,6 @@ const kSimdProbe = new Uint8Array([
   0, 97, 115, 109, 1,  0, 0, 0, 1, 5,  1, 96,  0,  1, 123,
   3, 2,  1,   0,   10, 8, 1, 6, 0, 65, 0, 253, 15, 11
 ]);
-// How far the Step button moves: one step of orvplay's default 30 a second.
-const kStepMs = 33;
 // How long a finished playback holds its last frame before a loop starts again.
 const kLoopHoldMs = 700;
 
@@ -44,8 +42,10 @@ class Player {
     this.m = m;
   }
 
+  // The module's reason, after what failed when the reason does not say it.
   fail(what) {
-    throw new Error(what + ': ' + this.m.UTF8ToString(this.m._orv_error()));
+    const reason = this.m.UTF8ToString(this.m._orv_error());
+    throw new Error(what ? what + ': ' + reason : reason);
   }
 
   size() {
@@ -63,18 +63,30 @@ class Player {
     if (!at) throw new Error('out of memory: the page\'s module grows to 4 GB at most');
     try {
       this.m.HEAPU8.set(image.data, at);
-      if (this.m._orv_set_picture(which, at, image.width, image.height))
-        this.fail(which ? 'the second picture' : 'the first picture');
+      // Its reason names the picture.
+      if (this.m._orv_set_picture(which, at, image.width, image.height)) this.fail('');
     } finally {
       this.m._free(at);
     }
   }
 
-  // s: {index, depth, duration, chunk, color (-1: none), rect: [top, left, bottom, right]}
+  // s: {index, depth, duration, chunk, fps, color (-1: none), rect: [top, left, bottom, right]}
   cue(s) {
-    if (this.m._orv_cue(s.index, s.depth, s.duration, s.chunk, s.color, ...s.rect))
-      this.fail('Cue');
+    if (this.m._orv_cue(s.index, s.depth, s.duration, s.chunk, s.fps, s.color, ...s.rect))
+      this.fail('');
     this.duration = s.duration;
+    this.fps = s.fps;
+  }
+
+  // orvplay's step times: step k at k * 1000 / fps ms, rounded down, up to
+  // and including the first past the duration.
+  stepTime(k) {
+    return Math.floor(k * 1000 / this.fps);
+  }
+  steps() {
+    let k = Math.floor(this.duration * this.fps / 1000);
+    while (this.stepTime(k) <= this.duration) ++k;
+    return k + 1;
   }
 
   // True once the actor reports done.
@@ -130,6 +142,7 @@ class Page {
     this.finished = false;
     this.elapsed = 0;  // the elapsed time of the frame shown
     this.step = -1;    // Continue calls since Cue (-1: none yet)
+    this.onSchedule = true;  // every step so far at its step time, as orvplay plays it
     this.playing = false;
     this.clock = 0;    // performance.now() at elapsed 0 of this play
     this.recent = [];  // the steps of the last second: when each ended, how long it took
@@ -167,8 +180,8 @@ class Page {
       this.changed();
     };
     for (const id
-             of ['duration', 'chunk', 'color', 'depth', 'useRect', 'top', 'left', 'bottom',
-                 'right'])
+             of ['duration', 'chunk', 'fps', 'color', 'depth', 'useRect', 'top', 'left',
+                 'bottom', 'right'])
       $(id).onchange = () => this.changed();
     $('builtin').onclick = () => this.run(() => {
       this.player.useBuiltin();
@@ -190,19 +203,22 @@ class Page {
       this.choose([...e.dataTransfer.files]);
     };
     $('play').onclick = () => (this.playing ? this.pause() : this.play());
+    // Step and the slider go by orvplay's steps: a frame depends on the steps
+    // before it, so going to step k plays steps 0 to k from Cue. After the end,
+    // Step starts over.
     $('step').onclick = () => this.run(() => {
       this.pause();
-      this.stepTo(this.elapsed + kStepMs);
+      this.toStep(this.cued && !this.finished && this.onSchedule ? this.step + 1 : 0);
     });
     $('restart').onclick = () => this.run(() => {
       this.pause();
       this.cue();
     });
     $('scrub').oninput = () => {
-      const t = +$('scrub').value;  // before pausing shows the current time there
+      const k = +$('scrub').value;  // before pausing shows the current step there
       this.run(() => {
         this.pause();
-        this.stepTo(t);
+        this.toStep(k);
       });
     };
   }
@@ -213,8 +229,13 @@ class Page {
       action();
       $('error').textContent = '';
     } catch (e) {
+      // Nothing stays on show that no longer holds.
       this.pause();
       this.cued = false;
+      this.finished = false;
+      this.step = -1;
+      this.elapsed = 0;
+      this.context.clearRect(0, 0, this.canvas.width, this.canvas.height);
       $('error').textContent = e.message;
     }
     this.show();
@@ -223,10 +244,12 @@ class Page {
   async choose(files) {
     if (files.length !== 2) {
       if (files.length > 0)
-        $('error').textContent =
-            'Choose two pictures, the first and the second (' + files.length + ' given).';
+        $('error').textContent = files.length === 1
+            ? 'Choose two pictures: ' + files[0].name + ' is the first, the second is missing.'
+            : 'Choose two pictures, the first and the second (' + files.length + ' given).';
       return;
     }
+    let changed = false;
     try {
       const [a, b] = await Promise.all(files.map(decodePicture));
       if (a.width !== b.width || a.height !== b.height)
@@ -234,12 +257,13 @@ class Page {
             'The two pictures differ in size: ' + files[0].name + ' is ' + a.width + ' × ' +
             a.height + ', ' + files[1].name + ' is ' + b.width + ' × ' + b.height + '.');
       this.run(() => {
+        changed = true;
         this.player.setPicture(0, a);
         this.player.setPicture(1, b);
         this.resized();
       });
     } catch (e) {
-      $('error').textContent = e.message;
+      $('error').textContent = e.message + (changed ? '' : ' The previous pictures are kept.');
     }
   }
 
@@ -262,16 +286,23 @@ class Page {
   settings() {
     const {width, height} = this.player.size();
     const t = this.transition();
-    const number = (id, what) => {
-      const v = Number($(id).value);
-      if (!Number.isInteger(v)) throw new Error(what + ' must be a whole number');
+    // A field's number, or why not in the field's own words.
+    const number = (id, what, least) => {
+      const field = $(id);
+      if (field.validity.badInput) throw new Error(what + ' must be a number.');
+      if (field.value.trim() === '') throw new Error(what + ' is empty.');
+      const v = Number(field.value);
+      if (!Number.isInteger(v)) throw new Error(what + ' must be a whole number.');
+      if (least !== undefined && v < least)
+        throw new Error(what + ' must be at least ' + least + '.');
       return v;
     };
     const s = {
       index: $('transition').selectedIndex,
       depth: +$('depth').value,
-      duration: number('duration', 'The duration'),
-      chunk: number('chunk', 'The chunk'),
+      duration: number('duration', 'The duration', 1),
+      chunk: number('chunk', 'The chunk size', 1),
+      fps: number('fps', 'Steps per second', 1),
       color: t.color ? +$('color').value : -1,
       rect: [0, 0, height, width],
     };
@@ -294,23 +325,40 @@ class Page {
     this.player.cue(s);
     this.cued = true;
     this.finished = false;
+    this.onSchedule = true;
     this.step = -1;
     this.elapsed = 0;
-    $('scrub').max = s.duration + kStepMs;
+    $('scrub').max = this.player.steps() - 1;
     this.draw();
   }
 
-  // Shows the frame at elapsed time t; back in time cues the actor again.
-  // A late frame past the end steps at most one step past it, within the
-  // times the module checked the duration for.
-  stepTo(t) {
-    if (!this.cued || this.finished || t < this.elapsed) this.cue();
-    this.elapsed = Math.max(0, Math.min(Math.round(t), this.player.duration + kStepMs));
+  // One step at elapsed time t.
+  advance(t) {
+    this.elapsed = t;
     this.step += 1;
-    if (this.player.continue(this.elapsed)) {
+    if (this.player.continue(t)) {
       this.player.finish();
       this.finished = true;
     }
+  }
+
+  // Shows orvplay's step k (frame-k, or final after Finish for the last):
+  // cued again unless the steps so far lead there.
+  toStep(k) {
+    if (!this.cued || this.finished || !this.onSchedule || k <= this.step) this.cue();
+    while (this.step < k && !this.finished) this.advance(this.player.stepTime(this.step + 1));
+    this.draw();
+  }
+
+  // Plays on to elapsed time t (Play, in real time); back in time cues the
+  // actor again. A late frame past the end steps no later than orvplay's last
+  // step, within the times the module checked the duration for.
+  stepTo(t) {
+    if (!this.cued || this.finished || t < this.elapsed) this.cue();
+    const last = this.player.stepTime(this.player.steps() - 1);
+    t = Math.max(0, Math.min(Math.round(t), last));
+    if (t !== this.player.stepTime(this.step + 1)) this.onSchedule = false;
+    this.advance(t);
     this.draw();
   }
 
@@ -361,9 +409,11 @@ class Page {
 
   show() {
     $('play').textContent = this.playing ? 'Pause' : 'Play';
-    $('scrub').value = this.elapsed;
-    const parts = [this.step < 0 ? 'cued' : 'step ' + this.step, this.elapsed + ' ms'];
+    $('scrub').value = Math.max(this.step, 0);
+    const parts = !this.cued ? ['nothing cued']
+        : [this.step < 0 ? 'cued' : 'step ' + this.step, this.elapsed + ' ms'];
     if (this.finished) parts.push('finished');
+    $('scrub').setAttribute('aria-valuetext', parts.join(', '));
     if (this.playing && this.recent.length > 1)
       parts.push(this.fps.toFixed(1) + ' frames/s', this.workMs.toFixed(1) + ' ms a step');
     $('readout').textContent = parts.join(' · ');

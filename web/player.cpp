@@ -155,8 +155,8 @@ EMSCRIPTEN_KEEPALIVE int orv_height(int which) { return ThePlayer().pictures[whi
 // A new playback of transition `index` (in the order orv_start listed),
 // cued: the window shows the first picture. colour < 0 loads none. A
 // playback still running is dropped first, as a host drops it.
-EMSCRIPTEN_KEEPALIVE int orv_cue(int index, int depth, int duration, int chunk, int colour, int top,
-                                 int left, int bottom, int right) {
+EMSCRIPTEN_KEEPALIVE int orv_cue(int index, int depth, int duration, int chunk, int fps,
+                                 int colour, int top, int left, int bottom, int right) {
   return Guarded(
       [&] {
         Player& p = ThePlayer();
@@ -170,6 +170,7 @@ EMSCRIPTEN_KEEPALIVE int orv_cue(int index, int depth, int duration, int chunk, 
         s.depth = depth;
         s.duration = duration;
         s.chunkSize = chunk;
+        s.fps = fps;
         s.rect = {top, left, bottom, right};
         if (colour >= 0 && t.takesColor) s.colorChoice = colour;
         p.playback = std::make_unique<orvplay::Playback>(stage, t, s, p.pictures[0], p.pictures[1]);

@@ -43,7 +43,7 @@ PLAY_CASES = """
   };
   const results = [];
   for (const c of cases) {
-    player.cue(c);
+    player.cue({...c, fps});
     const hashes = [];
     for (let k = 0;; ++k) {
       const done = player.continue(Math.floor(k * 1000 / fps));
@@ -191,10 +191,14 @@ SESSION = """
   await wait(400);
   $('play').click();  // pause
   seen.paused = {elapsed: page.elapsed, step: page.step, readout: $('readout').textContent};
-  $('scrub').value = 100; $('scrub').dispatchEvent(new Event('input'));
+  $('scrub').value = 3; $('scrub').dispatchEvent(new Event('input'));
   seen.scrubbed = {elapsed: page.elapsed, step: page.step};
   $('step').click();
   seen.stepped = {elapsed: page.elapsed, step: page.step};
+  for (let k = 0; k < 100 && !page.finished; ++k) $('step').click();
+  seen.last = {elapsed: page.elapsed, step: page.step, finished: page.finished};
+  $('step').click();
+  seen.again = {elapsed: page.elapsed, step: page.step, finished: page.finished};
   $('loop').checked = true;
   $('play').click();
   await wait(2000);  // past the end and into the next round
@@ -236,10 +240,16 @@ def user_session(page, args):
             failures.append(f"the whole picture again still showed {seen['afterRect']!r}")
         if seen["paused"]["step"] < 1 or seen["paused"]["elapsed"] <= 0:
             failures.append(f"playing 0.4 s made no steps: {seen['paused']}")
-        if seen["scrubbed"] != {"elapsed": 100, "step": 0}:
-            failures.append(f"scrubbing back to 100 ms cued again and showed {seen['scrubbed']}")
-        if seen["stepped"] != {"elapsed": 133, "step": 1}:
-            failures.append(f"one step from 100 ms showed {seen['stepped']}")
+        # orvplay --fps 30 steps at 0, 33, 66, 100, 133 ms ... and, for 800 ms, ends at
+        # step 25 (833 ms), the first past the duration.
+        if seen["scrubbed"] != {"elapsed": 100, "step": 3}:
+            failures.append(f"scrubbing back to step 3 cued again and showed {seen['scrubbed']}")
+        if seen["stepped"] != {"elapsed": 133, "step": 4}:
+            failures.append(f"one step from step 3 showed {seen['stepped']}")
+        if seen["last"] != {"elapsed": 833, "step": 25, "finished": True}:
+            failures.append(f"stepping to the end showed {seen['last']}")
+        if seen["again"] != {"elapsed": 0, "step": 0, "finished": False}:
+            failures.append(f"Step after the end did not start over: {seen['again']}")
         if not seen["looping"]["playing"] or seen["looping"]["error"]:
             failures.append(f"the loop stopped: {seen['looping']}")
         width, height = tab.screenshot(os.path.join(args.work, "page.png"))
