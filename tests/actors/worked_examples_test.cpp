@@ -158,10 +158,11 @@ TEST_F(WorkedExamples, BandFromTheChunkSize) {
     for (auto [chunk, selector, height] : chunks) {
       SCOPED_TRACE(NameOf(kind) + " chunk " + std::to_string(chunk));
       auto actor = Cued(kind, stage, HostRect{0, 0, 8, 16}, TransitionParams{chunk, 1000, 0, 0});
+      const int32_t wantSelector = selector, wantHeight = height;  // lambdas take no bindings
       WithFields(*actor, kind, [&](auto& f) {
         if constexpr (requires { f.bandSelector; }) {
-          EXPECT_EQ(f.bandSelector, selector);
-          EXPECT_EQ(f.bandHeight, height);
+          EXPECT_EQ(f.bandSelector, wantSelector);
+          EXPECT_EQ(f.bandHeight, wantHeight);
         }
       });
     }
