@@ -263,7 +263,8 @@ class Page {
         this.resized();
       });
     } catch (e) {
-      $('error').textContent = e.message + (changed ? '' : ' The previous pictures are kept.');
+      const said = e.message.endsWith('.') ? e.message : e.message + '.';
+      $('error').textContent = said + (changed ? '' : ' The previous pictures are kept.');
     }
   }
 
