@@ -207,7 +207,7 @@ SESSION = """
   // For the screenshot: a wipe halfway, on the built-in pictures.
   $('builtin').click();
   set('transition', 'OrvWipeLeft');
-  $('scrub').value = 1000; $('scrub').dispatchEvent(new Event('input'));
+  $('scrub').value = 30; $('scrub').dispatchEvent(new Event('input'));  // step 30 of 61
   return seen;
 })()
 """
