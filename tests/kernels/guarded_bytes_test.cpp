@@ -6,7 +6,7 @@ using namespace kt;
 
 namespace {
 
-#if GTEST_HAS_DEATH_TEST && !defined(__EMSCRIPTEN__)
+#if GTEST_HAS_DEATH_TEST && !defined(__EMSCRIPTEN__) && !defined(_WIN32)
 uint8_t ReadAt(const uint8_t* p) { return *static_cast<const volatile uint8_t*>(p); }
 
 TEST(GuardedBytesDeathTest, AReadPastTheFencedEndFaults) {
@@ -23,8 +23,13 @@ TEST(GuardedBytesDeathTest, AReadPastTheFencedEndFaults) {
 }
 #else
 TEST(GuardedBytesDeathTest, AReadPastTheFencedEndFaults) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "a faulting child stops in Wine's debugger rather than dying: the fences are "
+                  "checked by the Linux builds";
+#else
   GTEST_SKIP() << "no pages to protect here (WebAssembly's memory has none): the fences are "
                   "plain bytes and a read past them goes unseen";
+#endif
 }
 #endif
 
