@@ -452,6 +452,8 @@ TEST_F(OrvplayTest, EveryOutputKindTakesTheNarrowestPictures) {
         const std::string name = std::string("out") + kind.extension;
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " " + name +
                      (lossless ? " --lossless" : ""));
+        EXPECT_EQ(kind.IsVideo(), kind.container != nullptr) << "a video row names both";
+        EXPECT_TRUE(kind.IsVideo() || !kind.lossless) << "--lossless is a video's";
         if (kind.IsVideo() && !orvplay::kVideoBuilt) continue;
         std::vector<std::string> args{"OrvWipeLeft", "--from", "a.png",      "--to", "b.png",
                                       "--out",       name,     "--duration", "100"};
