@@ -12,7 +12,6 @@ InterfaceObject* OptionsDialogAsset = nullptr;
 
 namespace {
 
-constexpr int32_t kOptionsDialog = 119;
 constexpr WPARAM kOk = 1;
 constexpr WPARAM kCancel = 2;
 

@@ -32,7 +32,9 @@ INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 // The asset whose options dialog is open; set at WM_INITDIALOG, never cleared.
 extern InterfaceObject* OptionsDialogAsset;
 
-// The radio buttons: 1004 + ColorChoice, "Red" to "Black && White" (shown "Black & White").
+// The options dialog's resource number, and its radio buttons: 1004 + ColorChoice, "Red" to "Black
+// && White" (shown "Black & White").
+inline constexpr int32_t kOptionsDialog = 119;
 inline constexpr int kFirstColorButton = 1004;
 inline constexpr int kLastColorButton = 1010;
 

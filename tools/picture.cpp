@@ -18,9 +18,9 @@ inline uint8_t Widen(uint32_t v, int bits) {
 }  // namespace
 
 void* AllocateFrameBytes(size_t bytes) {
-  constexpr size_t kHugePage = size_t(2) << 20;
   void* block = nullptr;
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr size_t kHugePage = size_t(2) << 20;
   if (bytes >= kHugePage && bytes <= SIZE_MAX - kHugePage) {
     block = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage);
     // Only advice: where the system grants no huge pages, small ones serve.

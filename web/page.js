@@ -11,6 +11,11 @@ const kSimdProbe = new Uint8Array([
 ]);
 // How long a finished playback holds its last frame before a loop starts again.
 const kLoopHoldMs = 700;
+// The canvas grows by whole factors up to this, and to this height in CSS
+// pixels; a thumbnail fits in its box.
+const kMaxZoom = 64, kViewHeight = 640;
+const kThumbWidth = 96, kThumbHeight = 64;
+const kBuiltinNames = ['the built-in first picture', 'the built-in second picture'];
 
 function wantSimd() {
   return new URLSearchParams(location.search).get('simd') !== 'c' &&
@@ -54,6 +59,19 @@ class Player {
 
   useBuiltin() {
     if (this.m._orv_use_builtin()) this.fail('the built-in pictures');
+  }
+
+  swapPictures() {
+    this.m._orv_swap_pictures();
+  }
+
+  // Picture 0 or 1 sampled to width x height, as an ImageData over the
+  // module's memory: draw it before the next call.
+  thumbnail(which, width, height) {
+    const at = this.m._orv_thumbnail(which, width, height) >>> 0;
+    if (!at) this.fail('a thumbnail');
+    return new ImageData(
+        new Uint8ClampedArray(this.m.HEAPU8.buffer, at, width * height * 4), width, height);
   }
 
   // An ImageData (R, G, B, A) as picture 0 (first) or 1 (second).
@@ -140,14 +158,15 @@ class Page {
     this.context = this.canvas.getContext('2d');
     this.cued = false;  // a playback is cued and not yet finished
     this.finished = false;
-    this.elapsed = 0;  // the elapsed time of the frame shown
-    this.step = -1;    // Continue calls since Cue (-1: none yet)
+    this.elapsed = 0;        // the elapsed time of the frame shown
+    this.step = -1;          // Continue calls since Cue (-1: none yet)
     this.onSchedule = true;  // every step so far at its step time, as orvplay plays it
     this.playing = false;
     this.clock = 0;    // performance.now() at elapsed 0 of this play
     this.recent = [];  // the steps of the last second: when each ended, how long it took
     this.fps = 0;
     this.workMs = 0;
+    this.names = kBuiltinNames.slice();
     this.fill();
     this.wire();
   }
@@ -180,13 +199,20 @@ class Page {
       this.changed();
     };
     for (const id
-             of ['duration', 'chunk', 'fps', 'color', 'depth', 'useRect', 'top', 'left',
-                 'bottom', 'right'])
+             of ['duration', 'chunk', 'fps', 'color', 'depth', 'useRect', 'top', 'left', 'bottom',
+                 'right'])
       $(id).onchange = () => this.changed();
     $('builtin').onclick = () => this.run(() => {
       this.player.useBuiltin();
+      this.names = kBuiltinNames.slice();
       this.resized();
     });
+    $('swap').onclick = () => this.run(() => {
+      this.player.swapPictures();
+      this.names.reverse();
+      this.resized();
+    });
+    window.addEventListener('resize', () => this.scale());
     // The two choosers play once both hold a picture.
     const chosen = () => [...$('first').files, ...$('second').files];
     $('first').onchange = $('second').onchange = () =>
@@ -244,9 +270,9 @@ class Page {
   async choose(files) {
     if (files.length !== 2) {
       if (files.length > 0)
-        $('error').textContent = files.length === 1
-            ? 'Choose two pictures: ' + files[0].name + ' is the first, the second is missing.'
-            : 'Choose two pictures, the first and the second (' + files.length + ' given).';
+        $('error').textContent = files.length === 1 ?
+            'Choose two pictures: ' + files[0].name + ' is the first, the second is missing.' :
+            'Choose two pictures, the first and the second (' + files.length + ' given).';
       return;
     }
     let changed = false;
@@ -260,6 +286,7 @@ class Page {
         changed = true;
         this.player.setPicture(0, a);
         this.player.setPicture(1, b);
+        this.names = files.map(f => f.name);
         this.resized();
       });
     } catch (e) {
@@ -268,12 +295,13 @@ class Page {
     }
   }
 
-  // New pictures: the rectangle and the canvas follow their size.
+  // New pictures: the thumbnails, the rectangle and the canvas follow them.
   resized() {
     const {width, height} = this.player.size();
     this.canvas.width = width;
     this.canvas.height = height;
-    $('size').textContent = width + ' × ' + height;
+    this.scale();
+    this.thumbnails(width, height);
     for (const [id, max] of [
              ['top', height - 1], ['left', width - 1], ['bottom', height], ['right', width]])
       $(id).max = max;
@@ -282,6 +310,40 @@ class Page {
     $('bottom').value = height;
     $('right').value = width;
     this.cue();
+  }
+
+  // Each picture small beside its name, which says which is first.
+  thumbnails(width, height) {
+    const fit = Math.min(1, kThumbWidth / width, kThumbHeight / height);
+    const w = Math.max(1, Math.round(width * fit)), h = Math.max(1, Math.round(height * fit));
+    for (const which of [0, 1]) {
+      const thumb = $('thumb' + which);
+      thumb.width = w;
+      thumb.height = h;
+      // A small picture's thumbnail grows by a whole factor too.
+      thumb.style.width =
+          w * Math.max(1, Math.floor(Math.min(kThumbWidth / w, kThumbHeight / h))) + 'px';
+      thumb.getContext('2d').putImageData(this.player.thumbnail(which, w, h), 0, 0);
+      $('name' + which).textContent = this.names[which];
+      thumb.setAttribute(
+          'aria-label',
+          (which ? 'the second picture, ' : 'the first picture, ') + this.names[which]);
+    }
+  }
+
+  // The canvas on the page: up by the largest whole factor that fits, with
+  // square pixels, so that a small picture is more than a speck; down to
+  // fit the page's width otherwise.
+  scale() {
+    const {width, height} = this.canvas;
+    const room = $('view').clientWidth || width;
+    const factor =
+        Math.max(1, Math.min(kMaxZoom, Math.floor(room / width), Math.floor(kViewHeight / height)));
+    this.canvas.style.width = width * factor + 'px';
+    this.canvas.classList.toggle('crisp', factor > 1);
+    const shown = Math.min(width * factor, room) / width;
+    $('size').textContent = width + ' × ' + height + ' pixels, shown at ' +
+        (shown >= 1 ? '× ' + Math.round(shown) : Math.round(shown * 100) + ' %');
   }
 
   settings() {
@@ -411,8 +473,8 @@ class Page {
   show() {
     $('play').textContent = this.playing ? 'Pause' : 'Play';
     $('scrub').value = Math.max(this.step, 0);
-    const parts = !this.cued ? ['nothing cued']
-        : [this.step < 0 ? 'cued' : 'step ' + this.step, this.elapsed + ' ms'];
+    const parts = !this.cued ? ['nothing cued'] :
+                               [this.step < 0 ? 'cued' : 'step ' + this.step, this.elapsed + ' ms'];
     if (this.finished) parts.push('finished');
     $('scrub').setAttribute('aria-valuetext', parts.join(', '));
     if (this.playing && this.recent.length > 1)
@@ -430,8 +492,11 @@ window.orvPage = (async () => {
     page.run(() => page.resized());
     return page;
   } catch (e) {
+    // Said on the page; nothing else waits on a page that did not start.
     $('kernels').textContent = '';
     $('error').textContent = 'The module did not start: ' + e.message;
-    throw e;
+    for (const control of document.querySelectorAll('button, input, select'))
+      control.disabled = true;
+    return null;
   }
 })();

@@ -4,15 +4,21 @@
 // Cue, Continue, Finish), the same path orvplay takes.
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <memory>
 #include <new>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "asset/options_dialog.h"
 #include "host/stand_in_host.h"
+#include "platform/standin/dialog_template.h"
+#include "resources/module_resources.h"
 #include "tools/orvplay/builtin_pictures.h"
 #include "tools/orvplay/stage.h"
 #include "tools/picture.h"
@@ -49,13 +55,38 @@ orvplay::Playback& Cued() {
   return *p.playback;
 }
 
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
+// A control's text as the dialog shows it: "&&" is an ampersand, a lone "&"
+// marks the next letter as the control's key and is not shown.
+std::string Shown(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && ++i == text.size()) break;
+    out += text[i];
   }
-  return out + "\"";
+  return out;
+}
+
+// The colours as the module's options dialog names them, in ColorChoice
+// order, read from the dialog template the module carries.
+std::vector<std::string> ColourCaptions() {
+  // The module's resources under a handle of the page's own.
+  const auto handle =
+      reinterpret_cast<HMODULE>(const_cast<ModuleResourceTable*>(&kModuleResources));
+  OrvRegisterModuleResources(handle, &kModuleResources);
+  orv::standin::DialogTemplate dialog;
+  const bool loaded =
+      orv::standin::LoadTemplate(handle, MAKEINTRESOURCEA(orv::asset::kOptionsDialog), &dialog);
+  OrvRegisterModuleResources(handle, nullptr);
+  if (!loaded) throw std::runtime_error("the module's options dialog cannot be read");
+  std::vector<std::string> captions(orvplay::kColorNames.size());
+  for (const orv::standin::ItemTemplate& item : dialog.items) {
+    const int choice = item.id - orv::asset::kFirstColorButton;
+    if (choice >= 0 && size_t(choice) < captions.size())
+      captions[size_t(choice)] = Shown(item.text);
+  }
+  for (const std::string& caption : captions)
+    if (caption.empty()) throw std::runtime_error("the module's options dialog lacks a colour");
+  return captions;
 }
 
 // Runs a call from the page: any failure becomes the text orv_error returns,
@@ -85,24 +116,20 @@ EMSCRIPTEN_KEEPALIVE const char* orv_start() {
       []() -> const char* {
         Player& p = ThePlayer();
         p.stage = std::make_unique<orvplay::Stage>();
-        std::string json = "{\"kernels\":" + Quoted(kKernels) +
-                           ",\"maxSide\":" + std::to_string(orvplay::kMaxSide) +
-                           ",\"maxPixels\":" + std::to_string(orvplay::kMaxPixels) +
-                           ",\"defaultColor\":" + std::to_string(orvplay::kDefaultColorChoice) +
-                           ",\"colors\":[";
-        for (size_t i = 0; i < orvplay::kColorNames.size(); ++i)
-          json += (i ? "," : "") + Quoted(orvplay::kColorNames[i]);
-        json += "],\"transitions\":[";
-        bool first = true;
-        for (const orvplay::Transition& t : p.stage->transitions()) {
-          json += std::string(first ? "" : ",") + "{\"symbol\":" + Quoted(t.symbol) +
-                  ",\"name\":" + Quoted(t.displayName) +
-                  ",\"duration\":" + std::to_string(t.defaultDuration) +
-                  ",\"chunk\":" + std::to_string(t.defaultChunkSize) +
-                  ",\"color\":" + (t.takesColor ? "true" : "false") + "}";
-          first = false;
-        }
-        p.about = json + "]}";
+        nlohmann::json transitions = nlohmann::json::array();
+        for (const orvplay::Transition& t : p.stage->transitions())
+          transitions.push_back({{"symbol", t.symbol},
+                                 {"name", t.displayName},
+                                 {"duration", t.defaultDuration},
+                                 {"chunk", t.defaultChunkSize},
+                                 {"color", t.takesColor}});
+        p.about = nlohmann::json{{"kernels", kKernels},
+                                 {"maxSide", orvplay::kMaxSide},
+                                 {"maxPixels", orvplay::kMaxPixels},
+                                 {"defaultColor", orvplay::kDefaultColorChoice},
+                                 {"colors", ColourCaptions()},
+                                 {"transitions", transitions}}
+                      .dump();
         return p.about.c_str();
       },
       nullptr);
@@ -149,14 +176,46 @@ EMSCRIPTEN_KEEPALIVE int orv_set_picture(int which, const uint8_t* rgba, int wid
       1);
 }
 
+// The pictures change places: the first becomes the second.
+EMSCRIPTEN_KEEPALIVE void orv_swap_pictures() {
+  Player& p = ThePlayer();
+  p.playback.reset();
+  std::swap(p.pictures[0], p.pictures[1]);
+}
+
+// Picture `which` as the module gets it, sampled to width x height pixels
+// (the nearest one each), R, G, B, 255 per pixel, top row first: the page's
+// thumbnail. Valid until the next call; null for a size out of range.
+EMSCRIPTEN_KEEPALIVE uint8_t* orv_thumbnail(int which, int width, int height) {
+  return Guarded(
+      [&]() -> uint8_t* {
+        Player& p = ThePlayer();
+        const Picture& picture = p.pictures[which & 1];
+        if (width < 1 || height < 1 || width > picture.width || height > picture.height)
+          throw std::invalid_argument("no thumbnail of " + std::to_string(width) + " x " +
+                                      std::to_string(height));
+        p.rgba.resize(size_t(width) * size_t(height) * 4);
+        uint8_t* out = p.rgba.data();
+        for (int y = 0; y < height; ++y)
+          for (int x = 0; x < width; ++x, out += 4) {
+            std::copy_n(picture.At(int32_t(int64_t(x) * picture.width / width),
+                                   int32_t(int64_t(y) * picture.height / height)),
+                        3, out);
+            out[3] = 255;
+          }
+        return p.rgba.data();
+      },
+      nullptr);
+}
+
 EMSCRIPTEN_KEEPALIVE int orv_width(int which) { return ThePlayer().pictures[which & 1].width; }
 EMSCRIPTEN_KEEPALIVE int orv_height(int which) { return ThePlayer().pictures[which & 1].height; }
 
 // A new playback of transition `index` (in the order orv_start listed),
 // cued: the window shows the first picture. colour < 0 loads none. A
 // playback still running is dropped first, as a host drops it.
-EMSCRIPTEN_KEEPALIVE int orv_cue(int index, int depth, int duration, int chunk, int fps,
-                                 int colour, int top, int left, int bottom, int right) {
+EMSCRIPTEN_KEEPALIVE int orv_cue(int index, int depth, int duration, int chunk, int fps, int colour,
+                                 int top, int left, int bottom, int right) {
   return Guarded(
       [&] {
         Player& p = ThePlayer();

@@ -6,7 +6,7 @@
 # against the native orvplay's, and a user's session (build-wasm/page-check/).
 leg_wasm() {
   need_packages cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev \
-    libpng-dev libgif-dev "${video_packages[@]}" emscripten nodejs chromium ffmpeg python3
+    libpng-dev libgif-dev nlohmann-json3-dev "${video_packages[@]}" emscripten nodejs chromium ffmpeg python3
   # emscripten's own scripts find node's packages (acorn) here.
   export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
   # Configures both builds and puts the page in build-wasm/site/.

@@ -8,8 +8,10 @@ drops them (with a rectangle inside), the page's module plays the transition
 at orvplay's step times and hashes the window after every step and after
 Finish; `orvplay --frames` plays the same and ffmpeg hashes its frames. Both
 kernel builds of the page are checked (SIMD128 and ?simd=c). Then a user's
-session: bad pictures are refused with a reason, the controls play, pause,
-scrub back and loop without an error, and a screenshot is kept.
+session: bad pictures are refused with a reason, small ones are drawn
+larger, every control (play, pause, step, scrub, steps per second, depth,
+swap, colour, loop) does what it says without an error, a page whose module
+does not load says so, and a screenshot is kept.
 
 usage: page_check.py SITE_DIR ORVPLAY WORK_DIR --first A.png --second B.png --rect T,L,B,R
                      [--different C.png]
@@ -27,6 +29,9 @@ from devtools import Tab
 
 DEPTHS = (16, 24, 32)
 DURATION, CHUNK, FPS, COLOR = 500, 40, 30, "magenta"
+# The same colour as the page lists it: the caption of its button in the
+# module's options dialog.
+COLOR_CAPTION = "Magenta"
 
 # Runs in the page: plays each case at orvplay's step times through the same
 # calls the controls make, and hashes what the window shows (R, G, B).
@@ -135,7 +140,7 @@ def main():
             page_symbols = [t["symbol"] for t in about["transitions"]]
             if page_symbols != symbols:
                 failures.append(f"the page lists {page_symbols}, orvplay {symbols}")
-            color = about["colors"].index(COLOR)
+            color = about["colors"].index(COLOR_CAPTION)
             builtin = tab.evaluate("window.orvPage.then(p => p.player.size())")
             for own in (False, True):
                 if own:
@@ -167,9 +172,73 @@ def main():
           f"{len(DEPTHS)} depths x 2 sizes x 2 kernel builds)")
 
     failures += user_session(page, args)
+    failures += failed_start(args.site, args.work)
     for f in failures:
         print("FAIL " + f, file=sys.stderr)
     return 1 if failures else 0
+
+
+def dialog_colour_captions():
+    """The colour buttons' texts in the module's options dialog, in the order
+    of their ids (1004 + the colour's number), as the dialog shows them."""
+    with open(os.path.join(os.path.dirname(__file__), "../../resources/dialogs.json")) as f:
+        dialog = next(d for d in json.load(f)["dialogs"] if d["id"] == 119)
+    buttons = sorted((c["id"], c["text"]) for c in dialog["controls"] if 1004 <= c["id"] <= 1010)
+    return [text.replace("&&", "&") for _, text in buttons]
+
+
+# Two 7 x 5 pictures: the canvas shows them 64 times over with square pixels,
+# and the first one's thumbnail, at its own size, holds the picture the module
+# shows at Cue.
+SMALL = """
+(async () => {
+  const page = await window.orvPage;
+  const $ = id => document.getElementById(id);
+  const same = (a, b) => a.length === b.length && a.every((v, i) => v === b[i]);
+  const thumb = $('thumb0').getContext('2d').getImageData(0, 0, 7, 5).data;
+  return {
+    size: $('size').textContent, width: $('canvas').getBoundingClientRect().width,
+    crisp: getComputedStyle($('canvas')).imageRendering,
+    thumbIsFirst: same(thumb, page.player.frame().data),
+  };
+})()
+"""
+
+
+def small_pictures(tab, work):
+    small = []
+    for name, source in (("small-a.png", "testsrc2"), ("small-b.png", "mandelbrot")):
+        small.append(os.path.join(work, name))
+        subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                        f"{source}=size=7x5,format=rgb24", "-frames:v", "1", small[-1]],
+                       check=True)
+    error = call(tab, DROP, [file_arg(f) for f in small])
+    seen = tab.evaluate(SMALL)
+    print("7 x 5 pictures: " + json.dumps(seen))
+    want = {"size": "7 × 5 pixels, shown at × 64", "width": 448, "crisp": "pixelated",
+            "thumbIsFirst": True}
+    return [f"7 x 5 pictures: {error or seen}"] if error or seen != want else []
+
+
+def failed_start(site, work):
+    """The page without its module's script: the page says so, and leaves
+    no promise rejected unhandled."""
+    broken = os.path.join(work, "site-without-module")
+    shutil.rmtree(broken, ignore_errors=True)
+    shutil.copytree(site, broken, ignore=shutil.ignore_patterns("orvweb-*"))
+    tab = Tab("file://" + os.path.abspath(os.path.join(broken, "index.html")),
+              os.path.join(work, "chromium-broken.log"))
+    try:
+        said = tab.evaluate("window.orvPage.then(p => p === null && "
+                            "document.getElementById('error').textContent, "
+                            "e => 'rejected: ' + e.message)")
+        thrown = [p for p in tab.problems() if p.startswith("exception")]
+    finally:
+        tab.close()
+    print(f"without its module the page said {said!r}")
+    if not said or not said.startswith("The module did not start:") or thrown:
+        return [f"a page whose module does not load said {said!r}, threw {thrown}"]
+    return []
 
 
 # A user's session through the controls; returns what the page showed.
@@ -177,6 +246,10 @@ SESSION = """
 (async () => {
   const page = await window.orvPage;
   const $ = id => document.getElementById(id);
+  const hash = async image => {
+    const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', image.data));
+    return [...digest].map(b => b.toString(16).padStart(2, '0')).join('');
+  };
   const wait = ms => new Promise(r => setTimeout(r, ms));
   const seen = {};
   const set = (id, value) => { $(id).value = value; $(id).dispatchEvent(new Event('change')); };
@@ -199,6 +272,36 @@ SESSION = """
   seen.last = {elapsed: page.elapsed, step: page.step, finished: page.finished};
   $('step').click();
   seen.again = {elapsed: page.elapsed, step: page.step, finished: page.finished};
+  // 800 ms at 10 steps a second: steps 0 to 9, 900 ms the first past the end.
+  set('fps', 10);
+  seen.fpsSteps = +$('scrub').max + 1;
+  set('fps', 30);
+  set('depth', 16);
+  seen.depthError = $('error').textContent;
+  set('depth', 32);
+  set('duration', '');
+  seen.emptyDuration = $('error').textContent;
+  set('duration', 800);
+  // Swap: the window ends on what was the first picture.
+  const cuedFirst = await hash(page.player.frame());
+  const namesBefore = [$('name0').textContent, $('name1').textContent];
+  $('swap').click();
+  for (let k = 0; k < 100 && !page.finished; ++k) $('step').click();
+  seen.swapped = {
+    endsOnOldFirst: (await hash(page.player.frame())) === cuedFirst,
+    names: [$('name0').textContent, $('name1').textContent], namesBefore,
+  };
+  $('swap').click();
+  // The colour transition: its control, captioned as the module's dialog is.
+  set('transition', 'OrvColor');
+  seen.color = {
+    shown: !$('colorLabel').hidden, captions: [...$('color').options].map(o => o.text),
+    chosen: $('color').selectedOptions[0].text,
+  };
+  set('color', [...$('color').options].findIndex(o => o.text === 'Magenta'));
+  $('step').click();
+  seen.color.error = $('error').textContent;
+  set('transition', 'OrvWipeRight');
   $('loop').checked = true;
   $('play').click();
   await wait(2000);  // past the end and into the next round
@@ -228,6 +331,7 @@ def user_session(page, args):
             print(f"refused {[os.path.basename(f) for f in files]}: {error}")
             if reason not in error:
                 failures.append(f"dropping {files}: the page said {error!r}, not {reason!r}")
+        failures += small_pictures(tab, args.work)
         error = call(tab, DROP, [file_arg(args.first), file_arg(args.second)])
         if error:
             failures.append(f"the two pictures were refused after bad ones: {error}")
@@ -250,6 +354,19 @@ def user_session(page, args):
             failures.append(f"stepping to the end showed {seen['last']}")
         if seen["again"] != {"elapsed": 0, "step": 0, "finished": False}:
             failures.append(f"Step after the end did not start over: {seen['again']}")
+        if seen["fpsSteps"] != 10:
+            failures.append(f"800 ms at 10 steps a second made {seen['fpsSteps']} steps, not 10")
+        if seen["depthError"]:
+            failures.append(f"16 bits showed {seen['depthError']!r}")
+        if seen["emptyDuration"] != "The duration is empty.":
+            failures.append(f"an empty duration showed {seen['emptyDuration']!r}")
+        swapped = seen["swapped"]
+        if not swapped["endsOnOldFirst"] or swapped["names"] != swapped["namesBefore"][::-1]:
+            failures.append(f"Swap did not make the first picture the second: {swapped}")
+        if seen["color"] != {"shown": True, "captions": dialog_colour_captions(),
+                             "chosen": "Black & White", "error": ""}:
+            failures.append(f"the colour control: {seen['color']}, the dialog's captions "
+                            f"{dialog_colour_captions()}")
         if not seen["looping"]["playing"] or seen["looping"]["error"]:
             failures.append(f"the loop stopped: {seen['looping']}")
         width, height = tab.screenshot(os.path.join(args.work, "page.png"))
