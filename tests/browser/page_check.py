@@ -171,7 +171,7 @@ def main():
     print(f"page frames compared with orvplay's: {compared} ({len(symbols)} transitions x "
           f"{len(DEPTHS)} depths x 2 sizes x 2 kernel builds)")
 
-    failures += user_session(page, args)
+    failures += user_session(page, args, expected)
     failures += failed_start(args.site, args.work)
     for f in failures:
         print("FAIL " + f, file=sys.stderr)
@@ -316,7 +316,56 @@ SESSION = """
 """
 
 
-def user_session(page, args):
+# Steps with the Step button through one case, set through the controls;
+# the window's hash after each press.
+STEPPED = """
+(async (symbol, depth, duration, chunk, fps, rect) => {
+  const page = await window.orvPage;
+  const $ = id => document.getElementById(id);
+  const set = (id, value) => { $(id).value = value; $(id).dispatchEvent(new Event('change')); };
+  const hash = async image => {
+    const rgba = image.data, rgb = new Uint8Array(rgba.length / 4 * 3);
+    for (let i = 0, j = 0; i < rgba.length; i += 4, j += 3)
+      rgb[j] = rgba[i], rgb[j + 1] = rgba[i + 1], rgb[j + 2] = rgba[i + 2];
+    const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', rgb));
+    return [...digest].map(b => b.toString(16).padStart(2, '0')).join('');
+  };
+  set('transition', symbol);
+  set('depth', depth);
+  set('duration', duration);
+  set('chunk', chunk);
+  set('fps', fps);
+  $('useRect').checked = true;
+  ['top', 'left', 'bottom', 'right'].forEach((id, i) => $(id).value = rect[i]);
+  $('useRect').dispatchEvent(new Event('change'));
+  const hashes = [];
+  do {
+    $('step').click();
+    hashes.push(await hash(page.player.frame()));
+  } while (!page.finished && hashes.length < 1000);
+  $('useRect').checked = false;
+  $('useRect').dispatchEvent(new Event('change'));
+  return {hashes, error: $('error').textContent};
+})
+"""
+
+
+def stepped(tab, args, expected):
+    """Step k shows orvplay's frame-k; the last step, after Finish, its final."""
+    failures = []
+    rect = [int(v) for v in args.rect.split(",")]
+    for symbol in ("OrvFade", "OrvWipeRight"):
+        got = call(tab, STEPPED, symbol, 32, DURATION, CHUNK, FPS, rect)
+        want = expected[symbol, 32, True]
+        if got["error"] or got["hashes"][:-1] != want[:len(got["hashes"]) - 1] or \
+                got["hashes"][-1] != want[-1] or len(got["hashes"]) != len(want) - 1:
+            failures.append(f"Step through {symbol}: {len(got['hashes'])} presses against "
+                            f"orvplay's {len(want) - 1} frames, not frame for frame "
+                            f"{got['error']}")
+    return failures
+
+
+def user_session(page, args, expected):
     failures = []
     tab = Tab(page, os.path.join(args.work, "chromium-session.log"), width=1100, height=740)
     try:
@@ -336,6 +385,7 @@ def user_session(page, args):
         if error:
             failures.append(f"the two pictures were refused after bad ones: {error}")
 
+        failures += stepped(tab, args, expected)
         seen = tab.evaluate(SESSION)
         print("session: " + json.dumps(seen))
         if "rectangle" not in seen["badRect"]:
