@@ -2,7 +2,9 @@
 # host and Windows see the file: machine, exports and their calling convention,
 # imported DLLs, every resource with its exact size, the version resource and
 # the PE checksum; then the release: scripts/release here and in a copy of the
-# sources in another folder, built from nothing, must give the same bytes.
+# sources in another folder, built from nothing, must give the same bytes, and
+# the zip's preview.html, opened from disk alone in headless Chromium, must play
+# a transition with each WebAssembly build (tests/browser/zip_page_check.py).
 #
 # Allowed imports are the system's own DLLs: KERNEL32, USER32, GDI32 and
 # msvcrt. msvcrt.dll is the C runtime that ships in the system folder of every
@@ -12,7 +14,9 @@
 # tools/peres.py reads the file through Debian's pefile, which is in the
 # packages of /usr/bin/python3 (the python3 first on PATH may be another).
 leg_win32() {
-  need_packages cmake ninja-build python3 python3-pefile g++-mingw-w64-i686 binutils-mingw-w64-i686
+  # The release builds the page too (scripts/build-site): emscripten, node.
+  need_packages cmake ninja-build python3 python3-pefile g++-mingw-w64-i686 binutils-mingw-w64-i686 \
+    googletest emscripten nodejs chromium
   echo "-- peres: its dialog reader and commands on a known module"
   /usr/bin/python3 tools/peres_test.py
   JOBS=$jobs scripts/build-windows
@@ -141,7 +145,8 @@ translation 0x0409 1200"
 
 # scripts/release from these sources (into build-win32-again/, so that dist/
 # stays the user's), and from a copy of them in build-win32-again/src built
-# from nothing: module and zip must match byte for byte. Then the zip itself.
+# from nothing: module, page and zip must match byte for byte. Then the zip
+# itself, and its preview.html in a browser.
 check_win32_release() {
   local again=build-win32-again epoch name copy
   echo "-- release, twice, in two folders"
@@ -157,6 +162,8 @@ sys.stdout.write("".join(f + "\0" for f in sys.stdin.read().split("\0") if os.pa
   (cd "$again/src" && SOURCE_DATE_EPOCH=$epoch JOBS=$jobs scripts/release >/dev/null)
   cmp build-win32/bin/ORVPACK1.x32 "$again/src/build-win32/bin/ORVPACK1.x32" ||
     { win32_fail "two builds of the same sources differ"; return; }
+  cmp build-wasm/site/preview.html "$again/src/build-wasm/site/preview.html" ||
+    { win32_fail "two builds of the page (preview.html) from the same sources differ"; return; }
   # With uncommitted changes here, this zip's name says so; git cannot vouch
   # for the copy, which has no .git, so its zip never has a release's name.
   # The bytes are the same.
@@ -168,10 +175,11 @@ sys.stdout.write("".join(f + "\0" for f in sys.stdin.read().split("\0") if os.pa
     { win32_fail "two releases of the same sources differ"; return; }
   echo "   the same module ($(sha256sum build-win32/bin/ORVPACK1.x32 | cut -d' ' -f1))" \
     "and the same $name from $(pwd) and $again/src"
-  python3 - "$again/dist/$name" build-win32/bin/ORVPACK1.x32 "$epoch" <<'EOF' ||
+  python3 - "$again/dist/$name" build-win32/bin/ORVPACK1.x32 build-wasm/site/preview.html \
+    "$epoch" <<'EOF' || { win32_fail "$again/dist/$name"; return; }
 import hashlib, sys, time, zipfile
-path, module, epoch = sys.argv[1], sys.argv[2], int(sys.argv[3])
-names = ["CHANGES", "INSTALL.txt", "LICENSE", "ORVPACK1.x32", "SHA256SUMS"]
+path, module, preview, epoch = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+names = ["CHANGES", "INSTALL.txt", "LICENSE", "ORVPACK1.x32", "SHA256SUMS", "preview.html"]
 z = zipfile.ZipFile(path)
 assert z.namelist() == names, "entries %s, wanted %s" % (z.namelist(), names)
 assert z.testzip() is None, "an entry's CRC does not match"
@@ -181,15 +189,19 @@ for e in z.infolist():
     assert (e.create_system, e.external_attr >> 16) == (3, 0o100644), "%s: mode" % e.filename
 data = {n: z.read(n) for n in names}
 assert data["ORVPACK1.x32"] == open(module, "rb").read(), "the module is not the build's"
+assert data["preview.html"] == open(preview, "rb").read(), "preview.html is not the build's"
 for n in ("INSTALL.txt", "LICENSE", "CHANGES"):
     assert data[n] == open(n, "rb").read().replace(b"\n", b"\r\n"), "%s: not the file" % n
 sums = b"".join(b"%s  %s\r\n" % (hashlib.sha256(data[n]).hexdigest().encode(), n.encode())
-                for n in names[:4])
+                for n in names if n != "SHA256SUMS")
 assert data["SHA256SUMS"] == sums, "SHA256SUMS: %r" % data["SHA256SUMS"]
-print("   %s: %s; each at %s UTC, mode 644, CRLF text; checksums match" % (
+print("   %s: %s; each at %s UTC, mode 644, CRLF text (preview.html as built); checksums "
+      "match" % (
     path, " ".join(names), time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(epoch - epoch % 2))))
 EOF
-    win32_fail "$again/dist/$name"
+  echo "-- the zip's preview.html, opened from disk in headless Chromium"
+  python3 tests/browser/zip_page_check.py "$again/dist/$name" "$again/zip-page" ||
+    win32_fail "the zip's preview.html ($again/zip-page/)"
 }
 
 # A bitmap resource's header and size; it must hold the bytes of the file

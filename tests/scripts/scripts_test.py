@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """scripts/release and scripts/packages.sh as a user runs them. The release
 runs in a small checkout of its own whose scripts/build-windows stands in for
-the Windows build: it writes a module, or waits to be stopped. The package
+the Windows build: it writes a module, or waits to be stopped; its
+scripts/build-site writes the page's preview.html. The package
 manager's lock is held by the test itself, on a lists folder of its own."""
 
 import fcntl
@@ -33,6 +34,14 @@ if [ -n "${BUILD_READY:-}" ]; then
 fi
 """
 
+STAND_IN_SITE = r"""#!/usr/bin/env bash
+set -e
+cd "$(dirname "$0")/.."
+mkdir -p build-wasm/site
+printf '<!doctype html>\n<title>preview</title>\n' > build-wasm/site/preview.html
+"""
+PREVIEW = b"<!doctype html>\n<title>preview</title>\n"
+
 RELEASE = "orvpack1-1.2.3-win32.zip"
 # The user's own file, named as the zip's temporary once was.
 USERS = RELEASE + ".part"
@@ -52,9 +61,13 @@ class ReleaseTest(unittest.TestCase):
         with open(build, "w") as f:
             f.write(STAND_IN_BUILD)
         os.chmod(build, 0o755)
+        site = os.path.join(self.top, "scripts", "build-site")
+        with open(site, "w") as f:
+            f.write(STAND_IN_SITE)
+        os.chmod(site, 0o755)
         for name, text in (("INSTALL.txt", "install\n"), ("LICENSE", "license\n"),
                            ("CHANGES", "1.2.3 (today)\n- first\n"),
-                           (".gitignore", "build-win32/\nbuild-ran\ndist/\n")):
+                           (".gitignore", "build-win32/\nbuild-wasm/\nbuild-ran\ndist/\n")):
             with open(os.path.join(self.top, name), "w") as f:
                 f.write(text)
         git = ["git", "-C", self.top, "-c", "user.name=t", "-c", "user.email=t@t"]
@@ -120,7 +133,9 @@ class ReleaseTest(unittest.TestCase):
         ]
         built_files = {"build-ran": b"", "build-win32/": None,
                        "build-win32/CMakeCache.txt": b"CMAKE_PROJECT_VERSION:STATIC=1.2.3\n",
-                       "build-win32/bin/": None, "build-win32/bin/ORVPACK1.x32": b"MZ module"}
+                       "build-win32/bin/": None, "build-win32/bin/ORVPACK1.x32": b"MZ module",
+                       "build-wasm/": None, "build-wasm/site/": None,
+                       "build-wasm/site/preview.html": PREVIEW}
         for sources, epoch, out_dir, code, zip_name, message, built in cases:
             with self.subTest(sources=sources, epoch=epoch, out_dir=out_dir):
                 self.tearDown()
@@ -148,7 +163,9 @@ class ReleaseTest(unittest.TestCase):
                 if zip_name:
                     with zipfile.ZipFile(os.path.join(self.top, zip_name)) as z:
                         self.assertEqual(z.namelist(), ["CHANGES", "INSTALL.txt", "LICENSE",
-                                                        "ORVPACK1.x32", "SHA256SUMS"])
+                                                        "ORVPACK1.x32", "SHA256SUMS",
+                                                        "preview.html"])
+                        self.assertEqual(z.read("preview.html"), PREVIEW)
                     folder = os.path.dirname(zip_name)
                     while folder:
                         before.setdefault(folder + "/", None)
