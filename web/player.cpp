@@ -149,14 +149,29 @@ EMSCRIPTEN_KEEPALIVE int orv_set_picture(int which, const uint8_t* rgba, int wid
       1);
 }
 
+// 0 when a picture named `name` of the size its file's header declares is
+// within the limits, else 1 and orv_error says why in orv_set_picture's
+// words; the page asks before decoding. Doubles: a PNG header's sides go
+// past an int's range.
+EMSCRIPTEN_KEEPALIVE int orv_size_problem(const char* name, double width, double height) {
+  return Guarded(
+      [&] {
+        const std::string problem =
+            orvplay::PictureSizeProblem(name, int64_t(width), int64_t(height));
+        if (!problem.empty()) throw std::invalid_argument(problem);
+        return 0;
+      },
+      1);
+}
+
 EMSCRIPTEN_KEEPALIVE int orv_width(int which) { return ThePlayer().pictures[which & 1].width; }
 EMSCRIPTEN_KEEPALIVE int orv_height(int which) { return ThePlayer().pictures[which & 1].height; }
 
 // A new playback of transition `index` (in the order orv_start listed),
 // cued: the window shows the first picture. colour < 0 loads none. A
 // playback still running is dropped first, as a host drops it.
-EMSCRIPTEN_KEEPALIVE int orv_cue(int index, int depth, int duration, int chunk, int fps,
-                                 int colour, int top, int left, int bottom, int right) {
+EMSCRIPTEN_KEEPALIVE int orv_cue(int index, int depth, int duration, int chunk, int fps, int colour,
+                                 int top, int left, int bottom, int right) {
   return Guarded(
       [&] {
         Player& p = ThePlayer();
