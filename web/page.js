@@ -97,6 +97,20 @@ class Player {
     }
   }
 
+  // Throws the module's reason when a picture of this size, named so, is
+  // past the limits.
+  checkSize(name, width, height) {
+    const bytes = new TextEncoder().encode(name + '\0');
+    const at = this.m._malloc(bytes.length) >>> 0;
+    if (!at) throw new Error('out of memory: the page\'s module grows to 4 GB at most');
+    try {
+      this.m.HEAPU8.set(bytes, at);
+      if (this.m._orv_size_problem(at, width, height)) this.fail('');
+    } finally {
+      this.m._free(at);
+    }
+  }
+
   // s: {index, depth, duration, chunk, fps, color (-1: none), rect: [top, left, bottom, right]}
   cue(s) {
     if (this.m._orv_cue(s.index, s.depth, s.duration, s.chunk, s.fps, s.color, ...s.rect))
@@ -138,15 +152,128 @@ class Player {
   }
 }
 
-// A picture file as the browser decodes it, without colour conversion, as
-// the bytes the file holds.
-async function decodePicture(file) {
+// A picture file's kind and size from its header ({type, width, height}),
+// read before anything is decoded; null when it is neither PNG nor JPEG.
+async function pictureHeader(file) {
+  // The file read in blocks: a JPEG's frame header may follow large segments.
+  const kBlock = 1 << 16;
+  let blockAt = -1, block = new Uint8Array(0);
+  const byte = async at => {
+    if (at < blockAt || at >= blockAt + block.length) {
+      if (at >= file.size) return -1;
+      blockAt = at;
+      block = new Uint8Array(await file.slice(at, at + kBlock).arrayBuffer());
+    }
+    return block[at - blockAt];
+  };
+  const be = async (at, n) => {
+    let v = 0;
+    for (let i = 0; i < n; ++i) {
+      const b = await byte(at + i);
+      if (b < 0) return -1;
+      v = v * 256 + b;
+    }
+    return v;
+  };
+  // PNG: the signature, then IHDR (length 13) with the width and height.
+  const png = [137, 80, 78, 71, 13, 10, 26, 10, 0, 0, 0, 13, 73, 72, 68, 82];
+  let isPng = true;
+  for (let i = 0; i < png.length && isPng; ++i) isPng = (await byte(i)) === png[i];
+  if (isPng) {
+    const width = await be(16, 4), height = await be(20, 4);
+    return height < 0 ? null : {type: 'image/png', width, height};
+  }
+  // JPEG: segments, each with its length, up to the first frame header
+  // (SOF0 to SOF15 but DHT, JPG and DAC), which holds the height and width.
+  if ((await be(0, 2)) !== 0xFFD8) return null;
+  for (let at = 2;;) {
+    if ((await byte(at)) !== 0xFF) return null;
+    const marker = await byte(at + 1);
+    if (marker === 0xFF) {  // a fill byte
+      at += 1;
+    } else if (marker === 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // no length
+      at += 2;
+    } else if (marker < 0 || marker === 0xD8 || marker === 0xD9 || marker === 0xDA) {
+      return null;  // the end, or a scan, before any frame
+    } else if (
+        marker >= 0xC0 && marker <= 0xCF && marker !== 0xC4 && marker !== 0xC8 && marker !== 0xCC) {
+      const height = await be(at + 5, 2), width = await be(at + 7, 2);
+      return width < 0 ? null : {type: 'image/jpeg', width, height};
+    } else {
+      const length = await be(at + 2, 2);
+      if (length < 2) return null;
+      at += 2 + length;
+    }
+  }
+}
+
+// A picture file as R, G, B, A (an ImageData), without colour conversion:
+// the bytes the file holds. Its size is checked against the limits from its
+// header first, so a picture past them is never decoded.
+async function decodePicture(file, player) {
+  const header = await pictureHeader(file);
+  if (!header) throw new Error(file.name + ': not a PNG or JPEG picture');
+  player.checkSize(file.name, header.width, header.height);
+  // A browser without ImageDecoder draws it: the colour under a transparent
+  // pixel is lost there.
+  return header.type === 'image/png' && typeof ImageDecoder === 'function' ?
+      decodePng(file, header) :
+      decodeDrawn(file);
+}
+
+// A PNG as orvplay reads it: ImageDecoder leaves the colour under alpha
+// unpremultiplied, takes a 16-bit sample's high byte, and ignores gAMA and
+// iCCP when asked for no conversion; a canvas would premultiply.
+async function decodePng(file, header) {
+  let decoder, frame;
+  try {
+    decoder = new ImageDecoder({
+      data: await file.arrayBuffer(),
+      type: header.type,
+      colorSpaceConversion: 'none',
+      premultiplyAlpha: 'none',
+    });
+    frame = (await decoder.decode({frameIndex: 0})).image;
+  } catch (e) {
+    decoder?.close();
+    throw new Error(
+        file.name + ': this browser cannot decode it as a PNG picture (' + e.message + ')');
+  }
+  try {
+    const {width, height} = frame.visibleRect;
+    // The channels' order in each 4-byte pixel, as R, G, B.
+    const order = {RGBA: [0, 1, 2], RGBX: [0, 1, 2], BGRA: [2, 1, 0], BGRX: [
+                     2, 1, 0
+                   ]}[frame.format];
+    if (!order || frame.allocationSize() !== width * height * 4)
+      throw new Error(
+          file.name + ': the browser decoded it as ' + frame.format +
+          ' pixels, which the page cannot read');
+    const image = new ImageData(width, height);
+    const data = image.data;
+    await frame.copyTo(data);
+    const [r, , b] = order;
+    for (let i = 0; i < data.length; i += 4) {
+      const red = data[i + r], blue = data[i + b];
+      data[i] = red;
+      data[i + 2] = blue;
+      data[i + 3] = 255;
+    }
+    return image;
+  } finally {
+    frame.close();
+    decoder.close();
+  }
+}
+
+// A picture as the browser draws it on a canvas, without colour conversion.
+async function decodeDrawn(file) {
   let bitmap;
   try {
     bitmap =
         await createImageBitmap(file, {colorSpaceConversion: 'none', premultiplyAlpha: 'none'});
   } catch (e) {
-    throw new Error(file.name + ': not a picture this browser can decode (PNG or JPEG)');
+    throw new Error(file.name + ': this browser cannot decode it as a picture');
   }
   const {width, height} = bitmap;
   const canvas = document.createElement('canvas');
@@ -286,7 +413,7 @@ class Page {
     }
     let changed = false;
     try {
-      const [a, b] = await Promise.all(files.map(decodePicture));
+      const [a, b] = await Promise.all(files.map(f => decodePicture(f, this.player)));
       if (a.width !== b.width || a.height !== b.height)
         throw new Error(
             'The two pictures differ in size: ' + files[0].name + ' is ' + a.width + ' × ' +

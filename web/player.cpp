@@ -208,6 +208,21 @@ EMSCRIPTEN_KEEPALIVE uint8_t* orv_thumbnail(int which, int width, int height) {
       nullptr);
 }
 
+// 0 when a picture named `name` of the size its file's header declares is
+// within the limits, else 1 and orv_error says why in orv_set_picture's
+// words; the page asks before decoding. Doubles: a PNG header's sides go
+// past an int's range.
+EMSCRIPTEN_KEEPALIVE int orv_size_problem(const char* name, double width, double height) {
+  return Guarded(
+      [&] {
+        const std::string problem =
+            orvplay::PictureSizeProblem(name, int64_t(width), int64_t(height));
+        if (!problem.empty()) throw std::invalid_argument(problem);
+        return 0;
+      },
+      1);
+}
+
 EMSCRIPTEN_KEEPALIVE int orv_width(int which) { return ThePlayer().pictures[which & 1].width; }
 EMSCRIPTEN_KEEPALIVE int orv_height(int which) { return ThePlayer().pictures[which & 1].height; }
 

@@ -7,11 +7,14 @@ pictures (whole) and on two odd-sized pictures handed to the page as a user
 drops them (with a rectangle inside), the page's module plays the transition
 at orvplay's step times and hashes the window after every step and after
 Finish; `orvplay --frames` plays the same and ffmpeg hashes its frames. Both
-kernel builds of the page are checked (SIMD128 and ?simd=c). Then a user's
-session: bad pictures are refused with a reason, small ones are drawn
-larger, every control (play, pause, step, scrub, steps per second, depth,
-swap, colour, loop) does what it says without an error, a page whose module
-does not load says so, and a screenshot is kept.
+kernel builds of the page are checked (SIMD128 and ?simd=c). A PNG of every
+kind orvplay reads (png_kinds.py) is dropped on the page and played, its
+frames against orvplay's on the same file. Then a user's session: bad
+pictures are refused with a reason (those past the limits from their headers
+alone), small ones are drawn larger, Step shows orvplay's frames, every
+control (play, pause, step, scrub, steps per second, depth, swap, colour,
+loop) does what it says without an error, a page whose module does not load
+says so, and a screenshot is kept.
 
 usage: page_check.py SITE_DIR ORVPLAY WORK_DIR --first A.png --second B.png --rect T,L,B,R
                      [--different C.png]
@@ -25,6 +28,7 @@ import shutil
 import subprocess
 import sys
 
+import png_kinds
 from devtools import Tab
 
 DEPTHS = (16, 24, 32)
@@ -171,6 +175,7 @@ def main():
     print(f"page frames compared with orvplay's: {compared} ({len(symbols)} transitions x "
           f"{len(DEPTHS)} depths x 2 sizes x 2 kernel builds)")
 
+    failures += picture_kinds(page, args)
     failures += user_session(page, args, expected)
     failures += failed_start(args.site, args.work)
     for f in failures:
@@ -239,6 +244,46 @@ def failed_start(site, work):
     if not said or not said.startswith("The module did not start:") or thrown:
         return [f"a page whose module does not load said {said!r}, threw {thrown}"]
     return []
+
+
+def picture_kinds(page, args):
+    """Each PNG kind, dropped as both pictures, played by the page's OrvFade
+    at 32 bits, every frame against orvplay's on the same file (libpng's
+    reading): the page must see the same R, G, B, byte for byte."""
+    failures = []
+    work = os.path.join(args.work, "kinds")
+    os.makedirs(work, exist_ok=True)
+    rect = f"0,0,{png_kinds.H},{png_kinds.W}"
+    tab = Tab(page, os.path.join(args.work, "chromium-kinds.log"))
+    try:
+        about = tab.evaluate("window.orvPage.then(p => p.player.about)")
+        index = [t["symbol"] for t in about["transitions"]].index("OrvFade")
+        case = {"index": index, "depth": 32, "duration": DURATION, "chunk": CHUNK, "color": -1,
+                "rect": [int(v) for v in rect.split(",")]}
+        same = 0
+        kinds = png_kinds.kinds()
+        for name, data in kinds:
+            path = os.path.join(work, name)
+            with open(path, "wb") as f:
+                f.write(data)
+            frames = os.path.join(work, name[:-4])
+            os.makedirs(frames, exist_ok=True)
+            want = native_hashes(args.orvplay, frames, "OrvFade", 32, (path, path), rect)
+            error = call(tab, DROP, [file_arg(path), file_arg(path)])
+            if error:
+                failures.append(f"the page refused {name}: {error}")
+                continue
+            got = call(tab, PLAY_CASES, [case], FPS)[0]
+            if got == want:
+                same += 1
+            else:
+                failures.append(f"{name}: the page's frames differ from orvplay's "
+                                f"({len(got)} against {len(want)} frames)")
+        print(f"PNG kinds the page reads as orvplay does: {same} of {len(kinds)}")
+        failures += [f"kinds: {p}" for p in tab.problems()]
+    finally:
+        tab.close()
+    return failures
 
 
 # A user's session through the controls; returns what the page showed.
@@ -369,17 +414,47 @@ def user_session(page, args, expected):
     failures = []
     tab = Tab(page, os.path.join(args.work, "chromium-session.log"), width=1100, height=740)
     try:
-        # Files the page must refuse, each with its reason.
-        with open(os.path.join(args.work, "not-a-picture.png"), "w") as f:
-            f.write("not a picture\n")
+        # Files the page must refuse, each with its reason. Those past the
+        # limits hold a header and no pixel data: decoded, they would fail as
+        # the small ones of the same make do, so the limit's words show that
+        # the header alone was read.
+        made = {
+            "not-a-picture.png": b"not a picture\n",
+            "huge.png": png_kinds.header_only(16384, 16384),
+            "wide.png": png_kinds.header_only(16385, 1, color_type=0),
+            "huge.jpg": png_kinds.jpeg_header_only(16384, 16384),
+            "wide.jpg": png_kinds.jpeg_header_only(20000, 8, sof=0xC2,
+                                                   before=b"\xff\xfe\0\5abc"),
+            "no-data.png": png_kinds.header_only(64, 64),
+            "no-data.jpg": png_kinds.jpeg_header_only(64, 64),
+        }
+        for name, data in made.items():
+            with open(os.path.join(args.work, name), "wb") as f:
+                f.write(data)
+        pixels = " has 268435456 pixels, more than the limit of 67108864 (8192 x 8192)"
         for files, reason in (
                 ([args.first, args.different], "differ in size"),
-                ([args.first, os.path.join(args.work, "not-a-picture.png")], "not a picture"),
+                (["not-a-picture.png"], "not-a-picture.png: not a PNG or JPEG picture"),
+                (["huge.png"], "huge.png: 16384 x 16384" + pixels),
+                (["wide.png"], "wide.png: 16385 x 1 is larger than the 16384 x 16384 limit"),
+                (["huge.jpg"], "huge.jpg: 16384 x 16384" + pixels),
+                (["wide.jpg"], "wide.jpg: 20000 x 8 is larger than the 16384 x 16384 limit"),
+                (["no-data.png"], "no-data.png: this browser cannot decode it as a PNG picture"),
+                (["no-data.jpg"], "no-data.jpg: this browser cannot decode it as a picture"),
                 ([args.first], "Choose two pictures")):
+            if len(files) == 1 and files[0] in made:
+                files = [args.first, os.path.join(args.work, files[0])]
             error = call(tab, DROP, [file_arg(f) for f in files])
             print(f"refused {[os.path.basename(f) for f in files]}: {error}")
             if reason not in error:
                 failures.append(f"dropping {files}: the page said {error!r}, not {reason!r}")
+        # JPEG pictures still go to the browser's decoder.
+        jpegs = [os.path.join(args.work, n) for n in ("first.jpg", "second.jpg")]
+        for source, jpeg in zip((args.first, args.second), jpegs):
+            subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", source, jpeg], check=True)
+        error = call(tab, DROP, [file_arg(f, "image/jpeg") for f in jpegs])
+        if error:
+            failures.append(f"the page refused two JPEG pictures: {error}")
         failures += small_pictures(tab, args.work)
         error = call(tab, DROP, [file_arg(args.first), file_arg(args.second)])
         if error:
