@@ -69,8 +69,14 @@ wine_ctest() {
   local dir=$1 rc=0
   DISPLAY="$wine_display" ctest --test-dir "$dir" --output-on-failure -j "$jobs" 2>&1 |
     tee "$dir/ctest.log" || rc=$?
-  if [ "$rc" != 0 ] && grep -q 'wine client error' "$dir/ctest.log"; then
-    echo "-- the wine server dropped a test program; the failed tests run once more"
+  # A test program that wine dropped says so ("wine client error"), or fails
+  # before it prints a line: a failed test with no output at all never ran.
+  # Those run once more; a test that ran and failed prints its failure.
+  if [ "$rc" != 0 ] && { grep -q 'wine client error' "$dir/ctest.log" ||
+    awk '/\*\*\*Failed/ {failed++; after = 1; next}
+         after && NF {if ($1 != "Start" && !/tests passed/) printed = 1; after = 0}
+         END {exit !(failed && !printed)}' "$dir/ctest.log"; }; then
+    echo "-- wine dropped a test program; the failed tests run once more"
     rc=0
     DISPLAY="$wine_display" ctest --test-dir "$dir" --rerun-failed --output-on-failure || rc=$?
   fi
