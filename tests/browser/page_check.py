@@ -37,19 +37,23 @@ DURATION, CHUNK, FPS, COLOR = 500, 40, 30, "magenta"
 # module's options dialog.
 COLOR_CAPTION = "Magenta"
 
+# In the page's scripts below: the SHA-256 of what an ImageData shows (R, G,
+# B), as ffmpeg's framehash gives it for orvplay's frames.
+HASH = """const hash = async image => {
+    const rgba = image.data, rgb = new Uint8Array(rgba.length / 4 * 3);
+    for (let i = 0, j = 0; i < rgba.length; i += 4, j += 3)
+      rgb[j] = rgba[i], rgb[j + 1] = rgba[i + 1], rgb[j + 2] = rgba[i + 2];
+    const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', rgb));
+    return [...digest].map(b => b.toString(16).padStart(2, '0')).join('');
+  };"""
+
 # Runs in the page: plays each case at orvplay's step times through the same
 # calls the controls make, and hashes what the window shows (R, G, B).
 PLAY_CASES = """
 (async (cases, fps) => {
   const page = await window.orvPage;
   const player = page.player;
-  const hash = async image => {
-    const rgba = image.data, rgb = new Uint8Array(rgba.length / 4 * 3);
-    for (let i = 0, j = 0; i < rgba.length; i += 4, j += 3)
-      rgb[j] = rgba[i], rgb[j + 1] = rgba[i + 1], rgb[j + 2] = rgba[i + 2];
-    const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', rgb));
-    return [...digest].map(b => b.toString(16).padStart(2, '0')).join('');
-  };
+  /*HASH*/
   const results = [];
   for (const c of cases) {
     player.cue({...c, fps});
@@ -66,7 +70,7 @@ PLAY_CASES = """
   }
   return results;
 })
-"""
+""".replace("/*HASH*/", HASH)
 
 # Hands files to the page as a drop does; resolves with the error line.
 DROP = """
@@ -291,10 +295,7 @@ SESSION = """
 (async () => {
   const page = await window.orvPage;
   const $ = id => document.getElementById(id);
-  const hash = async image => {
-    const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', image.data));
-    return [...digest].map(b => b.toString(16).padStart(2, '0')).join('');
-  };
+  /*HASH*/
   const wait = ms => new Promise(r => setTimeout(r, ms));
   const seen = {};
   const set = (id, value) => { $(id).value = value; $(id).dispatchEvent(new Event('change')); };
@@ -358,7 +359,7 @@ SESSION = """
   $('scrub').value = 30; $('scrub').dispatchEvent(new Event('input'));  // step 30 of 61
   return seen;
 })()
-"""
+""".replace("/*HASH*/", HASH)
 
 
 # Steps with the Step button through one case, set through the controls;
@@ -368,13 +369,7 @@ STEPPED = """
   const page = await window.orvPage;
   const $ = id => document.getElementById(id);
   const set = (id, value) => { $(id).value = value; $(id).dispatchEvent(new Event('change')); };
-  const hash = async image => {
-    const rgba = image.data, rgb = new Uint8Array(rgba.length / 4 * 3);
-    for (let i = 0, j = 0; i < rgba.length; i += 4, j += 3)
-      rgb[j] = rgba[i], rgb[j + 1] = rgba[i + 1], rgb[j + 2] = rgba[i + 2];
-    const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', rgb));
-    return [...digest].map(b => b.toString(16).padStart(2, '0')).join('');
-  };
+  /*HASH*/
   set('transition', symbol);
   set('depth', depth);
   set('duration', duration);
@@ -392,7 +387,7 @@ STEPPED = """
   $('useRect').dispatchEvent(new Event('change'));
   return {hashes, error: $('error').textContent};
 })
-"""
+""".replace("/*HASH*/", HASH)
 
 
 def stepped(tab, args, expected):
